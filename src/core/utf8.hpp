@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string_view>
+
+namespace varsift::core {
+
+// Whether `bytes` is well-formed UTF-8: no overlong forms, no surrogates, nothing above
+// U+10FFFF and no cut-off sequence.
+bool is_valid_utf8(std::string_view bytes) noexcept;
+
+}  // namespace varsift::core
