@@ -1,0 +1,3 @@
+from varsift_cli import main
+
+main()
