@@ -1,4 +1,4 @@
-#include "core/error_kind.hpp"
+#include "error_kind.hpp"
 
 #include <array>
 #include <cerrno>

@@ -1,8 +1,8 @@
-#include "core/quoted.hpp"
+#include "quoted.hpp"
 
 #include <cstddef>
 
-#include "core/unicode_tables.hpp"
+#include "unicode_tables.hpp"
 
 namespace varsift::core {
 namespace {
