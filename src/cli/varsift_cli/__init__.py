@@ -63,7 +63,8 @@ class _VersionAction(argparse.Action):
         super().__init__(option_strings, dest, nargs=0, help=help)
 
     def __call__(self, parser: argparse.ArgumentParser, *args: object) -> NoReturn:
-        parser.exit(0, f"{parser.prog} {importlib.metadata.version('varsift')}\n")
+        print(f"{parser.prog} {importlib.metadata.version('varsift')}")
+        parser.exit()
 
 
 def parse_position(text: str) -> int:
