@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <source_location>
 #include <string>
 #include <string_view>
@@ -28,19 +29,20 @@ struct FailureSite {
 // is thrown.
 class Failure final : public std::exception {
  public:
-  explicit Failure(std::string message) noexcept;
+  explicit Failure(std::string message);
   Failure(const Failure& other) noexcept;
   Failure& operator=(const Failure&) = delete;
   ~Failure() override;
 
-  const std::string& message() const noexcept { return message_; }
-  const char* what() const noexcept override { return message_.c_str(); }
+  const std::string& message() const noexcept { return *message_; }
+  const char* what() const noexcept override { return message_->c_str(); }
 
   // Whether a failure is on its way up on this thread (one still exists that was raised here).
   static bool travelling() noexcept;
 
  private:
-  std::string message_;
+  // Shared so that copying, which exceptions require to be noexcept, never allocates.
+  std::shared_ptr<const std::string> message_;
 };
 
 // Whether raising writes a failure report: every failure does, but the one that re-raises a

@@ -30,6 +30,7 @@ class PositionSet {
   // Open addressing with linear probing; slot 0 marks empty, so a zero position is kept aside.
   std::vector<std::uint64_t, Allocator<std::uint64_t>> slots_;
   std::size_t mask_ = 0;
+  unsigned shift_ = 64;
   bool has_zero_ = false;
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <cstddef>
 #include <sys/types.h>
+#include <cstddef>
 
 namespace varsift::core {
 

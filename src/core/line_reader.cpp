@@ -1,0 +1,79 @@
+#include "line_reader.hpp"
+
+#include <cstring>
+
+#include "os_error.hpp"
+#include "utf8.hpp"
+
+namespace varsift::core {
+
+LineReader::LineReader(File file)
+    : file_(std::move(file)), buffer_(static_cast<char*>(allocate_or_abort(buffer_size))) {}
+
+bool LineReader::refill() {
+  for (;;) {
+    const std::ptrdiff_t n = file_.read(buffer_.get(), buffer_size, error_);
+    if (n >= 0) {
+      position_ = 0;
+      filled_ = static_cast<std::size_t>(n);
+      return true;
+    }
+    const ErrorKind kind = os_error_kind(error_.os_code());
+    if (kind == ErrorKind::Interrupted) continue;
+    if (kind == ErrorKind::BrokenPipe) {
+      position_ = 0;
+      filled_ = 0;
+      return true;
+    }
+    return false;
+  }
+}
+
+LineReader::Status LineReader::next() {
+  pending_.clear();
+  line_in_pending_ = false;
+  for (;;) {
+    if (position_ == filled_) {
+      if (!refill()) return Status::error;
+      if (filled_ == 0) break;
+    }
+    const char* const start = buffer_.get() + position_;
+    const std::size_t available = filled_ - position_;
+    const auto* newline = static_cast<const char*>(std::memchr(start, '\n', available));
+    if (newline != nullptr) {
+      const std::size_t length = static_cast<std::size_t>(newline - start) + 1;
+      position_ += length;
+      if (!line_in_pending_) return finish({start, length});
+      pending_.append(start, length);
+      return finish(pending_);
+    }
+    pending_.append(start, available);
+    line_in_pending_ = true;
+    position_ = filled_;
+  }
+  if (!line_in_pending_) return Status::end;
+  return finish(pending_);
+}
+
+LineReader::Status LineReader::finish(std::string_view bytes) {
+  if (!is_valid_utf8(bytes)) {
+    error_ = IoError::fixed(ErrorKind::InvalidData, "stream did not contain valid UTF-8");
+    return Status::error;
+  }
+  if (bytes.ends_with('\n')) {
+    bytes.remove_suffix(1);
+    if (bytes.ends_with('\r')) bytes.remove_suffix(1);
+  }
+  line_ = bytes;
+  return Status::line;
+}
+
+Line LineReader::take_line() {
+  if (!line_in_pending_) return Line(line_);
+  pending_.resize(line_.size());
+  line_in_pending_ = false;
+  line_ = {};
+  return std::move(pending_);
+}
+
+}  // namespace varsift::core

@@ -1,0 +1,181 @@
+#include "core/line_reader.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <deque>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "child_process.hpp"
+#include "core/system_calls.hpp"
+
+namespace varsift::core {
+namespace {
+
+using testing::TempFile;
+
+// What reading `bytes` gives: the lines, then "<end>" or "<error: debug form>".
+std::vector<std::string> read_lines(LineReader& reader) {
+  std::vector<std::string> lines;
+  for (;;) {
+    switch (reader.next()) {
+      case LineReader::Status::line:
+        lines.emplace_back(reader.line());
+        break;
+      case LineReader::Status::end:
+        lines.emplace_back("<end>");
+        return lines;
+      case LineReader::Status::error:
+        lines.push_back("<error: " + reader.error().debug() + ">");
+        return lines;
+    }
+  }
+}
+
+std::vector<std::string> read_file(std::string_view bytes) {
+  const TempFile file(bytes);
+  LineReader reader(std::get<File>(File::open(file.path())));
+  return read_lines(reader);
+}
+
+struct Case {
+  const char* name;
+  std::string bytes;
+  std::vector<std::string> lines;
+};
+
+class LineEndingTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(LineEndingTest, SplitsLines) { EXPECT_EQ(read_file(GetParam().bytes), GetParam().lines); }
+
+const std::string invalid_utf8 =
+    "<error: Error { kind: InvalidData, message: \"stream did not contain valid UTF-8\" }>";
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, LineEndingTest,
+    ::testing::Values(
+        Case{"empty_file", "", {"<end>"}}, Case{"one_line_feed", "\n", {"", "<end>"}},
+        Case{"two_line_feeds", "\n\n", {"", "", "<end>"}},
+        Case{"last_line_without_feed", "a\nb", {"a", "b", "<end>"}},
+        Case{"carriage_return_kept_at_end_of_file", "a\r", {"a\r", "<end>"}},
+        Case{"crlf", "a\r\nb\r\n", {"a", "b", "<end>"}},
+        Case{"two_carriage_returns", "a\r\r\n", {"a\r", "<end>"}},
+        Case{"inner_carriage_return", "a\rb\n", {"a\rb", "<end>"}},
+        Case{"carriage_returns_alone", "a\rb\rc\r", {"a\rb\rc\r", "<end>"}},
+        Case{"nul_inside", std::string("a\0b\n", 4), {std::string("a\0b", 3), "<end>"}},
+        Case{"utf8_kept",
+             "caf\xC3\xA9\t\xF0\x9F\xA7\xAC\n",
+             {"caf\xC3\xA9\t\xF0\x9F\xA7\xAC", "<end>"}},
+        Case{"bom_kept", "\xEF\xBB\xBF##x\n", {"\xEF\xBB\xBF##x", "<end>"}},
+        Case{"invalid_in_second_line", "#ok\n#caf\xE9\n", {"#ok", invalid_utf8}},
+        Case{"utf16_with_bom", std::string("\xFF\xFE#\0\n\0", 6), {invalid_utf8}}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST(LineReader, LongLinesComeBackWhole) {
+  for (const std::size_t length :
+       {LineReader::buffer_size - 1, LineReader::buffer_size, LineReader::buffer_size + 1,
+        std::size_t{20000}, 3 * LineReader::buffer_size + 17}) {
+    std::string line;
+    for (std::size_t i = 0; i < length; ++i) line += static_cast<char>('a' + i % 26);
+    EXPECT_EQ(read_file(line + "\nx\n" + line),
+              (std::vector<std::string>{line, "x", line, "<end>"}))
+        << length;
+  }
+}
+
+TEST(LineReader, CharactersSplitAcrossRefills) {
+  // The euro sign's three bytes straddle the end of the first buffer, at every offset.
+  for (std::size_t before = LineReader::buffer_size - 3; before <= LineReader::buffer_size;
+       ++before) {
+    const std::string line = std::string(before, 'x') + "\xE2\x82\xAC" + "y";
+    EXPECT_EQ(read_file(line + "\n"), (std::vector<std::string>{line, "<end>"})) << before;
+  }
+}
+
+// Reads scripted by a test: each entry gives bytes or an errno.
+struct ScriptedReads {
+  static inline std::deque<std::variant<std::string, int>> script;
+  static inline std::vector<std::size_t> requested;
+  static inline int closes = 0;
+
+  static ssize_t read(int, void* buffer, std::size_t count) {
+    requested.push_back(count);
+    if (script.empty()) return 0;
+    auto next = std::move(script.front());
+    script.pop_front();
+    if (const int* error = std::get_if<int>(&next)) {
+      errno = *error;
+      return -1;
+    }
+    const std::string& bytes = std::get<std::string>(next);
+    EXPECT_LE(bytes.size(), count);
+    std::copy(bytes.begin(), bytes.end(), static_cast<char*>(buffer));
+    return static_cast<ssize_t>(bytes.size());
+  }
+
+  ScriptedReads(std::initializer_list<std::variant<std::string, int>> entries) {
+    script = entries;
+    requested.clear();
+    closes = 0;
+  }
+  ~ScriptedReads() { script.clear(); }
+
+  const SystemCalls calls{[](const char*, int) { return 1000; }, &ScriptedReads::read,
+                          [](int) {
+                            ++closes;
+                            return 0;
+                          }};
+  ScopedSystemCalls scope{calls};
+};
+
+std::vector<std::string> read_scripted() {
+  LineReader reader(std::get<File>(File::open("scripted")));
+  return read_lines(reader);
+}
+
+TEST(LineReader, RetriesInterruptedReadsKeepingCollectedBytes) {
+  ScriptedReads reads{"ab", EINTR, EINTR, "c\nd", EINTR, "\n"};
+  EXPECT_EQ(read_scripted(), (std::vector<std::string>{"abc", "d", "<end>"}));
+}
+
+TEST(LineReader, BrokenPipeEndsInput) {
+  ScriptedReads reads{"a\nb", EPIPE, "c\n", EPIPE, "never read\n"};
+  EXPECT_EQ(read_scripted(), (std::vector<std::string>{"a", "b", "c", "<end>"}));
+}
+
+TEST(LineReader, ReadErrorDiscardsTheLineAndCloses) {
+  {
+    ScriptedReads reads{"a\npartial", EIO};
+    EXPECT_EQ(
+        read_scripted(),
+        (std::vector<std::string>{
+            "a", "<error: Os { code: 5, kind: Uncategorized, message: \"Input/output error\" }>"}));
+    EXPECT_EQ(ScriptedReads::closes, 1);
+  }
+}
+
+TEST(LineReader, ReadsAtMostABufferAndOnlyWhenItIsUsedUp) {
+  ScriptedReads reads{"a\nb\n", "c\n"};
+  LineReader reader(std::get<File>(File::open("scripted")));
+  ASSERT_EQ(reader.next(), LineReader::Status::line);
+  ASSERT_EQ(reader.next(), LineReader::Status::line);
+  // The line that ends exactly at the end of the buffered bytes needs no further read.
+  EXPECT_EQ(ScriptedReads::requested.size(), 1U);
+  EXPECT_EQ(reader.line(), "b");
+  ASSERT_EQ(reader.next(), LineReader::Status::line);
+  EXPECT_EQ(ScriptedReads::requested,
+            (std::vector<std::size_t>{LineReader::buffer_size, LineReader::buffer_size}));
+}
+
+TEST(LineReader, TakeLineOwnsTheLineFromEitherSource) {
+  ScriptedReads reads{"short\nspl", "it\r\nlast"};
+  LineReader reader(std::get<File>(File::open("scripted")));
+  std::vector<Line> taken;
+  while (reader.next() == LineReader::Status::line) taken.push_back(reader.take_line());
+  EXPECT_EQ(taken, (std::vector<Line>{"short", "split", "last"}));
+}
+
+}  // namespace
+}  // namespace varsift::core
