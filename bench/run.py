@@ -1,0 +1,347 @@
+#!/usr/bin/env python3
+"""Measures varsift against the tools users subset VCF files with today.
+
+On one generated VCF file, held in the page cache, it times for each position list:
+varsift.subset_vcf; the same subsetting in plain Python; awk (mawk and gawk, whichever are
+installed) with the positions in an array; `bcftools view -T` with a targets file; and, as the
+floor, `wc -l`. Each tool runs --repeats times and its best time counts. The tools must agree
+on the number of kept data lines, or the run fails. It prints a Markdown table of throughput
+(file bytes per second) and of time relative to `wc -l`, and writes it with a PNG chart to
+bench/results/.
+"""
+
+import argparse
+import datetime
+import importlib.metadata
+import os
+import platform
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from collections.abc import Callable
+from pathlib import Path
+
+import varsift
+
+import generate_vcf
+
+HERE = Path(__file__).resolve().parent
+DATA = HERE / "data"
+RESULTS = HERE / "results"
+LIST_SIZES = [0, 10, 10_000, 1_000_000]
+# Share of each position list drawn from positions absent from the file.
+ABSENT_SHARE = 0.1
+
+# The positions file comes first; FILENAME rather than NR == FNR, which an empty file fools.
+AWK_PROGRAM = r"""
+BEGIN { FS = "\t" }
+FILENAME == ARGV[1] { keep[$1]; next }
+/^#/ { print; next }
+all || ($2 in keep)
+"""
+
+
+def plain_python_subset(path: str, positions: list[int]) -> tuple[list[str], list[str]]:
+    """The subsetting as a user would write it: a set and a loop over the lines."""
+    wanted = set(positions)
+    header, data = [], []
+    with open(path, encoding="utf-8") as vcf:
+        for line in vcf:
+            line = line.rstrip("\n")
+            if line.startswith("#"):
+                header.append(line)
+            elif not wanted or int(line.split("\t", 2)[1]) in wanted:
+                data.append(line)
+    return header, data
+
+
+class Capped(Exception):
+    """A run took longer than the cap."""
+
+
+class Case:
+    """One position list and the files that hand it to the command-line tools."""
+
+    def __init__(self, size: int, positions: list[int], chrom: str, workdir: Path) -> None:
+        self.size = size
+        self.positions = positions
+        self.positions_file = workdir / f"positions-{size}.txt"
+        self.positions_file.write_text("".join(f"{p}\n" for p in positions))
+        self.targets_file = workdir / f"targets-{size}.tsv"
+        self.targets_file.write_text("".join(f"{chrom}\t{p}\n" for p in sorted(set(positions))))
+
+
+def count_data_lines(path: Path) -> int:
+    result = subprocess.run(["grep", "-cv", "^#", str(path)], capture_output=True, text=True)
+    if result.returncode not in (0, 1):
+        raise RuntimeError(result.stderr)
+    return int(result.stdout)
+
+
+def external(command: Callable[[Case], list[str]]):
+    """A tool run as a child process whose VCF output goes to a file (in memory where /dev/shm
+    is); its data lines are counted after the clock stops."""
+
+    def measure(vcf: Path, case: Case, workdir: Path, cap: float) -> tuple[float, int]:
+        output = workdir / "output.vcf"
+        with open(output, "wb") as stream:
+            start = time.perf_counter()
+            try:
+                subprocess.run(command(case), stdout=stream, check=True, timeout=cap)
+            except subprocess.TimeoutExpired:
+                raise Capped from None
+            elapsed = time.perf_counter() - start
+        kept = count_data_lines(output)
+        output.unlink()
+        return elapsed, kept
+
+    return measure
+
+
+def in_process(function: Callable[[str, list[int]], tuple[list[str], list[str]]]):
+    def measure(vcf: Path, case: Case, workdir: Path, cap: float) -> tuple[float, int]:
+        start = time.perf_counter()
+        _, data = function(str(vcf), case.positions)
+        elapsed = time.perf_counter() - start
+        return elapsed, len(data)
+
+    return measure
+
+
+def tools(vcf: Path) -> dict[str, Callable]:
+    found = {
+        "varsift.subset_vcf": in_process(varsift.subset_vcf),
+        "plain Python (set)": in_process(plain_python_subset),
+    }
+    for awk in ("mawk", "gawk"):
+        if shutil.which(awk):
+            found[f"awk ({awk})"] = external(
+                lambda case, awk=awk: [awk, "-v", f"all={int(case.size == 0)}", AWK_PROGRAM,
+                                       str(case.positions_file), str(vcf)]
+            )
+    if shutil.which("bcftools"):
+        # With no position, plain `bcftools view`: every record, parsed and written again.
+        found["bcftools view -T"] = external(
+            lambda case: ["bcftools", "view", "--no-version", "-Ov"]
+            + (["-T", str(case.targets_file)] if case.size else [])
+            + [str(vcf)]
+        )
+    return found
+
+
+def wc_seconds(vcf: Path, repeats: int) -> float:
+    best = float("inf")
+    for _ in range(repeats):
+        start = time.perf_counter()
+        subprocess.run(["wc", "-l", str(vcf)], stdout=subprocess.DEVNULL, check=True)
+        best = min(best, time.perf_counter() - start)
+    return best
+
+
+def warm(vcf: Path) -> None:
+    for _ in range(2):
+        with open(vcf, "rb") as stream:
+            while stream.read(1 << 24):
+                pass
+
+
+def file_positions(vcf: Path) -> tuple[str, list[int], int]:
+    """The chromosome, the positions of the data lines and the count of header lines of a
+    generated file."""
+    chroms, positions, header_lines = set(), [], 0
+    with open(vcf, "rb") as stream:
+        for line in stream:
+            if line.startswith(b"#"):
+                header_lines += 1
+            else:
+                chrom, position, _ = line.split(b"\t", 2)
+                chroms.add(chrom)
+                positions.append(int(position))
+    (chrom,) = chroms
+    return chrom.decode(), positions, header_lines
+
+
+def draw_positions(size: int, present: list[int], seed: int) -> list[int]:
+    """`size` positions in random order: most from the file, the rest absent from it."""
+    rng = random.Random(seed * 1_000_003 + size)
+    distinct = sorted(set(present))
+    absent_count = round(size * ABSENT_SHARE)
+    chosen = rng.sample(distinct, size - absent_count)
+    taken, absent = set(distinct), set()
+    while len(absent) < absent_count:
+        candidate = rng.randint(1, distinct[-1] + 1000)
+        if candidate not in taken:
+            absent.add(candidate)
+    positions = chosen + sorted(absent)
+    rng.shuffle(positions)
+    return positions
+
+
+def machine() -> str:
+    model = next(
+        (line.split(":", 1)[1].strip() for line in Path("/proc/cpuinfo").read_text().splitlines()
+         if line.startswith("model name")),
+        platform.processor(),
+    )
+    memory = next(line.split()[1] for line in Path("/proc/meminfo").read_text().splitlines()
+                  if line.startswith("MemTotal"))
+    os_name = next((line.split("=", 1)[1].strip('"') for line in
+                    Path("/etc/os-release").read_text().splitlines()
+                    if line.startswith("PRETTY_NAME")), platform.system())
+    return (f"{model}, {os.cpu_count()} cores, {int(memory) / 2**20:.0f} GiB RAM; {os_name}, "
+            f"Linux {platform.release()}; CPython {platform.python_version()}")
+
+
+def version(command: list[str]) -> str:
+    result = subprocess.run(command, capture_output=True, text=True)
+    return (result.stdout or result.stderr).splitlines()[0].strip()
+
+
+def versions() -> str:
+    found = []
+    for name, command in [("bcftools", ["bcftools", "--version"]), ("mawk", ["mawk", "-W", "version"]),
+                          ("gawk", ["gawk", "--version"]), ("wc", ["wc", "--version"])]:
+        if shutil.which(name):
+            found.append(version(command))
+    return "; ".join(found)
+
+
+def cell(seconds: float | None, size_bytes: int, floor: float, cap: float) -> str:
+    if seconds is None:
+        return f"capped (> {cap:.0f} s)"
+    return f"{size_bytes / seconds / 1e6:,.0f} MB/s ({seconds / floor:.1f}×)"
+
+
+def chart(path: Path, title: str, names: list[str], sizes: list[int],
+          seconds: dict[str, dict[int, float | None]], floor: float, size_bytes: int) -> None:
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    figure, axes = plt.subplots(figsize=(9, 4.8), dpi=100)
+    width = 0.8 / len(names)
+    for index, name in enumerate(names):
+        values = [size_bytes / seconds[name][size] / 1e6 if seconds[name][size] else 0
+                  for size in sizes]
+        offsets = [position + (index - (len(names) - 1) / 2) * width
+                   for position in range(len(sizes))]
+        axes.bar(offsets, values, width, label=name)
+    axes.axhline(size_bytes / floor / 1e6, color="black", linestyle="--", linewidth=1,
+                 label="wc -l (floor)")
+    axes.set_xticks(range(len(sizes)), [f"{size:,} positions" for size in sizes])
+    axes.set_yscale("log")
+    axes.set_ylabel("throughput, MB/s (log scale)")
+    axes.set_title(title, fontsize=10)
+    axes.legend(fontsize=8, loc="upper left", bbox_to_anchor=(1.0, 1.0))
+    figure.tight_layout()
+    figure.savefig(path)
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--samples", type=int, default=4, help="samples in the VCF (default 4)")
+    parser.add_argument("--size", type=generate_vcf.parse_size, default="1G",
+                        help="size of the VCF, with an optional K, M or G suffix (default 1G)")
+    parser.add_argument("--seed", type=int, default=1, help="seed of the file and the lists")
+    parser.add_argument("--repeats", type=int, default=2, help="runs per measurement (default 2)")
+    parser.add_argument("--cap", type=float, default=600,
+                        help="seconds after which a tool's run is stopped (default 600)")
+    parser.add_argument("--lists", type=lambda text: [int(n) for n in text.split(",")],
+                        default=LIST_SIZES, help="sizes of the position lists (default "
+                        + ",".join(map(str, LIST_SIZES)) + ")")
+    parser.add_argument("--name", help="name of the results files (default from the shape)")
+    options = parser.parse_args()
+
+    DATA.mkdir(exist_ok=True)
+    RESULTS.mkdir(exist_ok=True)
+    vcf = DATA / f"bench-{options.samples}s-{options.size}-{options.seed}.vcf"
+    if not vcf.exists():
+        print(f"generating {vcf.name} ...", file=sys.stderr)
+        partial = vcf.with_suffix(".partial")
+        generate_vcf.generate(partial, options.size, options.samples, options.seed)
+        partial.rename(vcf)
+    size_bytes = vcf.stat().st_size
+    chrom, present, header_lines = file_positions(vcf)
+    records = len(present)
+    name = options.name or f"{'narrow' if options.samples <= 10 else 'wide'}-{options.samples}"
+
+    measures = tools(vcf)
+    seconds: dict[str, dict[int, float | None]] = {tool: {} for tool in measures}
+    kept: dict[str, dict[int, int]] = {tool: {} for tool in measures}
+    load_before = os.getloadavg()
+    with tempfile.TemporaryDirectory(dir="/dev/shm" if Path("/dev/shm").is_dir() else DATA) as tmp:
+        workdir = Path(tmp)
+        cases = [Case(size, draw_positions(size, present, options.seed), chrom, workdir)
+                 for size in options.lists]
+        warm(vcf)
+        floor = wc_seconds(vcf, options.repeats + 1)
+        for case in cases:
+            for tool, measure in measures.items():
+                best: float | None = float("inf")
+                for _ in range(options.repeats):
+                    try:
+                        elapsed, count = measure(vcf, case, workdir, options.cap)
+                    except Capped:
+                        best = None
+                        break
+                    best = min(best, elapsed)
+                    kept[tool][case.size] = count
+                seconds[tool][case.size] = best
+                print(f"{case.size:>9,} positions  {tool:<20} "
+                      f"{cell(best, size_bytes, floor, options.cap)}", file=sys.stderr)
+        floor = min(floor, wc_seconds(vcf, options.repeats + 1))
+    load_after = os.getloadavg()
+
+    mismatches = [
+        f"{size:,} positions: " + ", ".join(f"{tool} {kept[tool].get(size)}" for tool in measures)
+        for size in options.lists
+        if len({kept[tool][size] for tool in measures if size in kept[tool]}) > 1
+    ]
+
+    names = list(measures)
+    title = (f"{size_bytes / 1e9:.2f} GB VCF, {options.samples} samples, {records:,} records "
+             f"({size_bytes / (records + header_lines):.0f} bytes a line), page-cached")
+    lines = [
+        f"# Benchmark: {title}",
+        "",
+        f"- Date: {datetime.datetime.now(datetime.UTC):%Y-%m-%d %H:%M} UTC",
+        f"- Machine: {machine()}",
+        f"- Load average (1 min) before and after: {load_before[0]:.2f}, {load_after[0]:.2f}",
+        f"- Tools: varsift {varsift_version()}; {versions()}",
+        f"- Best of {options.repeats} runs; `wc -l` took {floor:.3f} s "
+        f"({size_bytes / floor / 1e6:,.0f} MB/s).",
+        "- Cells: throughput (file bytes / best time) and, in brackets, time relative to "
+        "`wc -l`.",
+        "",
+        "| tool | " + " | ".join(f"{size:,} positions" for size in options.lists) + " |",
+        "| --- | " + " | ".join("---:" for _ in options.lists) + " |",
+        "| kept data lines | " + " | ".join(
+            f"{kept['plain Python (set)'].get(size, '?'):,}" for size in options.lists) + " |",
+    ]
+    for tool in names:
+        lines.append(f"| {tool} | " + " | ".join(
+            cell(seconds[tool][size], size_bytes, floor, options.cap)
+            for size in options.lists) + " |")
+    lines.append(
+        f"| wc -l | " + " | ".join(cell(floor, size_bytes, floor, options.cap)
+                                   for _ in options.lists) + " |")
+    if mismatches:
+        lines += ["", "**The tools disagree on the kept lines:**", ""]
+        lines += [f"- {text}" for text in mismatches]
+    table = "\n".join(lines) + "\n"
+    print(table)
+    (RESULTS / f"{name}.md").write_text(table)
+    chart(RESULTS / f"{name}.png", title, names, options.lists, seconds, floor, size_bytes)
+    return 1 if mismatches else 0
+
+
+def varsift_version() -> str:
+    return importlib.metadata.version("varsift")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
