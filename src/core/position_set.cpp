@@ -11,9 +11,9 @@ constexpr std::uint64_t golden = 0x9E3779B97F4A7C15ULL;
 
 }  // namespace
 
-PositionSet::PositionSet(const PositionList& positions)
-    : list_(positions.data()), size_(positions.size()) {
-  if (size_ <= linear_limit) return;
+PositionSet::PositionSet(const PositionList& positions, std::size_t linear_limit)
+    : list_(positions.data()), size_(positions.size()), hashed_(size_ > linear_limit) {
+  if (!hashed_) return;
   // At most half full, so probe runs stay short.
   const std::size_t capacity = std::bit_ceil(size_ * 2);
   slots_.assign(capacity, 0);
@@ -31,7 +31,7 @@ PositionSet::PositionSet(const PositionList& positions)
 }
 
 bool PositionSet::contains(std::uint64_t position) const noexcept {
-  if (size_ > linear_limit) return hashed_contains(position);
+  if (hashed_) return hashed_contains(position);
   return std::find(list_, list_ + size_, position) != list_ + size_;
 }
 

@@ -2,17 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <random>
 #include <unordered_set>
 
 namespace varsift::core {
 namespace {
 
-bool naive_contains(const std::unordered_set<std::uint64_t>& values, std::uint64_t position) {
-  return values.contains(position);
-}
-
-// Both strategies, on both sides of the switch between them, must agree with a plain scan.
+// Both strategies, on both sides of the switch between them, must agree with a plain set.
 class PositionSetTest : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(PositionSetTest, AgreesWithAScan) {
@@ -32,20 +29,25 @@ TEST_P(PositionSetTest, AgreesWithAScan) {
         break;
     }
   }
-  const PositionSet set(list);
   const std::unordered_set<std::uint64_t> values(list.begin(), list.end());
-  EXPECT_EQ(set.empty(), list.empty());
-  for (std::uint64_t probe = 0; probe < 4 * GetParam() + 8; ++probe) {
-    ASSERT_EQ(set.contains(probe), naive_contains(values, probe)) << probe;
-  }
-  for (std::uint64_t probe : {~std::uint64_t{0}, ~std::uint64_t{0} - 1, std::uint64_t{1} << 63}) {
-    ASSERT_EQ(set.contains(probe), naive_contains(values, probe)) << probe;
+  std::vector<std::size_t> limits{0, PositionSet::default_linear_limit};
+  if (list.size() <= 4096) limits.push_back(SIZE_MAX);
+  for (const std::size_t limit : limits) {
+    const PositionSet set(list, limit);
+    EXPECT_EQ(set.empty(), list.empty());
+    for (std::uint64_t probe = 0; probe < 4 * GetParam() + 8; ++probe) {
+      ASSERT_EQ(set.contains(probe), values.contains(probe)) << probe << " " << limit;
+    }
+    for (std::uint64_t probe : {~std::uint64_t{0}, ~std::uint64_t{0} - 1, std::uint64_t{1} << 63}) {
+      ASSERT_EQ(set.contains(probe), values.contains(probe)) << probe << " " << limit;
+    }
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, PositionSetTest,
-                         ::testing::Values(0, 1, 2, PositionSet::linear_limit,
-                                           PositionSet::linear_limit + 1, 100, 4096, 100000));
+                         ::testing::Values(0, 1, 2, PositionSet::default_linear_limit,
+                                           PositionSet::default_linear_limit + 1, 100, 4096,
+                                           100000));
 
 TEST(PositionSet, HashedSetWithoutZeroDoesNotContainZero) {
   PositionList list;
