@@ -16,6 +16,7 @@ bool LineReader::refill() {
     if (n >= 0) {
       position_ = 0;
       filled_ = static_cast<std::size_t>(n);
+      buffer_ascii_ = is_ascii({buffer_.get(), filled_});
       return true;
     }
     const ErrorKind kind = os_error_kind(error_.os_code());
@@ -43,20 +44,20 @@ LineReader::Status LineReader::next() {
     if (newline != nullptr) {
       const std::size_t length = static_cast<std::size_t>(newline - start) + 1;
       position_ += length;
-      if (!line_in_pending_) return finish({start, length});
+      if (!line_in_pending_) return finish({start, length}, buffer_ascii_);
       pending_.append(start, length);
-      return finish(pending_);
+      return finish(pending_, false);
     }
     pending_.append(start, available);
     line_in_pending_ = true;
     position_ = filled_;
   }
   if (!line_in_pending_) return Status::end;
-  return finish(pending_);
+  return finish(pending_, false);
 }
 
-LineReader::Status LineReader::finish(std::string_view bytes) {
-  if (!is_valid_utf8(bytes)) {
+LineReader::Status LineReader::finish(std::string_view bytes, bool known_valid) {
+  if (!known_valid && !is_valid_utf8(bytes)) {
     error_ = IoError::fixed(ErrorKind::InvalidData, "stream did not contain valid UTF-8");
     return Status::error;
   }

@@ -39,12 +39,14 @@ class LineReader {
 
   // Refills the buffer from its start. Gives false with error_ set on a read error.
   bool refill();
-  Status finish(std::string_view bytes);
+  Status finish(std::string_view bytes, bool known_valid);
 
   File file_;
   std::unique_ptr<char, FreeBuffer> buffer_;
   std::size_t position_ = 0;
   std::size_t filled_ = 0;
+  // Whether the buffered bytes are all ASCII: then a line within them needs no UTF-8 check.
+  bool buffer_ascii_ = false;
   // Collects a line that spans refills; reused from line to line.
   Line pending_;
   bool line_in_pending_ = false;

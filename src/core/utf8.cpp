@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace varsift::core {
 namespace {
 
@@ -56,6 +60,29 @@ bool is_valid_utf8(std::string_view bytes) noexcept {
     }
   }
   return true;
+}
+
+bool is_ascii(std::string_view bytes) noexcept {
+  const char* p = bytes.data();
+  const char* const end = p + bytes.size();
+#if defined(__SSE2__)
+  __m128i any = _mm_setzero_si128();
+  for (; end - p >= 64; p += 64) {
+    const auto* block = reinterpret_cast<const __m128i*>(p);
+    any = _mm_or_si128(
+        any, _mm_or_si128(_mm_or_si128(_mm_loadu_si128(block), _mm_loadu_si128(block + 1)),
+                          _mm_or_si128(_mm_loadu_si128(block + 2), _mm_loadu_si128(block + 3))));
+  }
+  if (_mm_movemask_epi8(any) != 0) return false;
+#endif
+  std::uint64_t any_word = 0;
+  for (; end - p >= 8; p += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof(word));
+    any_word |= word;
+  }
+  for (; p != end; ++p) any_word |= static_cast<unsigned char>(*p);
+  return (any_word & high_bits) == 0;
 }
 
 }  // namespace varsift::core

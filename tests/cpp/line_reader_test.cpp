@@ -94,6 +94,18 @@ TEST(LineReader, CharactersSplitAcrossRefills) {
   }
 }
 
+TEST(LineReader, CheckCoversLinesThatSpanRefillsAndAsciiBuffers) {
+  const std::string ascii_line(100, 'a');
+  std::string bytes;
+  while (bytes.size() < LineReader::buffer_size - 2) bytes += ascii_line + "\n";
+  bytes.resize(LineReader::buffer_size - 2);
+  // The cut-off sequence spans the first refill, whose bytes are otherwise ASCII.
+  const std::vector<std::string> lines = read_file(bytes + "\xE2\x82y\n" + ascii_line + "\n");
+  EXPECT_EQ(lines.back(), invalid_utf8);
+  EXPECT_EQ(read_file(ascii_line + "\n\xC3\n" + ascii_line + "\n"),
+            (std::vector<std::string>{ascii_line, invalid_utf8}));
+}
+
 // Reads scripted by a test: each entry gives bytes or an errno.
 struct ScriptedReads {
   static inline std::deque<std::variant<std::string, int>> script;

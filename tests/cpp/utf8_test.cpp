@@ -22,6 +22,19 @@ TEST_P(Utf8Test, ChecksWellFormedness) {
   EXPECT_EQ(is_valid_utf8(std::string(45, 'a') + c.bytes + std::string(13, 'b')), c.valid);
 }
 
+TEST(Utf8, AsciiCheckFindsAHighByteAnywhere) {
+  std::string bytes(200, 'a');
+  EXPECT_TRUE(is_ascii(bytes));
+  EXPECT_TRUE(is_ascii(""));
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    bytes[i] = '\x80';
+    EXPECT_FALSE(is_ascii(bytes)) << i;
+    EXPECT_FALSE(is_ascii(std::string_view(bytes).substr(i, 1))) << i;
+    EXPECT_TRUE(is_ascii(std::string_view(bytes).substr(0, i))) << i;
+    bytes[i] = '\x7f';
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Sequences, Utf8Test,
     ::testing::Values(
