@@ -167,6 +167,7 @@ def assert_one_line_error(result, *fragments):
         (["-P", "pos.txt"], {"pos.txt": "\udcff"}, ["pos.txt"]),
         (["--bogus"], {}, ["--bogus"]),
         (["-o", "missing/out.vcf"], {}, ["missing/out.vcf"]),
+        (["-o", "."], {}, ["directory"]),
     ],
 )
 def test_bad_input_to_the_command_is_one_line_and_status_2(workdir, args, files, fragments):
@@ -181,6 +182,11 @@ def test_bad_input_to_the_command_is_one_line_and_status_2(workdir, args, files,
 
 def test_missing_input_argument_is_a_usage_error(tmp_path):
     assert_one_line_error(run([], tmp_path), "INPUT.vcf")
+
+
+def test_input_name_that_is_not_utf8_is_a_usage_error(tmp_path):
+    (tmp_path / os.fsdecode(b"\xff.vcf")).write_text(vcf_text())
+    assert_one_line_error(run([os.fsdecode(b"\xff.vcf")], tmp_path), "not UTF-8")
 
 
 @pytest.mark.parametrize(

@@ -216,7 +216,9 @@ def _run_to_stdout(options: argparse.Namespace, positions: list[int]) -> int:
 def _run_to_file(
     parser: argparse.ArgumentParser, options: argparse.Namespace, positions: list[int]
 ) -> int:
-    # Made before the work starts, so that an unwritable target is reported at once.
+    # Checked and made before the work starts, so that a bad target is reported at once.
+    if os.path.isdir(options.output):
+        parser.error(f"cannot write {options.output!r}: it is a directory")
     try:
         output = _ReplacingOutput(options.output)
     except OSError as error:
@@ -239,6 +241,11 @@ def run(argv: Sequence[str] | None = None) -> int:
     """Runs the command on argv (default: the process arguments); returns the exit status."""
     parser = build_parser()
     options = parser.parse_args(argv)
+    try:
+        # The extension takes the path as UTF-8 text; a name in another encoding cannot be opened.
+        options.input.encode("utf-8")
+    except UnicodeEncodeError:
+        parser.error(f"cannot read {options.input!r}: the file name is not UTF-8")
     try:
         positions: list[int] = list(options.positions)
         for path in options.positions_files:
