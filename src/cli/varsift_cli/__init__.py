@@ -88,7 +88,7 @@ def read_positions_file(path: str) -> list[int]:
     """Reads the positions of a positions file, in file order."""
     try:
         with open(path, encoding="utf-8") as stream:
-            lines = stream.read().splitlines()
+            lines = stream.read().split("\n")
     except (OSError, UnicodeDecodeError) as error:
         reason = error.strerror if isinstance(error, OSError) else "not UTF-8 text"
         raise UsageError(f"cannot read positions file {path!r}: {reason}") from None
