@@ -9,30 +9,77 @@ namespace {
 // Fibonacci hashing: the high bits of the product spread neighbouring positions apart.
 constexpr std::uint64_t golden = 0x9E3779B97F4A7C15ULL;
 
+// Look-ups that go backwards this often are not a sorted file's: one per chromosome is.
+bool looks_unsorted(std::size_t backward_jumps, std::size_t look_ups) noexcept {
+  return backward_jumps > 256 && backward_jumps * 8 > look_ups;
+}
+
 }  // namespace
 
 PositionSet::PositionSet(const PositionList& positions, std::size_t linear_limit)
-    : list_(positions.data()), size_(positions.size()), hashed_(size_ > linear_limit) {
-  if (!hashed_) return;
-  // At most half full, so probe runs stay short.
-  const std::size_t capacity = std::bit_ceil(size_ * 2);
+    : list_(positions.data()),
+      size_(positions.size()),
+      mode_(size_ <= linear_limit ? Mode::scan : Mode::cursor) {
+  if (mode_ == Mode::scan) return;
+  sorted_.assign(positions.begin(), positions.end());
+  std::sort(sorted_.begin(), sorted_.end());
+  sorted_.erase(std::unique(sorted_.begin(), sorted_.end()), sorted_.end());
+}
+
+bool PositionSet::contains(std::uint64_t position) noexcept {
+  switch (mode_) {
+    case Mode::scan:
+      return std::find(list_, list_ + size_, position) != list_ + size_;
+    case Mode::cursor:
+      return cursor_contains(position);
+    case Mode::hashed:
+      break;
+  }
+  return hashed_contains(position);
+}
+
+bool PositionSet::cursor_contains(std::uint64_t position) noexcept {
+  const std::uint64_t* const data = sorted_.data();
+  const std::size_t size = sorted_.size();
+  ++look_ups_;
+  if (position < last_) {
+    if (looks_unsorted(++backward_jumps_, look_ups_)) {
+      build_hash_table();
+      mode_ = Mode::hashed;
+      return hashed_contains(position);
+    }
+    cursor_ = static_cast<std::size_t>(std::lower_bound(data, data + cursor_, position) - data);
+  } else if (cursor_ < size && data[cursor_] < position) {
+    // Gallop forward from the cursor, then search the last stride.
+    std::size_t low = cursor_;
+    std::size_t step = 1;
+    while (low + step < size && data[low + step] < position) {
+      low += step;
+      step *= 2;
+    }
+    const std::size_t high = std::min(size, low + step);
+    cursor_ =
+        static_cast<std::size_t>(std::lower_bound(data + low + 1, data + high, position) - data);
+  }
+  last_ = position;
+  return cursor_ < size && data[cursor_] == position;
+}
+
+void PositionSet::build_hash_table() {
+  const std::size_t capacity = std::bit_ceil(sorted_.size() * 2);
   slots_.assign(capacity, 0);
   mask_ = capacity - 1;
   shift_ = static_cast<unsigned>(64 - std::countr_zero(capacity));
-  for (const std::uint64_t position : positions) {
+  for (const std::uint64_t position : sorted_) {
     if (position == 0) {
       has_zero_ = true;
       continue;
     }
     std::size_t slot = static_cast<std::size_t>((position * golden) >> shift_);
-    while (slots_[slot] != 0 && slots_[slot] != position) slot = (slot + 1) & mask_;
+    while (slots_[slot] != 0) slot = (slot + 1) & mask_;
     slots_[slot] = position;
   }
-}
-
-bool PositionSet::contains(std::uint64_t position) const noexcept {
-  if (hashed_) return hashed_contains(position);
-  return std::find(list_, list_ + size_, position) != list_ + size_;
+  Storage().swap(sorted_);
 }
 
 bool PositionSet::hashed_contains(std::uint64_t position) const noexcept {

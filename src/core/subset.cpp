@@ -30,7 +30,7 @@ SubsetResult subset_vcf(std::string path, PositionList positions) {
   OpenResult opened = File::open(path);
   if (const auto* error = std::get_if<IoError>(&opened)) raise_failure(open_site, *error);
   LineReader reader(std::get<File>(std::move(opened)));
-  const PositionSet wanted(positions);
+  PositionSet wanted(positions);
   SubsetResult result;
   for (;;) {
     const LineReader::Status status = reader.next();
