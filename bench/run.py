@@ -229,7 +229,9 @@ def chart(path: Path, title: str, names: list[str], sizes: list[int],
                   for size in sizes]
         offsets = [position + (index - (len(names) - 1) / 2) * width
                    for position in range(len(sizes))]
-        axes.bar(offsets, values, width, label=name)
+        bars = axes.bar(offsets, values, width, label=name)
+        axes.bar_label(bars, labels=[f"{value:,.0f}" if value else "capped" for value in values],
+                       fontsize=6)
     axes.axhline(size_bytes / floor / 1e6, color="black", linestyle="--", linewidth=1,
                  label="wc -l (floor)")
     axes.set_xticks(range(len(sizes)), [f"{size:,} positions" for size in sizes])
