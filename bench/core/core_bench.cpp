@@ -4,7 +4,7 @@
 //   core_bench [--dir DIR] [--mb SIZE] [--shapes narrow,wide] [--repeat N]
 //   core_bench --lookup        compares a scan with a hashed look-up for short lists
 //
-// Files are generated once into DIR (default bench/data) and reused afterwards.
+// Files are generated once into DIR (default bench/data/core) and reused afterwards.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -240,7 +240,7 @@ void compare_lookups() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string directory = "bench/data";
+  std::string directory = "bench/data/core";
   std::uint64_t megabytes = 1024;
   std::string shapes = "narrow,wide";
   int repeat = 3;

@@ -1,7 +1,5 @@
 #include "line_reader.hpp"
 
-#include <cstring>
-
 #include "os_error.hpp"
 #include "utf8.hpp"
 
@@ -30,7 +28,7 @@ bool LineReader::refill() {
   }
 }
 
-LineReader::Status LineReader::next() {
+LineReader::Status LineReader::next_across_refills() {
   pending_.clear();
   line_in_pending_ = false;
   for (;;) {

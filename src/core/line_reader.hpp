@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <string_view>
 
@@ -25,7 +26,21 @@ class LineReader {
   // Takes the next line. With Status::line, line() views it until the next call; with
   // Status::error, error() tells why (a read error, or a line that is not UTF-8, which is
   // consumed all the same).
-  Status next();
+  Status next() {
+    // Most lines lie whole inside a buffer of ASCII bytes, which needs no UTF-8 check.
+    if (buffer_ascii_ && position_ < filled_) {
+      const char* const start = buffer_.get() + position_;
+      if (const void* newline = std::memchr(start, '\n', filled_ - position_)) {
+        const char* end = static_cast<const char*>(newline);
+        position_ = static_cast<std::size_t>(end - buffer_.get()) + 1;
+        if (end != start && end[-1] == '\r') --end;
+        line_ = std::string_view(start, end);
+        line_in_pending_ = false;
+        return Status::line;
+      }
+    }
+    return next_across_refills();
+  }
 
   std::string_view line() const noexcept { return line_; }
   // The current line as an owned string, moved rather than copied where it can be.
@@ -37,6 +52,7 @@ class LineReader {
     void operator()(char* p) const noexcept { std::free(p); }
   };
 
+  Status next_across_refills();
   // Refills the buffer from its start. Gives false with error_ set on a read error.
   bool refill();
   Status finish(std::string_view bytes, bool known_valid);

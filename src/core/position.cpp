@@ -1,8 +1,15 @@
 #include "position.hpp"
 
 namespace varsift::core {
+namespace {
 
-std::optional<ParseIntError> parse_position(std::string_view field, std::uint64_t& value) noexcept {
+// Up to 19 decimal digits always fit in 64 bits, so only longer fields need overflow checks.
+constexpr std::size_t digits_that_always_fit = 19;
+
+}  // namespace
+
+std::optional<ParseIntError> parse_position(std::string_view field,
+                                            std::uint64_t& value) noexcept {
   if (field.empty()) return ParseIntError{IntErrorKind::Empty};
   if (field.front() == '+') {
     field.remove_prefix(1);
@@ -12,12 +19,20 @@ std::optional<ParseIntError> parse_position(std::string_view field, std::uint64_
     return ParseIntError{IntErrorKind::InvalidDigit};
   }
   std::uint64_t result = 0;
-  for (const char c : field) {
-    const auto digit = static_cast<unsigned char>(c - '0');
-    if (digit > 9) return ParseIntError{IntErrorKind::InvalidDigit};
-    if (__builtin_mul_overflow(result, 10U, &result) ||
-        __builtin_add_overflow(result, digit, &result)) {
-      return ParseIntError{IntErrorKind::PosOverflow};
+  if (field.size() <= digits_that_always_fit) {
+    for (const char c : field) {
+      const auto digit = static_cast<unsigned char>(c - '0');
+      if (digit > 9) return ParseIntError{IntErrorKind::InvalidDigit};
+      result = result * 10 + digit;
+    }
+  } else {
+    for (const char c : field) {
+      const auto digit = static_cast<unsigned char>(c - '0');
+      if (digit > 9) return ParseIntError{IntErrorKind::InvalidDigit};
+      if (__builtin_mul_overflow(result, 10U, &result) ||
+          __builtin_add_overflow(result, digit, &result)) {
+        return ParseIntError{IntErrorKind::PosOverflow};
+      }
     }
   }
   value = result;

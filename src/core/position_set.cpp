@@ -26,18 +26,6 @@ PositionSet::PositionSet(const PositionList& positions, std::size_t linear_limit
   sorted_.erase(std::unique(sorted_.begin(), sorted_.end()), sorted_.end());
 }
 
-bool PositionSet::contains(std::uint64_t position) noexcept {
-  switch (mode_) {
-    case Mode::scan:
-      return std::find(list_, list_ + size_, position) != list_ + size_;
-    case Mode::cursor:
-      return cursor_contains(position);
-    case Mode::hashed:
-      break;
-  }
-  return hashed_contains(position);
-}
-
 bool PositionSet::cursor_contains(std::uint64_t position) noexcept {
   const std::uint64_t* const data = sorted_.data();
   const std::size_t size = sorted_.size();

@@ -26,7 +26,15 @@ class PositionSet {
                        std::size_t linear_limit = default_linear_limit);
 
   bool empty() const noexcept { return size_ == 0; }
-  bool contains(std::uint64_t position) noexcept;
+  bool contains(std::uint64_t position) noexcept {
+    if (mode_ == Mode::scan) {
+      for (const std::uint64_t* p = list_; p != list_ + size_; ++p) {
+        if (*p == position) return true;
+      }
+      return false;
+    }
+    return mode_ == Mode::cursor ? cursor_contains(position) : hashed_contains(position);
+  }
 
  private:
   enum class Mode : unsigned char { scan, cursor, hashed };

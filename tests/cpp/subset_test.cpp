@@ -67,6 +67,11 @@ INSTANTIATE_TEST_SUITE_P(
              {100},
              {},
              {"c\t+100", "c\t0100", "c\t100"}},
+        Kept{"long_fields",
+             "c\t0000000000000000000000000000007\nc\t9999999999999999999\tx\n",
+             {7, 9999999999999999999ULL},
+             {},
+             {"c\t0000000000000000000000000000007", "c\t9999999999999999999\tx"}},
         Kept{"largest_position",
              "c\t18446744073709551615\n",
              {18446744073709551615ULL},
@@ -171,9 +176,9 @@ TEST(SubsetOpen, FailuresNameThePlatformError) {
            "Os { code: 2, kind: NotFound, message: \"No such file or directory\" }"},
       {"", std::string(result_prefix) +
                "Os { code: 2, kind: NotFound, message: \"No such file or directory\" }"},
-      {std::string("a\0b", 3),
-       std::string(result_prefix) + "Error { kind: InvalidInput, message: \"strings passed to "
-                                    "WinAPI cannot contain NULs\" }"},
+      {std::string("a\0b", 3), std::string(result_prefix) +
+                                   "Error { kind: InvalidInput, message: \"strings passed to "
+                                   "WinAPI cannot contain NULs\" }"},
   };
   for (const Case& c : cases) {
     const ChildResult child = run_in_child([&] {
