@@ -14,6 +14,11 @@ struct QuotedCase {
   std::string_view expected;
 };
 
+// Names each case by its input, shown with C escapes.
+void PrintTo(const QuotedCase& c, std::ostream* out) {
+  *out << ::testing::PrintToString(std::string(c.input));
+}
+
 class QuotedTest : public ::testing::TestWithParam<QuotedCase> {};
 
 TEST_P(QuotedTest, Quotes) {
