@@ -152,14 +152,15 @@ std::uint64_t reader_only(const std::string& path) {
   return lines;
 }
 
-// Half the positions occur in the file, half do not.
-PositionList positions(std::size_t count, std::uint64_t per_chromosome, std::mt19937_64& random) {
+// Half the positions occur in the file and half do not, or none occur.
+PositionList positions(std::size_t count, bool half_present, std::uint64_t per_chromosome,
+                       std::mt19937_64& random) {
   PositionList list;
   list.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint64_t index = random() % per_chromosome;
     const int chromosome = 1 + static_cast<int>(random() % chromosomes);
-    list.push_back(i % 2 ? position_of(chromosome, index) : absent_position(index));
+    list.push_back(half_present && i % 2 ? position_of(chromosome, index) : absent_position(index));
   }
   return list;
 }
@@ -211,29 +212,36 @@ void run_shape(const std::string& directory, const Shape& shape, std::uint64_t m
       const auto result = varsift::core::subset_vcf(path, wanted);
       kept = result.data.size();
     });
-    row("subset_vcf, " + std::to_string(count) + " positions", seconds, kept);
+    row("subset_vcf, " + std::to_string(run.count) + (run.half_present ? "" : " absent") +
+            " positions",
+        seconds, kept);
   }
 }
 
-// Time per look-up of a scan and of the hash table, for short lists.
+// Time per look-up of a scan and of the sorted or hashed look-up, for short lists, with the
+// ascending look-ups of a sorted file and the scattered ones of an unsorted file.
 void compare_lookups() {
   std::mt19937_64 random(3);
-  std::printf("%8s %12s %12s\n", "entries", "scan ns", "hashed ns");
+  std::printf("%8s %12s %12s %12s %12s\n", "entries", "sorted scan", "sorted set", "random scan",
+              "random set");
   for (const std::size_t size : {1, 2, 4, 8, 12, 16, 24, 32, 48, 64}) {
     PositionList list;
     for (std::size_t i = 0; i < size; ++i) list.push_back(random() % 1000000);
-    std::vector<std::uint64_t> probes(1 << 20);
-    for (auto& p : probes) p = random() % 1000000;
-    auto measure = [&](std::size_t limit) {
-      PositionSet set(list, limit);
+    std::vector<std::uint64_t> scattered(1 << 20);
+    for (auto& p : scattered) p = random() % 1000000;
+    std::vector<std::uint64_t> ascending = scattered;
+    std::sort(ascending.begin(), ascending.end());
+    auto measure = [&](std::size_t limit, const std::vector<std::uint64_t>& probes) {
       std::uint64_t hits = 0;
       const double seconds = best_of(5, [&] {
+        PositionSet set(list, limit);
         for (const std::uint64_t p : probes) hits += set.contains(p);
       });
       if (hits == 42) std::puts("");  // keeps the loop
       return seconds * 1e9 / static_cast<double>(probes.size());
     };
-    std::printf("%8zu %12.2f %12.2f\n", size, measure(SIZE_MAX), measure(0));
+    std::printf("%8zu %12.2f %12.2f %12.2f %12.2f\n", size, measure(SIZE_MAX, ascending),
+                measure(0, ascending), measure(SIZE_MAX, scattered), measure(0, scattered));
   }
 }
 

@@ -20,7 +20,7 @@ using PositionList = std::vector<std::uint64_t, Allocator<std::uint64_t>>;
 class PositionSet {
  public:
   // Where a scan stops beating the other look-ups (bench/core measures it).
-  static constexpr std::size_t default_linear_limit = 32;
+  static constexpr std::size_t default_linear_limit = 8;
 
   explicit PositionSet(const PositionList& positions,
                        std::size_t linear_limit = default_linear_limit);
