@@ -204,9 +204,13 @@ void run_shape(const std::string& directory, const Shape& shape, std::uint64_t m
   row("line reader (split + UTF-8)", best_of(repeat, [&] { lines = reader_only(path); }), lines);
 
   std::mt19937_64 random(7);
-  for (const std::size_t count :
-       {std::size_t{0}, std::size_t{10}, std::size_t{10000}, std::size_t{1000000}}) {
-    const PositionList wanted = positions(count, per_chromosome, random);
+  struct Run {
+    std::size_t count;
+    bool half_present;
+  };
+  for (const Run run :
+       {Run{0, true}, Run{10, true}, Run{10000, true}, Run{1000000, true}, Run{1000000, false}}) {
+    const PositionList wanted = positions(run.count, run.half_present, per_chromosome, random);
     std::uint64_t kept = 0;
     const double seconds = best_of(repeat, [&] {
       const auto result = varsift::core::subset_vcf(path, wanted);
