@@ -1,7 +1,9 @@
 #include "position_set.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <utility>
 
 namespace varsift::core {
 namespace {
@@ -14,6 +16,31 @@ bool looks_unsorted(std::size_t backward_jumps, std::size_t look_ups) noexcept {
   return backward_jumps > 256 && backward_jumps * 8 > look_ups;
 }
 
+// Sorts by 11-bit digits from the lowest, skipping digits that all entries share (the high
+// ones, for positions of real genomes): a few linear passes instead of a comparison sort.
+template <class Storage>
+void radix_sort(Storage& values) {
+  constexpr unsigned digit_bits = 11;
+  constexpr std::uint64_t digit_mask = (std::uint64_t{1} << digit_bits) - 1;
+  if (values.size() < 4096) {
+    std::sort(values.begin(), values.end());
+    return;
+  }
+  Storage sorted(values.size());
+  std::uint64_t any_bits = 0;
+  for (const std::uint64_t value : values) any_bits |= value;
+  for (unsigned shift = 0; shift < 64 && (any_bits >> shift) != 0; shift += digit_bits) {
+    std::array<std::size_t, digit_mask + 1> starts{};
+    for (const std::uint64_t value : values) ++starts[(value >> shift) & digit_mask];
+    if (starts[(values.front() >> shift) & digit_mask] == values.size()) continue;
+    std::size_t next = 0;
+    for (std::size_t& start : starts) next += std::exchange(start, next);
+    for (const std::uint64_t value : values)
+      sorted[starts[(value >> shift) & digit_mask]++] = value;
+    values.swap(sorted);
+  }
+}
+
 }  // namespace
 
 PositionSet::PositionSet(const PositionList& positions, std::size_t linear_limit)
@@ -22,7 +49,7 @@ PositionSet::PositionSet(const PositionList& positions, std::size_t linear_limit
       mode_(size_ <= linear_limit ? Mode::scan : Mode::cursor) {
   if (mode_ == Mode::scan) return;
   sorted_.assign(positions.begin(), positions.end());
-  std::sort(sorted_.begin(), sorted_.end());
+  radix_sort(sorted_);
   sorted_.erase(std::unique(sorted_.begin(), sorted_.end()), sorted_.end());
 }
 

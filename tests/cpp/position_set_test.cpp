@@ -56,6 +56,16 @@ INSTANTIATE_TEST_SUITE_P(Sizes, PositionSetTest,
                                            PositionSet::default_linear_limit + 1, 100, 4096,
                                            100000));
 
+TEST(PositionSet, LargeListsWhoseEntriesShareSomeDigits) {
+  // Entries alike in their middle bits, listed in descending order.
+  PositionList list;
+  for (std::uint64_t i = 5000; i > 0; --i) list.push_back((std::uint64_t{1} << 40) + i * 3);
+  PositionSet set(list);
+  for (std::uint64_t i = 0; i <= 15010; ++i) {
+    ASSERT_EQ(set.contains((std::uint64_t{1} << 40) + i), i % 3 == 0 && i > 0 && i <= 15000) << i;
+  }
+}
+
 // Zero is the hash table's empty mark, so it is answered aside from the table.
 TEST(PositionSet, ZeroAfterTheSwitchToHashing) {
   for (const bool with_zero : {false, true}) {
