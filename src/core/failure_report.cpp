@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cstdlib>
 #include <mutex>
-#include <string>
 
 #include "backtrace.hpp"
 #include "fd_writer.hpp"
@@ -22,7 +21,8 @@ std::mutex report_lock;
 BacktraceStyle read_process_style() noexcept {
   int style = process_style.load();
   if (style == style_unread) {
-    const char* value = std::getenv(std::string(backtrace_switch).c_str());
+    // The name views a string literal, so it ends in a NUL.
+    const char* value = std::getenv(backtrace_switch.data());
     style = static_cast<int>(backtrace_style_from(
         value == nullptr ? std::nullopt : std::optional<std::string_view>(value)));
     process_style.store(style);
