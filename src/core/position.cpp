@@ -1,15 +1,7 @@
 #include "position.hpp"
 
 namespace varsift::core {
-namespace {
-
-// Up to 19 decimal digits always fit in 64 bits, so only longer fields need overflow checks.
-constexpr std::size_t digits_that_always_fit = 19;
-
-}  // namespace
-
-std::optional<ParseIntError> parse_position(std::string_view field,
-                                            std::uint64_t& value) noexcept {
+std::optional<ParseIntError> parse_position(std::string_view field, std::uint64_t& value) noexcept {
   if (field.empty()) return ParseIntError{IntErrorKind::Empty};
   if (field.front() == '+') {
     field.remove_prefix(1);
@@ -19,6 +11,7 @@ std::optional<ParseIntError> parse_position(std::string_view field,
     return ParseIntError{IntErrorKind::InvalidDigit};
   }
   std::uint64_t result = 0;
+  // Only longer fields need overflow checks.
   if (field.size() <= digits_that_always_fit) {
     for (const char c : field) {
       const auto digit = static_cast<unsigned char>(c - '0');

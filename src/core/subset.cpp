@@ -39,7 +39,10 @@ std::uint64_t position_of(std::string_view line) {
          ++p) {
       value = value * 10 + digit;
     }
-    if (p != digits && p - digits <= 19 && (p == end || *p == '\t')) return value;
+    if (p != digits && static_cast<std::size_t>(p - digits) <= digits_that_always_fit &&
+        (p == end || *p == '\t')) {
+      return value;
+    }
   }
   const std::optional<std::string_view> field = position_field(line);
   if (!field) raise_failure(missing_field_site);
