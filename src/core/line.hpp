@@ -1,7 +1,7 @@
 #pragma once
 
+#include <deque>
 #include <string>
-#include <vector>
 
 #include "allocator.hpp"
 
@@ -10,6 +10,8 @@ namespace varsift::core {
 // One line of the file, valid UTF-8, without its terminator.
 using Line = std::basic_string<char, std::char_traits<char>, Allocator<char>>;
 
-using LineList = std::vector<Line, Allocator<Line>>;
+// A deque grows in blocks without moving the lines it holds, where a vector would copy them
+// all at every doubling: millions of kept lines cost no second pass over fresh memory.
+using LineList = std::deque<Line, Allocator<Line>>;
 
 }  // namespace varsift::core
