@@ -22,8 +22,7 @@ class IoError {
   static IoError wrapped(ErrorKind kind, std::string inner_debug, std::string inner_display);
 
   ErrorKind kind() const noexcept;
-  // The code of an OS error; only meaningful when is_os().
-  bool is_os() const noexcept { return std::holds_alternative<Os>(value_); }
+  // The code of an OS error; only valid for one.
   std::int32_t os_code() const noexcept { return std::get<Os>(value_).code; }
 
   // Debug form, e.g. `Os { code: 2, kind: NotFound, message: "No such file or directory" }`.

@@ -2,33 +2,22 @@
 
 #include <string.h>
 
-#include <cstdio>
-
 namespace varsift::core {
 namespace {
 
-// Decodes the code point that ends just before `end`; gives 0 for a malformed tail, which
-// is not white space.
-char32_t last_code_point(std::string_view text, std::size_t end, std::size_t& start) noexcept {
-  std::size_t i = end;
-  while (i > 0 && (static_cast<unsigned char>(text[i - 1]) & 0xC0) == 0x80 && end - i < 3) --i;
-  if (i == 0) {
-    start = end - 1;
-    return 0;
+// Decodes the character that ends before `end` and gives the index of its first byte in
+// `start`. Malformed bytes decode to something, never to more than was there.
+char32_t decode_last(std::string_view text, std::size_t end, std::size_t& start) noexcept {
+  start = end - 1;
+  while (start > 0 && end - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
+    --start;
   }
-  --i;
-  start = i;
-  const auto lead = static_cast<unsigned char>(text[i]);
-  const std::size_t length = end - i;
-  if (length == 1) return lead < 0x80 ? lead : 0;
-  if (length == 2 && (lead & 0xE0) == 0xC0) {
-    return static_cast<char32_t>(((lead & 0x1F) << 6) | (text[i + 1] & 0x3F));
+  const auto lead = static_cast<unsigned char>(text[start]);
+  char32_t c = lead < 0x80 ? lead : lead & (0x7Fu >> (end - start));
+  for (std::size_t i = start + 1; i < end; ++i) {
+    c = (c << 6) | (static_cast<unsigned char>(text[i]) & 0x3Fu);
   }
-  if (length == 3 && (lead & 0xF0) == 0xE0) {
-    return static_cast<char32_t>(((lead & 0x0F) << 12) | ((text[i + 1] & 0x3F) << 6) |
-                                 (text[i + 2] & 0x3F));
-  }
-  return 0;
+  return c;
 }
 
 bool is_white_space(char32_t c) noexcept {
@@ -45,7 +34,7 @@ std::string_view trim_trailing_white_space(std::string_view text) noexcept {
   std::size_t end = text.size();
   while (end > 0) {
     std::size_t start = 0;
-    if (!is_white_space(last_code_point(text, end, start))) break;
+    if (!is_white_space(decode_last(text, end, start))) break;
     end = start;
   }
   return text.substr(0, end);

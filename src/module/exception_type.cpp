@@ -1,9 +1,7 @@
 #include "exception_type.hpp"
 
-#include <string>
 #include <string_view>
 
-#include "core/failure.hpp"
 #include "python_error.hpp"
 
 namespace varsift::module {
@@ -29,12 +27,7 @@ PyObject* panic_exception_type() {
   if (panic_type != nullptr) return panic_type;
   PyObject* made = PyErr_NewExceptionWithDoc(panic_exception_name, panic_exception_doc,
                                              PyExc_BaseException, nullptr);
-  if (made == nullptr) {
-    std::string message(type_creation_failed);
-    message += ": ";
-    message += describe(fetch_error());
-    core::raise_failure_message(core::FailureSite::here(), std::move(message));
-  }
+  if (made == nullptr) raise_failure_describing(type_creation_failed, fetch_error());
   panic_type = made;
   return panic_type;
 }

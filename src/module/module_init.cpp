@@ -1,12 +1,10 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
 
 #include "api_failure.hpp"
 #include "call_entry.hpp"
-#include "core/failure.hpp"
 #include "downcast_error.hpp"
 #include "expected.hpp"
 #include "panic_boundary.hpp"
@@ -100,10 +98,7 @@ std::optional<PythonError> add_function(PyObject* module, PyObject* function) {
   Expected<OwnedRef> all = export_list(module);
   if (!all.has_value()) return std::move(all).error();
   if (PyList_Append(all.value().get(), name.get()) == -1) {
-    std::string message(append_to_all_failed);
-    message += ": ";
-    message += describe(fetch_error());
-    core::raise_failure_message(core::FailureSite::here(), std::move(message));
+    raise_failure_describing(append_to_all_failed, fetch_error());
   }
   if (PyObject_SetAttr(module, name.get(), function) == -1) return fetch_error();
   return std::nullopt;

@@ -101,4 +101,12 @@ std::string describe(PythonError error) {
   return text;
 }
 
+void raise_failure_describing(std::string_view what, PythonError error,
+                              std::source_location where) {
+  std::string message(what);
+  message += ": ";
+  message += describe(std::move(error));
+  core::raise_failure_message(core::FailureSite::here(where), std::move(message));
+}
+
 }  // namespace varsift::module

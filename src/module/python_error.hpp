@@ -54,4 +54,9 @@ PythonError fetch_error(std::source_location where = std::source_location::curre
 // error from the interpreter.
 std::string describe(PythonError error);
 
+// Raises a failure whose message is `what`, ": " and the description of `error`.
+[[noreturn]] void raise_failure_describing(
+    std::string_view what, PythonError error,
+    std::source_location where = std::source_location::current());
+
 }  // namespace varsift::module
