@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/file_source.hpp"
 #include "core/line_reader.hpp"
 #include "core/position_set.hpp"
 #include "core/subset.hpp"
@@ -138,7 +139,7 @@ double best_of(int repeat, F&& run) {
 // Reads the whole file with 8 KiB reads and nothing else: the cost of the system calls.
 void read_only(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  static char buffer[varsift::core::LineReader::buffer_size];
+  static char buffer[varsift::core::FileSource::buffer_size];
   while (::read(fd, buffer, sizeof(buffer)) > 0) {
   }
   ::close(fd);
@@ -146,7 +147,8 @@ void read_only(const std::string& path) {
 
 std::uint64_t reader_only(const std::string& path) {
   auto opened = varsift::core::File::open(path);
-  varsift::core::LineReader reader(std::get<varsift::core::File>(std::move(opened)));
+  varsift::core::FileSource source(std::get<varsift::core::File>(std::move(opened)));
+  varsift::core::LineReader reader(source);
   std::uint64_t lines = 0;
   while (reader.next() == varsift::core::LineReader::Status::line) ++lines;
   return lines;

@@ -1,31 +1,17 @@
 #include "line_reader.hpp"
 
-#include "os_error.hpp"
 #include "utf8.hpp"
 
 namespace varsift::core {
 
-LineReader::LineReader(File file)
-    : file_(std::move(file)), buffer_(static_cast<char*>(allocate_or_abort(buffer_size))) {}
-
 bool LineReader::refill() {
-  for (;;) {
-    const std::ptrdiff_t n = file_.read(buffer_.get(), buffer_size, error_);
-    if (n >= 0) {
-      position_ = 0;
-      filled_ = static_cast<std::size_t>(n);
-      buffer_ascii_ = is_ascii({buffer_.get(), filled_});
-      return true;
-    }
-    const ErrorKind kind = os_error_kind(error_.os_code());
-    if (kind == ErrorKind::Interrupted) continue;
-    if (kind == ErrorKind::BrokenPipe) {
-      position_ = 0;
-      filled_ = 0;
-      return true;
-    }
-    return false;
-  }
+  std::string_view bytes;
+  if (!source_.next_bytes(bytes, error_)) return false;
+  data_ = bytes.data();
+  position_ = 0;
+  filled_ = bytes.size();
+  buffer_ascii_ = is_ascii(bytes);
+  return true;
 }
 
 LineReader::Status LineReader::next_across_refills() {
@@ -36,7 +22,7 @@ LineReader::Status LineReader::next_across_refills() {
       if (!refill()) return Status::error;
       if (filled_ == 0) break;
     }
-    const char* const start = buffer_.get() + position_;
+    const char* const start = data_ + position_;
     const std::size_t available = filled_ - position_;
     const auto* newline = static_cast<const char*>(std::memchr(start, '\n', available));
     if (newline != nullptr) {

@@ -2,26 +2,22 @@
 
 #include <cstddef>
 #include <cstring>
-#include <memory>
 #include <string_view>
 
-#include "allocator.hpp"
-#include "file.hpp"
+#include "byte_source.hpp"
 #include "io_error.hpp"
 #include "line.hpp"
 
 namespace varsift::core {
 
-// Splits a file into UTF-8 lines ending at a line feed (or at the end of the file), each
-// without its line feed and a carriage return directly before it. Reads at most
-// `buffer_size` bytes at a time into one buffer, and only once every buffered byte is used.
+// Splits the bytes of a source into UTF-8 lines ending at a line feed (or at the end of the
+// input), each without its line feed and a carriage return directly before it. Asks the
+// source for more only once every byte it gave is used.
 class LineReader {
  public:
-  static constexpr std::size_t buffer_size = 8192;
-
   enum class Status : unsigned char { line, end, error };
 
-  explicit LineReader(File file);
+  explicit LineReader(ByteSource& source) noexcept : source_(source) {}
 
   // Takes the next line. With Status::line, line() views it until the next call; with
   // Status::error, error() tells why (a read error, or a line that is not UTF-8, which is
@@ -29,10 +25,10 @@ class LineReader {
   Status next() {
     // Most lines lie whole inside a buffer of ASCII bytes, which needs no UTF-8 check.
     if (buffer_ascii_ && position_ < filled_) {
-      const char* const start = buffer_.get() + position_;
+      const char* const start = data_ + position_;
       if (const void* newline = std::memchr(start, '\n', filled_ - position_)) {
         const char* end = static_cast<const char*>(newline);
-        position_ = static_cast<std::size_t>(end - buffer_.get()) + 1;
+        position_ = static_cast<std::size_t>(end - data_) + 1;
         if (end != start && end[-1] == '\r') --end;
         line_ = std::string_view(start, end);
         line_in_pending_ = false;
@@ -48,20 +44,16 @@ class LineReader {
   const IoError& error() const noexcept { return error_; }
 
  private:
-  struct FreeBuffer {
-    void operator()(char* p) const noexcept { std::free(p); }
-  };
-
   Status next_across_refills();
-  // Refills the buffer from its start. Gives false with error_ set on a read error.
+  // Takes the source's next bytes. Gives false with error_ set on a read error.
   bool refill();
   Status finish(std::string_view bytes, bool known_valid);
 
-  File file_;
-  std::unique_ptr<char, FreeBuffer> buffer_;
+  ByteSource& source_;
+  const char* data_ = nullptr;
   std::size_t position_ = 0;
   std::size_t filled_ = 0;
-  // Whether the buffered bytes are all ASCII: then a line within them needs no UTF-8 check.
+  // Whether the bytes in hand are all ASCII: then a line within them needs no UTF-8 check.
   bool buffer_ascii_ = false;
   // Collects a line that spans refills; reused from line to line.
   Line pending_;

@@ -4,8 +4,9 @@
 
 #include "failure.hpp"
 #include "file.hpp"
+#include "file_source.hpp"
 #include "line_reader.hpp"
-#include "position.hpp"
+#include "record_position.hpp"
 
 namespace varsift::core {
 namespace {
@@ -16,39 +17,18 @@ constexpr FailureSite read_site{"src\\lib", 24, 25};
 constexpr FailureSite missing_field_site{"src\\lib", 29, 37};
 constexpr FailureSite position_site{"src\\lib", 29, 61};
 
-// The text after the first TAB up to the second TAB or the end; nullopt without a TAB.
-std::optional<std::string_view> position_field(std::string_view line) noexcept {
-  const std::size_t first = line.find('\t');
-  if (first == std::string_view::npos) return std::nullopt;
-  const std::string_view rest = line.substr(first + 1);
-  return rest.substr(0, rest.find('\t'));
-}
-
-// Reads the position of a data line, raising its failure if there is none. The common field,
-// a few plain digits, is read in the same pass that finds it; anything else goes the long
-// way, which decides the exact fault.
+// Reads the position of a data line, raising its failure if there is none.
 std::uint64_t position_of(std::string_view line) {
-  const char* const end = line.data() + line.size();
-  const char* p = line.data();
-  // The chromosome name is short: a byte loop beats memchr's set-up.
-  while (p != end && *p != '\t') ++p;
-  if (p != end) {
-    const char* const digits = ++p;
-    std::uint64_t value = 0;
-    for (unsigned char digit; p != end && (digit = static_cast<unsigned char>(*p - '0')) <= 9;
-         ++p) {
-      value = value * 10 + digit;
-    }
-    if (p != digits && static_cast<std::size_t>(p - digits) <= digits_that_always_fit &&
-        (p == end || *p == '\t')) {
-      return value;
-    }
+  const RecordPosition position = read_position(line);
+  switch (position.fault) {
+    case RecordPosition::Fault::none:
+      return position.value;
+    case RecordPosition::Fault::no_field:
+      raise_failure(missing_field_site);
+    case RecordPosition::Fault::not_a_number:
+      raise_failure(position_site, position.error);
   }
-  const std::optional<std::string_view> field = position_field(line);
-  if (!field) raise_failure(missing_field_site);
-  std::uint64_t position = 0;
-  if (const auto error = parse_position(*field, position)) raise_failure(position_site, *error);
-  return position;
+  return position.value;
 }
 
 }  // namespace
@@ -56,7 +36,8 @@ std::uint64_t position_of(std::string_view line) {
 SubsetResult subset_vcf(std::string path, PositionList positions) {
   OpenResult opened = File::open(path);
   if (const auto* error = std::get_if<IoError>(&opened)) raise_failure(open_site, *error);
-  LineReader reader(std::get<File>(std::move(opened)));
+  FileSource source(std::get<File>(std::move(opened)));
+  LineReader reader(source);
   PositionSet wanted(positions);
   SubsetResult result;
   for (;;) {

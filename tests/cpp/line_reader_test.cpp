@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "child_process.hpp"
+#include "core/file_source.hpp"
 #include "core/system_calls.hpp"
 
 namespace varsift::core {
@@ -36,7 +37,8 @@ std::vector<std::string> read_lines(LineReader& reader) {
 
 std::vector<std::string> read_file(std::string_view bytes) {
   const TempFile file(bytes);
-  LineReader reader(std::get<File>(File::open(file.path())));
+  FileSource source(std::get<File>(File::open(file.path())));
+  LineReader reader(source);
   return read_lines(reader);
 }
 
@@ -75,8 +77,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(LineReader, LongLinesComeBackWhole) {
   for (const std::size_t length :
-       {LineReader::buffer_size - 1, LineReader::buffer_size, LineReader::buffer_size + 1,
-        std::size_t{20000}, 3 * LineReader::buffer_size + 17}) {
+       {FileSource::buffer_size - 1, FileSource::buffer_size, FileSource::buffer_size + 1,
+        std::size_t{20000}, 3 * FileSource::buffer_size + 17}) {
     std::string line;
     for (std::size_t i = 0; i < length; ++i) line += static_cast<char>('a' + i % 26);
     EXPECT_EQ(read_file(line + "\nx\n" + line),
@@ -87,7 +89,7 @@ TEST(LineReader, LongLinesComeBackWhole) {
 
 TEST(LineReader, CharactersSplitAcrossRefills) {
   // The euro sign's three bytes straddle the end of the first buffer, at every offset.
-  for (std::size_t before = LineReader::buffer_size - 3; before <= LineReader::buffer_size;
+  for (std::size_t before = FileSource::buffer_size - 3; before <= FileSource::buffer_size;
        ++before) {
     const std::string line = std::string(before, 'x') + "\xE2\x82\xAC" + "y";
     EXPECT_EQ(read_file(line + "\n"), (std::vector<std::string>{line, "<end>"})) << before;
@@ -97,8 +99,8 @@ TEST(LineReader, CharactersSplitAcrossRefills) {
 TEST(LineReader, CheckCoversLinesThatSpanRefillsAndAsciiBuffers) {
   const std::string ascii_line(100, 'a');
   std::string bytes;
-  while (bytes.size() < LineReader::buffer_size - 2) bytes += ascii_line + "\n";
-  bytes.resize(LineReader::buffer_size - 2);
+  while (bytes.size() < FileSource::buffer_size - 2) bytes += ascii_line + "\n";
+  bytes.resize(FileSource::buffer_size - 2);
   // The cut-off sequence spans the first refill, whose bytes are otherwise ASCII.
   const std::vector<std::string> lines = read_file(bytes + "\xE2\x82y\n" + ascii_line + "\n");
   EXPECT_EQ(lines.back(), invalid_utf8);
@@ -143,7 +145,8 @@ struct ScriptedReads {
 };
 
 std::vector<std::string> read_scripted() {
-  LineReader reader(std::get<File>(File::open("scripted")));
+  FileSource source(std::get<File>(File::open("scripted")));
+  LineReader reader(source);
   return read_lines(reader);
 }
 
@@ -170,7 +173,8 @@ TEST(LineReader, ReadErrorDiscardsTheLineAndCloses) {
 
 TEST(LineReader, ReadsAtMostABufferAndOnlyWhenItIsUsedUp) {
   ScriptedReads reads{"a\nb\n", "c\n"};
-  LineReader reader(std::get<File>(File::open("scripted")));
+  FileSource source(std::get<File>(File::open("scripted")));
+  LineReader reader(source);
   ASSERT_EQ(reader.next(), LineReader::Status::line);
   ASSERT_EQ(reader.next(), LineReader::Status::line);
   // The line that ends exactly at the end of the buffered bytes needs no further read.
@@ -178,12 +182,13 @@ TEST(LineReader, ReadsAtMostABufferAndOnlyWhenItIsUsedUp) {
   EXPECT_EQ(reader.line(), "b");
   ASSERT_EQ(reader.next(), LineReader::Status::line);
   EXPECT_EQ(ScriptedReads::requested,
-            (std::vector<std::size_t>{LineReader::buffer_size, LineReader::buffer_size}));
+            (std::vector<std::size_t>{FileSource::buffer_size, FileSource::buffer_size}));
 }
 
 TEST(LineReader, TakeLineOwnsTheLineFromEitherSource) {
   ScriptedReads reads{"short\nspl", "it\r\nlast"};
-  LineReader reader(std::get<File>(File::open("scripted")));
+  FileSource source(std::get<File>(File::open("scripted")));
+  LineReader reader(source);
   std::vector<Line> taken;
   while (reader.next() == LineReader::Status::line) taken.push_back(reader.take_line());
   EXPECT_EQ(taken, (std::vector<Line>{"short", "split", "last"}));

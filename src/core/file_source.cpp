@@ -1,0 +1,28 @@
+#include "file_source.hpp"
+
+#include "allocator.hpp"
+#include "os_error.hpp"
+
+namespace varsift::core {
+
+FileSource::FileSource(File file)
+    : file_(std::move(file)), buffer_(static_cast<char*>(allocate_or_abort(buffer_size))) {}
+
+bool FileSource::next_bytes(std::string_view& bytes, IoError& error) {
+  for (;;) {
+    const std::ptrdiff_t n = file_.read(buffer_.get(), buffer_size, error);
+    if (n >= 0) {
+      bytes = {buffer_.get(), static_cast<std::size_t>(n)};
+      return true;
+    }
+    const ErrorKind kind = os_error_kind(error.os_code());
+    if (kind == ErrorKind::Interrupted) continue;
+    if (kind == ErrorKind::BrokenPipe) {
+      bytes = {};
+      return true;
+    }
+    return false;
+  }
+}
+
+}  // namespace varsift::core
