@@ -22,6 +22,7 @@ class IoError {
   static IoError wrapped(ErrorKind kind, std::string inner_debug, std::string inner_display);
 
   ErrorKind kind() const noexcept;
+  bool is_os() const noexcept { return std::holds_alternative<Os>(value_); }
   // The code of an OS error; only valid for one.
   std::int32_t os_code() const noexcept { return std::get<Os>(value_).code; }
 

@@ -50,6 +50,7 @@ LineReader::Status LineReader::finish(std::string_view bytes, bool known_valid) 
     if (bytes.ends_with('\r')) bytes.remove_suffix(1);
   }
   line_ = bytes;
+  line_ascii_ = known_valid;
   return Status::line;
 }
 

@@ -32,6 +32,7 @@ class LineReader {
         if (end != start && end[-1] == '\r') --end;
         line_ = std::string_view(start, end);
         line_in_pending_ = false;
+        line_ascii_ = true;
         return Status::line;
       }
     }
@@ -39,6 +40,8 @@ class LineReader {
   }
 
   std::string_view line() const noexcept { return line_; }
+  // Whether the current line is known to be ASCII (it lies within bytes that all are).
+  bool line_is_ascii() const noexcept { return line_ascii_; }
   // The current line as an owned string, moved rather than copied where it can be.
   Line take_line();
   const IoError& error() const noexcept { return error_; }
@@ -59,6 +62,7 @@ class LineReader {
   Line pending_;
   bool line_in_pending_ = false;
   std::string_view line_;
+  bool line_ascii_ = false;
   IoError error_ = IoError::bare(ErrorKind::Other);
 };
 

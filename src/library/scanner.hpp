@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "core/byte_source.hpp"
+#include "core/line_reader.hpp"
+#include "line_sink.hpp"
+#include "selection.hpp"
+
+namespace varsift::library {
+
+// One pass over a VCF: every '#' line is kept as a header line, and the data lines that the
+// selection keeps, under the same line, UTF-8 and POS rules as the module. Runs in steps, so
+// that its owner can check for interruption and empty the sink between them.
+class Scanner {
+ public:
+  Scanner(std::unique_ptr<core::ByteSource> source, Selection selection);
+  // The reader refers to the source inside: a scanner stays where it was made.
+  Scanner(const Scanner&) = delete;
+  Scanner& operator=(const Scanner&) = delete;
+
+  // Reads lines until about `input_bytes` have been read, the sink is full or the input ends.
+  // Gives false once the input has ended. Throws ScanError; the scan cannot go on after one.
+  bool step(LineSink& sink, std::size_t input_bytes);
+
+  std::uint64_t lines_read() const noexcept { return line_number_; }
+  std::uint64_t records_kept() const noexcept { return records_kept_; }
+  core::ByteSource& source() noexcept { return source_.inner(); }
+
+ private:
+  // Passes the source's bytes on, noting whether it failed: the reader reports a failure of
+  // the source and a line that is not UTF-8 alike.
+  class WatchedSource final : public core::ByteSource {
+   public:
+    explicit WatchedSource(std::unique_ptr<core::ByteSource> inner) noexcept
+        : inner_(std::move(inner)) {}
+    bool next_bytes(std::string_view& bytes, core::IoError& error) override {
+      failed_ = !inner_->next_bytes(bytes, error);
+      return !failed_;
+    }
+    bool failed() const noexcept { return failed_; }
+    core::ByteSource& inner() noexcept { return *inner_; }
+
+   private:
+    std::unique_ptr<core::ByteSource> inner_;
+    bool failed_ = false;
+  };
+
+  [[noreturn]] void fail_reading();
+
+  WatchedSource source_;
+  core::LineReader reader_;
+  Selection selection_;
+  std::uint64_t line_number_ = 0;
+  std::uint64_t records_kept_ = 0;
+  bool ended_ = false;
+};
+
+}  // namespace varsift::library

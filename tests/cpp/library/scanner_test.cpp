@@ -1,0 +1,158 @@
+#include "library/scanner.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "library/scan_error.hpp"
+
+namespace varsift::library {
+namespace {
+
+// Serves a string in pieces of a fixed size, then fails with `failure` if one is given.
+class StringSource final : public core::ByteSource {
+ public:
+  StringSource(std::string bytes, std::size_t piece, std::optional<core::IoError> failure)
+      : bytes_(std::move(bytes)), piece_(piece), failure_(std::move(failure)) {}
+
+  bool next_bytes(std::string_view& bytes, core::IoError& error) override {
+    if (offset_ == bytes_.size() && failure_) {
+      error = *failure_;
+      return false;
+    }
+    const std::size_t size = std::min(piece_, bytes_.size() - offset_);
+    bytes = std::string_view(bytes_).substr(offset_, size);
+    offset_ += size;
+    return true;
+  }
+
+ private:
+  std::string bytes_;
+  std::size_t piece_;
+  std::optional<core::IoError> failure_;
+  std::size_t offset_ = 0;
+};
+
+// Collects the lines, marking those said to be ASCII as "(ascii)": a line holding other
+// bytes must never be.
+struct Collected final : LineSink {
+  std::vector<std::string> lines;
+  std::size_t pause_after = SIZE_MAX;
+  bool mark_ascii = false;
+  void keep(std::string_view line, bool header, bool ascii) override {
+    const bool other_bytes = std::any_of(line.begin(), line.end(), [](char c) { return c & 0x80; });
+    EXPECT_FALSE(ascii && other_bytes) << line;
+    lines.push_back((header ? "H " : "D ") + std::string(line) +
+                    (mark_ascii && ascii ? " (ascii)" : ""));
+  }
+  bool full() const noexcept override { return lines.size() >= pause_after; }
+};
+
+// The kept lines, or "<kind> line N: reason" for the error that ends the scan.
+std::vector<std::string> scan(std::string bytes, Selection selection, std::size_t piece = 7,
+                              std::optional<core::IoError> failure = std::nullopt) {
+  Scanner scanner(std::make_unique<StringSource>(std::move(bytes), piece, failure),
+                  std::move(selection));
+  Collected sink;
+  try {
+    while (scanner.step(sink, 64)) {
+    }
+  } catch (const ScanError& error) {
+    static const char* const kinds[] = {"os", "damaged", "malformed"};
+    sink.lines.push_back(std::string(kinds[static_cast<int>(error.kind())]) + " line " +
+                         std::to_string(error.line_number()) + ": " + error.what());
+  }
+  return sink.lines;
+}
+
+Selection positions(std::vector<std::uint64_t> list) {
+  return Selection(core::PositionList(list.begin(), list.end()), {}, {});
+}
+
+using Lines = std::vector<std::string>;
+
+TEST(Scanner, KeepsHeaderLinesAnywhereAndSelectedRecords) {
+  const std::string vcf = "##a\n#CHROM\tPOS\nc1\t5\tx\r\n#late\nc2\t6\nc2\t5\n";
+  EXPECT_EQ(scan(vcf, positions({5})),
+            (Lines{"H ##a", "H #CHROM\tPOS", "D c1\t5\tx", "H #late", "D c2\t5"}));
+  EXPECT_EQ(scan(vcf, Selection::everything()).size(), 6U);
+  EXPECT_EQ(scan(vcf, positions({})), (Lines{"H ##a", "H #CHROM\tPOS", "H #late"}));
+  EXPECT_EQ(scan(vcf, Selection({}, {{"c2", 5}}, {{"c1", 1, 5}})),
+            (Lines{"H ##a", "H #CHROM\tPOS", "D c1\t5\tx", "H #late", "D c2\t5"}));
+}
+
+TEST(Scanner, TellsWhichLinesAreKnownAscii) {
+  Scanner scanner(std::make_unique<StringSource>("#h\nc\t1\n", 100, std::nullopt),
+                  Selection::everything());
+  Collected sink;
+  sink.mark_ascii = true;
+  while (scanner.step(sink, SIZE_MAX)) {
+  }
+  EXPECT_EQ(sink.lines, (Lines{"H #h (ascii)", "D c\t1 (ascii)"}));
+  EXPECT_EQ(scan("#h\nc\t1\tcaf\xC3\xA9\n", Selection::everything(), 100).back(),
+            "D c\t1\tcaf\xC3\xA9");
+}
+
+struct FaultCase {
+  const char* name;
+  std::string bytes;
+  std::string error;
+};
+
+class ScannerFaultTest : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(ScannerFaultTest, NamesTheLineAndWhatIsWrong) {
+  const Lines lines = scan(GetParam().bytes, positions({1}));
+  EXPECT_EQ(lines.back(), GetParam().error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, ScannerFaultTest,
+    ::testing::Values(
+        FaultCase{"no_tab", "#h\nc\t1\nno-tab\n",
+                  "malformed line 3: no POS field (the line has no TAB)"},
+        FaultCase{"empty_pos", "c\t\tx\n", "malformed line 1: POS is empty"},
+        FaultCase{"letters", "c\t1\nc\t12a\tx\n", "malformed line 2: POS is not a number: '12a'"},
+        FaultCase{"sign_only", "c\t+\n", "malformed line 1: POS is not a number: '+'"},
+        FaultCase{"negative", "c\t-1\n", "malformed line 1: POS is not a number: '-1'"},
+        FaultCase{"overflow", "c\t18446744073709551616\n",
+                  "malformed line 1: POS out of range (above 18446744073709551615): "
+                  "'18446744073709551616'"},
+        FaultCase{"long_field_cut_short", "c\t" + std::string(50, 'x') + "\n",
+                  "malformed line 1: POS is not a number: '" + std::string(40, 'x') + "...'"},
+        FaultCase{"not_utf8", "#h\n#\xFF\n", "malformed line 2: not valid UTF-8"},
+        FaultCase{"fault_after_unselected_record_still_counts", "c\t2\nc\tx\n",
+                  "malformed line 2: POS is not a number: 'x'"}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST(Scanner, SourceFailuresAreOsErrorsOrDamage) {
+  EXPECT_EQ(scan("c\t1\n", positions({1}), 7, core::IoError::os(EIO)).back(),
+            "os line 2: Input/output error");
+  EXPECT_EQ(scan("c\t1\npart", positions({1}), 7,
+                 core::IoError::fixed(core::ErrorKind::InvalidData, "truncated file"))
+                .back(),
+            "damaged line 2: truncated file");
+}
+
+TEST(Scanner, PausesWhenTheSinkIsFullAndGoesOn) {
+  Scanner scanner(std::make_unique<StringSource>("#h\nc\t1\nc\t2\nc\t3\n", 5, std::nullopt),
+                  Selection::everything());
+  Collected sink;
+  sink.pause_after = 2;
+  EXPECT_TRUE(scanner.step(sink, SIZE_MAX));
+  EXPECT_EQ(sink.lines.size(), 2U);
+  sink.pause_after = SIZE_MAX;
+  while (scanner.step(sink, 1)) {
+  }
+  EXPECT_EQ(sink.lines.size(), 4U);
+  EXPECT_EQ(scanner.records_kept(), 3U);
+  EXPECT_EQ(scanner.lines_read(), 4U);
+  EXPECT_FALSE(scanner.step(sink, SIZE_MAX));
+}
+
+}  // namespace
+}  // namespace varsift::library
