@@ -1,0 +1,19 @@
+#include "input.hpp"
+
+#include <variant>
+
+#include "hts/bgzf_source.hpp"
+#include "scan_error.hpp"
+
+namespace varsift::library {
+
+std::unique_ptr<core::ByteSource> open_input(const std::string& path, int threads) {
+  hts::SourceResult opened = hts::BgzfSource::open(path, threads);
+  if (auto* error = std::get_if<core::IoError>(&opened)) {
+    if (error->is_os()) throw ScanError::os(error->os_code(), 0);
+    throw ScanError::damaged(*error, 1);
+  }
+  return std::make_unique<hts::BgzfSource>(std::get<hts::BgzfSource>(std::move(opened)));
+}
+
+}  // namespace varsift::library

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "core/byte_source.hpp"
+
+namespace varsift::library {
+
+// Opens a VCF as it is stored, plain, gzip or BGZF, told apart by content ("-": standard input),
+// with `threads` inflating BGZF blocks. Throws ScanError for a file that cannot be opened.
+std::unique_ptr<core::ByteSource> open_input(const std::string& path, int threads);
+
+}  // namespace varsift::library

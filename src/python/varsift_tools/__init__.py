@@ -1,0 +1,175 @@
+"""Read VCF files as they are stored (plain, gzip or BGZF) and keep the header and the chosen
+records: by position on any chromosome, by target (chromosome and position) or by region.
+
+>>> header, records = subset("calls.vcf.gz", targets=[("chr1", 10177)])
+"""
+
+from __future__ import annotations
+
+import os
+from collections.abc import Iterable, Iterator
+from types import TracebackType
+
+from varsift_tools import _native
+from varsift_tools._errors import CompressionError, VcfFormatError
+from varsift_tools._output import output_file
+
+__all__ = [
+    "CompressionError",
+    "LineStream",
+    "VcfFormatError",
+    "iter_lines",
+    "subset",
+    "write_subset",
+]
+
+PathLike = str | os.PathLike[str]
+Positions = Iterable[int]
+Targets = Iterable[tuple[str, int]]
+Regions = Iterable[tuple[str, int, int]]
+
+
+def _thread_count(threads: int | None) -> int:
+    if threads is None:
+        return len(os.sched_getaffinity(0))
+    if isinstance(threads, bool) or not isinstance(threads, int):
+        raise TypeError(f"threads must be an int or None, not {type(threads).__name__}")
+    if threads < 1:
+        raise ValueError(f"threads must be at least 1, not {threads}")
+    return threads
+
+
+def _input_path(source: PathLike) -> str:
+    path = os.fspath(source)
+    if not isinstance(path, str):
+        raise TypeError(f"source must be a str or os.PathLike[str], not {type(path).__name__}")
+    return path
+
+
+def subset(
+    source: PathLike,
+    *,
+    positions: Positions | None = None,
+    targets: Targets | None = None,
+    regions: Regions | None = None,
+    threads: int | None = None,
+) -> tuple[list[str], list[str]]:
+    """Reads ``source`` once and gives ``(header_lines, data_lines)``, without terminators.
+
+    ``source`` is a plain, gzip or BGZF file, told apart by content, or ``"-"`` for standard
+    input. Header lines are every line starting with ``#``. Data lines are kept when their POS
+    is one of ``positions`` (on any chromosome), one of ``targets`` (``(chrom, pos)``) or
+    inside one of ``regions`` (``(chrom, beg, end)``, 1-based and inclusive): the union of what
+    is given. With no selector at all every record is kept; selectors that are given but empty
+    keep none. ``threads`` inflates BGZF blocks in parallel (``None``: the cores this process
+    may use).
+
+    Raises :class:`VcfFormatError` for a malformed line, :class:`CompressionError` for damaged
+    compression and :class:`OSError` when the file cannot be read. Nothing partial is returned.
+    """
+    scan = _native.open_scan(
+        _input_path(source), positions, targets, regions, _thread_count(threads), True
+    )
+    header: list[str] = []
+    data: list[str] = []
+    try:
+        while (batch := scan.read()) is not None:
+            assert isinstance(batch, tuple)
+            header += batch[0]
+            data += batch[1]
+    finally:
+        scan.close()
+    return header, data
+
+
+class LineStream:
+    """The kept lines of one input, header and data, in file order, read as they are needed.
+
+    An iterator of ``str`` and a context manager; :meth:`close` releases the file early.
+    Memory stays bounded whatever the size of the file. An error raises where it is met, after
+    the lines before it have been given.
+    """
+
+    def __init__(self, scan: _native.Scan) -> None:
+        self._scan = scan
+        self._lines: Iterator[str] = iter(())
+
+    def __iter__(self) -> LineStream:
+        return self
+
+    def __next__(self) -> str:
+        for line in self._lines:
+            return line
+        while (batch := self._scan.read()) is not None:
+            assert isinstance(batch, list)
+            self._lines = iter(batch)
+            for line in self._lines:
+                return line
+        raise StopIteration
+
+    def close(self) -> None:
+        self._scan.close()
+        self._lines = iter(())
+
+    def __enter__(self) -> LineStream:
+        return self
+
+    def __exit__(
+        self,
+        exc_type: type[BaseException] | None,
+        exc: BaseException | None,
+        traceback: TracebackType | None,
+    ) -> None:
+        self.close()
+
+
+def iter_lines(
+    source: PathLike,
+    *,
+    positions: Positions | None = None,
+    targets: Targets | None = None,
+    regions: Regions | None = None,
+    threads: int | None = None,
+) -> LineStream:
+    """Streams the lines that :func:`subset` keeps, header and data, in file order."""
+    return LineStream(
+        _native.open_scan(
+            _input_path(source), positions, targets, regions, _thread_count(threads), False
+        )
+    )
+
+
+def _compress_by_name(output: PathLike | int) -> bool:
+    if isinstance(output, int):
+        return False
+    return os.fspath(output).endswith((".gz", ".bgz"))
+
+
+def write_subset(
+    source: PathLike,
+    output: PathLike | int,
+    *,
+    positions: Positions | None = None,
+    targets: Targets | None = None,
+    regions: Regions | None = None,
+    compress: bool | None = None,
+    threads: int | None = None,
+) -> int:
+    """Writes the lines that :func:`subset` keeps to ``output``, in file order, without making
+    Python strings, and gives the number of data lines written.
+
+    ``output`` is a path, written to a temporary file beside it and renamed into place once
+    complete (devices and FIFOs are written directly), or an open file descriptor, written and
+    left open. ``compress`` writes BGZF (``None``: when the path ends in ``.gz`` or ``.bgz``),
+    compressed on ``threads`` threads. Raises as :func:`subset` does, and :class:`OSError` when
+    the output cannot be written; the output path is never left partly written.
+    """
+    path = _input_path(source)
+    count = _thread_count(threads)
+    if compress is None:
+        compress = _compress_by_name(output)
+    if isinstance(output, int):
+        return _native.write(path, output, "", positions, targets, regions, compress, count)
+    name = os.fspath(output)
+    with output_file(name) as fd:
+        return _native.write(path, fd, name, positions, targets, regions, compress, count)

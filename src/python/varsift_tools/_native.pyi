@@ -1,0 +1,28 @@
+from collections.abc import Iterable
+from typing import final
+
+@final
+class Scan:
+    def read(self) -> list[str] | tuple[list[str], list[str]] | None: ...
+    def close(self) -> None: ...
+
+def open_scan(
+    path: str,
+    positions: Iterable[int] | None,
+    targets: Iterable[tuple[str, int]] | None,
+    regions: Iterable[tuple[str, int, int]] | None,
+    threads: int,
+    split: bool,
+    /,
+) -> Scan: ...
+def write(
+    path: str,
+    fd: int,
+    output_name: str,
+    positions: Iterable[int] | None,
+    targets: Iterable[tuple[str, int]] | None,
+    regions: Iterable[tuple[str, int, int]] | None,
+    compress: bool,
+    threads: int,
+    /,
+) -> int: ...

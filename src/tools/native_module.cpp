@@ -1,0 +1,48 @@
+// varsift_tools._native: the library's native part, over the shared core and htslib.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include "scan_type.hpp"
+#include "write_function.hpp"
+
+namespace varsift::tools {
+namespace {
+
+PyMethodDef native_functions[] = {
+    {"open_scan", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(open_scan)),
+     METH_FASTCALL,
+     "open_scan(path, positions, targets, regions, threads, split)\n--\n\n"
+     "Opens one pass over the VCF at path (\"-\": standard input)."},
+    {"write", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_subset)),
+     METH_FASTCALL,
+     "write(path, fd, output_name, positions, targets, regions, compress, threads)\n--\n\n"
+     "Writes the kept lines of the VCF at path into the descriptor fd; gives the records "
+     "written."},
+    {nullptr, nullptr, 0, nullptr}};
+
+PyModuleDef native_module = {PyModuleDef_HEAD_INIT,
+                             "varsift_tools._native",
+                             "Native part of varsift_tools: scans and writes VCF files.",
+                             -1,
+                             native_functions,
+                             nullptr,
+                             nullptr,
+                             nullptr,
+                             nullptr};
+
+}  // namespace
+}  // namespace varsift::tools
+
+PyMODINIT_FUNC PyInit__native() {
+  using namespace varsift::tools;
+  PyObject* module = PyModule_Create(&native_module);
+  if (module == nullptr) return nullptr;
+  PyObject* type = make_scan_type();
+  const int added = type == nullptr ? -1 : PyModule_AddObjectRef(module, "Scan", type);
+  Py_XDECREF(type);
+  if (added < 0) {
+    Py_DECREF(module);
+    return nullptr;
+  }
+  return module;
+}

@@ -1,0 +1,64 @@
+#include "python_error.hpp"
+
+#include <cerrno>
+#include <new>
+#include <string>
+
+#include "module/owned_ref.hpp"
+
+namespace varsift::tools {
+namespace {
+
+using module::OwnedRef;
+
+OwnedRef text(std::string_view value) {
+  return OwnedRef::steal(checked(
+      PyUnicode_DecodeUTF8(value.data(), static_cast<Py_ssize_t>(value.size()), "replace")));
+}
+
+// One of the exception classes of varsift_tools._errors.
+OwnedRef error_class(const char* name) {
+  const OwnedRef errors = OwnedRef::steal(checked(PyImport_ImportModule("varsift_tools._errors")));
+  return OwnedRef::steal(checked(PyObject_GetAttrString(errors.get(), name)));
+}
+
+}  // namespace
+
+void raise_os_error(int code, std::string_view filename) {
+  if (filename.empty()) {
+    errno = code;
+    PyErr_SetFromErrno(PyExc_OSError);
+    throw PythonError();
+  }
+  const OwnedRef name = text(filename);
+  errno = code;
+  PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name.get());
+  throw PythonError();
+}
+
+void raise_scan_error(const library::ScanError& error, std::string_view filename) {
+  if (filename == "-") filename = "<stdin>";
+  if (error.kind() == library::ScanError::Kind::os) raise_os_error(error.os_code(), filename);
+  const OwnedRef type = error_class(
+      error.kind() == library::ScanError::Kind::damaged ? "CompressionError" : "VcfFormatError");
+  const OwnedRef name = text(filename);
+  const OwnedRef line = OwnedRef::steal(checked(PyLong_FromUnsignedLongLong(error.line_number())));
+  const OwnedRef reason = text(error.what());
+  const OwnedRef exception = OwnedRef::steal(checked(
+      PyObject_CallFunctionObjArgs(type.get(), name.get(), line.get(), reason.get(), nullptr)));
+  PyErr_SetObject(type.get(), exception.get());
+  throw PythonError();
+}
+
+void set_python_error_from_current() noexcept {
+  try {
+    throw;
+  } catch (const PythonError&) {
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::exception& error) {
+    PyErr_SetString(PyExc_RuntimeError, error.what());
+  }
+}
+
+}  // namespace varsift::tools

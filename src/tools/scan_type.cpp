@@ -1,0 +1,185 @@
+#include "scan_type.hpp"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "library/input.hpp"
+#include "library/scan_error.hpp"
+#include "library/scanner.hpp"
+#include "line_batch.hpp"
+#include "module/owned_ref.hpp"
+#include "python_error.hpp"
+#include "released_gil.hpp"
+#include "selection_argument.hpp"
+#include "thread_count.hpp"
+
+namespace varsift::tools {
+namespace {
+
+using module::OwnedRef;
+
+// Input read between two checks for signals: a few milliseconds of work.
+constexpr std::size_t step_bytes = std::size_t{8} << 20;
+// Kept bytes handed to Python at once.
+constexpr std::size_t batch_bytes = std::size_t{1} << 20;
+
+struct State {
+  library::Scanner scanner;
+  std::string filename;
+  bool split;
+  LineBatch batch{batch_bytes};
+  // A failure met after lines that a stream has yet to give: raised once they are given.
+  std::optional<library::ScanError> pending;
+};
+
+struct ScanObject {
+  PyObject_HEAD State* state;  // owned; null once the scan has ended or was closed
+  bool busy;                   // a read is running with the interpreter lock released
+};
+
+void close_state(ScanObject* self) noexcept {
+  delete self->state;
+  self->state = nullptr;
+}
+
+void scan_dealloc(PyObject* object) {
+  close_state(reinterpret_cast<ScanObject*>(object));
+  PyTypeObject* type = Py_TYPE(object);
+  type->tp_free(object);
+  Py_DECREF(type);
+}
+
+// read() -> list[str] | tuple[list[str], list[str]] | None: the next kept lines (split into
+// header and data lines when the scan was opened with split), or None once the input ended.
+PyObject* scan_read(PyObject* object, PyObject*) {
+  auto* self = reinterpret_cast<ScanObject*>(object);
+  try {
+    if (self->busy) {
+      PyErr_SetString(PyExc_RuntimeError, "the scan is being read by another thread");
+      return nullptr;
+    }
+    if (self->state == nullptr) Py_RETURN_NONE;
+    State& state = *self->state;
+    std::optional<library::ScanError> failure = std::exchange(state.pending, std::nullopt);
+    bool more = !failure;
+    while (more && state.batch.empty()) {
+      self->busy = true;
+      {
+        const ReleasedGil released;
+        try {
+          more = state.scanner.step(state.batch, step_bytes);
+        } catch (const library::ScanError& error) {
+          failure = error;
+        }
+      }
+      self->busy = false;
+      if (failure && !state.split && !state.batch.empty()) {
+        state.pending = std::exchange(failure, std::nullopt);
+        break;
+      }
+      if (failure) break;
+      if (PyErr_CheckSignals() < 0) {
+        close_state(self);
+        return nullptr;
+      }
+    }
+    if (failure) {
+      const std::string filename = state.filename;
+      close_state(self);
+      raise_scan_error(*failure, filename);
+    }
+    if (state.batch.empty()) {
+      close_state(self);
+      Py_RETURN_NONE;
+    }
+    const OwnedRef header = OwnedRef::steal(checked(PyList_New(0)));
+    if (!state.split) {
+      state.batch.move_into(header.get(), header.get());
+      return OwnedRef::borrow(header.get()).release();
+    }
+    const OwnedRef data = OwnedRef::steal(checked(PyList_New(0)));
+    state.batch.move_into(header.get(), data.get());
+    return checked(PyTuple_Pack(2, header.get(), data.get()));
+  } catch (...) {
+    self->busy = false;
+    set_python_error_from_current();
+    return nullptr;
+  }
+}
+
+// close(): releases the input at once; reading after it gives None.
+PyObject* scan_close(PyObject* object, PyObject*) {
+  auto* self = reinterpret_cast<ScanObject*>(object);
+  if (self->busy) {
+    PyErr_SetString(PyExc_RuntimeError, "the scan is being read by another thread");
+    return nullptr;
+  }
+  close_state(self);
+  Py_RETURN_NONE;
+}
+
+PyMethodDef scan_methods[] = {
+    {"read", scan_read, METH_NOARGS, "read()\n--\n\nThe next batch of kept lines, or None."},
+    {"close", scan_close, METH_NOARGS, "close()\n--\n\nReleases the input."},
+    {nullptr, nullptr, 0, nullptr}};
+
+PyType_Slot scan_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(scan_dealloc)},
+    {Py_tp_doc, const_cast<char*>("One pass over one VCF input, read in batches of kept lines.")},
+    {Py_tp_methods, scan_methods},
+    {0, nullptr}};
+
+PyType_Spec scan_spec = {"varsift_tools._native.Scan", sizeof(ScanObject), 0,
+                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, scan_slots};
+
+// Made once, when the module is initialised; the module holds a reference too.
+PyTypeObject* scan_type = nullptr;
+
+}  // namespace
+
+PyObject* make_scan_type() {
+  PyObject* type = PyType_FromSpec(&scan_spec);
+  scan_type = reinterpret_cast<PyTypeObject*>(type);
+  return type;
+}
+
+PyObject* open_scan(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  try {
+    if (nargs != 6) {
+      PyErr_SetString(PyExc_TypeError,
+                      "open_scan(path, positions, targets, regions, threads, split)");
+      return nullptr;
+    }
+    Py_ssize_t size = 0;
+    const char* path = checked(PyUnicode_AsUTF8AndSize(args[0], &size));
+    library::Selection selection = selection_from(args[1], args[2], args[3]);
+    const int threads = thread_count(args[4]);
+    const int split = PyObject_IsTrue(args[5]);
+    if (split < 0) return nullptr;
+    const std::string name(path, static_cast<std::size_t>(size));
+    std::unique_ptr<core::ByteSource> source;
+    std::optional<library::ScanError> failure;
+    {
+      const ReleasedGil released;
+      try {
+        source = library::open_input(name, threads);
+      } catch (const library::ScanError& error) {
+        failure = error;
+      }
+    }
+    if (failure) raise_scan_error(*failure, name);
+    OwnedRef object = OwnedRef::steal(checked(PyType_GenericAlloc(scan_type, 0)));
+    auto* self = reinterpret_cast<ScanObject*>(object.get());
+    self->state = new State{library::Scanner(std::move(source), std::move(selection)), name,
+                            split != 0, LineBatch(batch_bytes), std::nullopt};
+    self->busy = false;
+    return object.release();
+  } catch (...) {
+    set_python_error_from_current();
+    return nullptr;
+  }
+}
+
+}  // namespace varsift::tools

@@ -1,0 +1,87 @@
+#include "write_function.hpp"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "library/input.hpp"
+#include "library/output.hpp"
+#include "library/scan_error.hpp"
+#include "library/scanner.hpp"
+#include "python_error.hpp"
+#include "released_gil.hpp"
+#include "selection_argument.hpp"
+#include "thread_count.hpp"
+
+namespace varsift::tools {
+namespace {
+
+// Input read between two checks for signals.
+constexpr std::size_t step_bytes = std::size_t{16} << 20;
+
+std::string utf8_of(PyObject* text) {
+  Py_ssize_t size = 0;
+  const char* bytes = checked(PyUnicode_AsUTF8AndSize(text, &size));
+  return std::string(bytes, static_cast<std::size_t>(size));
+}
+
+}  // namespace
+
+PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  try {
+    if (nargs != 8) {
+      PyErr_SetString(PyExc_TypeError,
+                      "write(path, fd, output_name, positions, targets, regions, compress, "
+                      "threads)");
+      return nullptr;
+    }
+    const std::string path = utf8_of(args[0]);
+    const int fd = PyObject_AsFileDescriptor(args[1]);
+    if (fd < 0) return nullptr;
+    const std::string output_name = utf8_of(args[2]);
+    library::Selection selection = selection_from(args[3], args[4], args[5]);
+    const int compress = PyObject_IsTrue(args[6]);
+    if (compress < 0) return nullptr;
+    const int threads = thread_count(args[7]);
+
+    std::optional<library::ScanError> scan_failure;
+    std::optional<library::OutputError> output_failure;
+    std::unique_ptr<library::Scanner> scanner;
+    std::unique_ptr<library::Output> output;
+    {
+      const ReleasedGil released;
+      try {
+        scanner = std::make_unique<library::Scanner>(library::open_input(path, threads),
+                                                     std::move(selection));
+        output = std::make_unique<library::Output>(fd, compress != 0, threads);
+      } catch (const library::ScanError& error) {
+        scan_failure = error;
+      } catch (const library::OutputError& error) {
+        output_failure = error;
+      }
+    }
+    for (bool more = !scan_failure && !output_failure; more;) {
+      {
+        const ReleasedGil released;
+        try {
+          more = scanner->step(*output, step_bytes);
+          if (!more) output->finish();
+        } catch (const library::ScanError& error) {
+          scan_failure = error;
+        } catch (const library::OutputError& error) {
+          output_failure = error;
+        }
+      }
+      if (scan_failure || output_failure) break;
+      if (PyErr_CheckSignals() < 0) return nullptr;
+    }
+    if (scan_failure) raise_scan_error(*scan_failure, path);
+    if (output_failure) raise_os_error(output_failure->os_code(), output_name);
+    return PyLong_FromUnsignedLongLong(scanner->records_kept());
+  } catch (...) {
+    set_python_error_from_current();
+    return nullptr;
+  }
+}
+
+}  // namespace varsift::tools

@@ -1,0 +1,64 @@
+"""The package is typed: mypy --strict accepts its own sources and a user's code, and flags
+wrong uses."""
+
+from __future__ import annotations
+
+import importlib.util
+from pathlib import Path
+
+import pytest
+
+mypy_api = pytest.importorskip("mypy.api")
+
+PACKAGE = Path(importlib.util.find_spec("varsift_tools").origin).parent  # type: ignore[arg-type,union-attr]
+
+USER_CODE = """\
+from pathlib import Path
+from typing import assert_type
+
+import varsift_tools
+
+header, data = varsift_tools.subset(Path("a.vcf.gz"), targets=[("chr1", 5)], threads=None)
+assert_type(header, list[str])
+with varsift_tools.iter_lines("-", regions={("chr2", 1, 9)}) as lines:
+    for line in lines:
+        assert_type(line, str)
+count: int = varsift_tools.write_subset("a.vcf", "b.vcf.gz", positions=range(5), compress=True)
+try:
+    varsift_tools.subset("a.vcf")
+except varsift_tools.VcfFormatError as error:
+    assert_type(error.lineno, int)
+"""
+
+BAD_USES = [
+    ('varsift_tools.subset("a.vcf", positions=["1"])', "list-item"),
+    ('varsift_tools.subset("a.vcf", targets=[(1, "chr1")])', "list-item"),
+    ('varsift_tools.subset("a.vcf", [1])', "misc"),
+    ('varsift_tools.subset(b"a.vcf")', "arg-type"),
+    ('varsift_tools.write_subset("a.vcf", 2.0)', "arg-type"),
+    ('varsift_tools.subset("a.vcf", threads="2")', "arg-type"),
+]
+
+
+def _mypy(tmp_path: Path, code: str) -> tuple[str, int]:
+    source = tmp_path / "user.py"
+    source.write_text(code)
+    stdout, stderr, status = mypy_api.run(["--strict", "--no-incremental", str(source)])
+    return stdout + stderr, status
+
+
+def test_package_sources_pass_strict(tmp_path):
+    stdout, stderr, status = mypy_api.run(["--strict", "--no-incremental", str(PACKAGE)])
+    assert status == 0, stdout + stderr
+    assert (PACKAGE / "py.typed").exists()
+
+
+def test_user_code_passes_strict(tmp_path):
+    output, status = _mypy(tmp_path, USER_CODE)
+    assert status == 0, output
+
+
+@pytest.mark.parametrize(("snippet", "code"), BAD_USES)
+def test_wrong_uses_are_flagged(tmp_path, snippet, code):
+    output, status = _mypy(tmp_path, f"import varsift_tools\n{snippet}\n")
+    assert status == 1 and f"[{code}]" in output, output
