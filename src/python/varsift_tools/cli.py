@@ -306,7 +306,7 @@ def run(argv: Sequence[str] | None = None, *, closed: frozenset[int] = frozenset
     if to_stdout:
         if 1 in closed:
             return _fail(f"cannot write standard output: {os.strerror(errno.EBADF)}")
-        output: str | int = sys.stdout.fileno() if sys.stdout is not None else 1
+        output: str | int = 1
         compress = bool(compress)
     else:
         output = options.output
