@@ -75,11 +75,12 @@ def output_file(path: PathLike) -> Iterator[int]:
         for _ in range(_ATTEMPTS):
             # Named before it is made, so that an interruption just after still removes it.
             temporary = os.path.join(directory, _temporary_name(base))
+            # 0o666: the umask and the directory's default ACL then give the mode a new file gets.
             try:
                 fd = os.open(
                     temporary,
                     os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOCTTY | os.O_CLOEXEC,
-                    0o666,  # what the umask and the directory's default ACL leave, as for a new file
+                    0o666,
                 )
                 break
             except FileExistsError:

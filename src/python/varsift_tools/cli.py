@@ -220,7 +220,9 @@ def build_parser() -> argparse.ArgumentParser:
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     parser.add_argument(
-        "input", metavar="INPUT", help="the VCF to read: plain, gzip or BGZF; '-' for standard input"
+        "input",
+        metavar="INPUT",
+        help="the VCF to read: plain, gzip or BGZF; '-' for standard input",
     )
     selectors = parser.add_argument_group("selectors")
     for short, long, dest, metavar, parse, what in [

@@ -125,7 +125,11 @@ def at(*positions):
         (["--target", "chr1:300", "chr9:200"], {}, on("chr1", 300)),
         (["-r", "chr2:200-250"], {}, on("chr2", 200, 250)),
         (["-r", "chr1:201-300"], {}, on("chr1", 300)),
-        (["-r", "chr1:300-300", "-t", "chr2:250"], {}, lambda c, p: (c, p) in {("chr1", 300), ("chr2", 250)}),
+        (
+            ["-r", "chr1:300-300", "-t", "chr2:250"],
+            {},
+            lambda c, p: (c, p) in {("chr1", 300), ("chr2", 250)},
+        ),
         (["-r", "chr2:201-249"], {}, lambda *_: False),
         (["-p", "0", "-t", "chr2:200"], {}, lambda c, p: p == 0 or (c, p) == ("chr2", 200)),
         (["-P", "s.txt"], {"s.txt": "300\n0\n"}, at(0, 300)),
@@ -135,11 +139,19 @@ def at(*positions):
         (["-P", "s.txt"], {"s.txt": " chr2  250   250 \r\n"}, on("chr2", 250)),
         (["-P", "s.txt"], {"s.txt": "# wanted\n\n  \n300\r\n#200\n  # 0\n"}, at(300)),
         (["-P", "s.txt"], {"s.txt": "300"}, at(300)),
-        (["-P", "s.txt"], {"s.txt": "0\nchr2\t200\nchr1\t250\t300\n"}, lambda c, p: p == 0 or (c, p) in {("chr2", 200), ("chr1", 300)}),
+        (
+            ["-P", "s.txt"],
+            {"s.txt": "0\nchr2\t200\nchr1\t250\t300\n"},
+            lambda c, p: p == 0 or (c, p) in {("chr2", 200), ("chr1", 300)},
+        ),
         (["-P", "s.txt"], {"s.txt": ""}, lambda *_: False),
         (["-P", "s.txt"], {"s.txt": "# nothing here\n\n"}, lambda *_: False),
         (["-P", "a.txt", "-p", "200"], {"a.txt": ""}, at(200)),
-        (["-P", "a.txt", "-P", "b.txt"], {"a.txt": "0\n", "b.txt": "chr2 250\n"}, lambda c, p: p == 0 or (c, p) == ("chr2", 250)),
+        (
+            ["-P", "a.txt", "-P", "b.txt"],
+            {"a.txt": "0\n", "b.txt": "chr2 250\n"},
+            lambda c, p: p == 0 or (c, p) == ("chr2", 250),
+        ),
     ],
 )
 def test_keeps_the_header_and_the_chosen_records(workdir, args, files, keep):
@@ -176,21 +188,27 @@ def compress(workdir, form):
         (workdir / "in.vcf.gz").write_bytes(gzip.compress(plain))
     elif form == "gzip members":
         half = len(plain) // 2
-        (workdir / "in.vcf.gz").write_bytes(gzip.compress(plain[:half]) + gzip.compress(plain[half:]))
+        (workdir / "in.vcf.gz").write_bytes(
+            gzip.compress(plain[:half]) + gzip.compress(plain[half:])
+        )
     else:
         subprocess.run(["bgzip", "-f", "in.vcf"], cwd=workdir, check=True)
     return "in.vcf.gz"
 
 
-@pytest.mark.parametrize("form", ["plain", "gzip", "gzip members", pytest.param("bgzf", marks=needs_bgzip)])
+@pytest.mark.parametrize(
+    "form", ["plain", "gzip", "gzip members", pytest.param("bgzf", marks=needs_bgzip)]
+)
 @pytest.mark.parametrize("from_stdin", [False, True])
-def test_reads_every_input_form_from_a_file_or_standard_input(workdir, form, from_stdin):
+@pytest.mark.parametrize("threads", [[], ["-@", "1"], ["-@", "2"]])
+def test_reads_every_input_form_from_a_file_or_standard_input(workdir, form, from_stdin, threads):
     name = compress(workdir, form)
+    args = ["-r", "chr1:1-300", *threads]
     if from_stdin:
         with open(workdir / name, "rb") as stdin:
-            result = run(["-", "-r", "chr1:1-300"], workdir, stdin=stdin)
+            result = run(["-", *args], workdir, stdin=stdin)
     else:
-        result = run([name, "-r", "chr1:1-300"], workdir)
+        result = run([name, *args], workdir)
     assert (result.returncode, result.stderr) == (0, b"")
     assert result.stdout == expected_vcf(on("chr1", 200, 300))
 
@@ -213,7 +231,9 @@ def test_bgzf_output_is_accepted_by_bgzip(workdir, args, name):
         (workdir / "stdout.gz").write_bytes(result.stdout)
         name = "stdout.gz"
     subprocess.run(["bgzip", "-t", name], cwd=workdir, check=True)
-    decompressed = subprocess.run(["bgzip", "-dc", name], cwd=workdir, capture_output=True, check=True)
+    decompressed = subprocess.run(
+        ["bgzip", "-dc", name], cwd=workdir, capture_output=True, check=True
+    )
     assert decompressed.stdout == expected_vcf(at(200))
 
 
@@ -419,7 +439,15 @@ def test_positions_file_of_endless_zeros_fails_cleanly_under_a_memory_limit(work
         (b"##fileformat=VCFv4.2\nchr1\t200\t\xff\n", "in.vcf:2: "),
         (gzip.compress(vcf_text().encode())[:-10], "in.vcf:"),
     ],
-    ids=["missing", "no second field", "letters", "sign", "overflow", "not utf-8", "truncated gzip"],
+    ids=[
+        "missing",
+        "no second field",
+        "letters",
+        "sign",
+        "overflow",
+        "not utf-8",
+        "truncated gzip",
+    ],
 )
 @pytest.mark.parametrize("to_file", [False, True])
 def test_faulty_vcf_fails_with_one_line_and_no_output(tmp_path, vcf, fragment, to_file):
@@ -443,8 +471,12 @@ def test_standard_output_that_is_full_is_one_line_and_status_1(workdir):
 def test_closed_standard_output_is_one_line_and_status_1(workdir, args):
     # The descriptor the command would write is never handed to a file it opens itself.
     result = subprocess.run(
-        [str(VARSIFT), *args], cwd=workdir, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-        preexec_fn=lambda: os.close(1), timeout=120,
+        [str(VARSIFT), *args],
+        cwd=workdir,
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.PIPE,
+        preexec_fn=lambda: os.close(1),
+        timeout=120,
     )
     assert_one_error_line(result, 1, "cannot write standard output: Bad file descriptor")
     assert (workdir / "in.vcf").read_text() == vcf_text()
@@ -452,8 +484,11 @@ def test_closed_standard_output_is_one_line_and_status_1(workdir, args):
 
 def test_closed_standard_input_is_one_line_and_status_1(workdir):
     result = subprocess.run(
-        [str(VARSIFT), "-"], cwd=workdir, capture_output=True,
-        preexec_fn=lambda: os.close(0), timeout=120,
+        [str(VARSIFT), "-"],
+        cwd=workdir,
+        capture_output=True,
+        preexec_fn=lambda: os.close(0),
+        timeout=120,
     )
     assert_one_error_line(result, 1, "cannot read standard input")
     assert result.stdout == b""
@@ -512,10 +547,30 @@ def test_signal_during_a_run_leaves_no_temporary_file(tmp_path, signum):
 
 @pytest.mark.parametrize(
     "fragment",
-    ["INPUT", "gzip", "BGZF", "standard input", "--position", "--target", "--region",
-     "--positions-file", "CHROM BEG END", "1-based", "'#'", "--output", "--output-type", ".bgz",
-     "--threads", "temporary file", "symbolic link", "FIFO", "exit status", "FILE:LINE",
-     "SIGTERM", "--version"],
+    [
+        "INPUT",
+        "gzip",
+        "BGZF",
+        "standard input",
+        "--position",
+        "--target",
+        "--region",
+        "--positions-file",
+        "CHROM BEG END",
+        "1-based",
+        "'#'",
+        "--output",
+        "--output-type",
+        ".bgz",
+        "--threads",
+        "temporary file",
+        "symbolic link",
+        "FIFO",
+        "exit status",
+        "FILE:LINE",
+        "SIGTERM",
+        "--version",
+    ],
 )
 def test_help_documents_every_option_and_format(tmp_path, fragment):
     result = run(["--help"], tmp_path)

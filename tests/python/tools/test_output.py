@@ -107,15 +107,13 @@ def test_read_only_file_is_refused_for_a_user_who_may_not_write_it(shared_dir):
         stream.write(b"old\n")
     os.chown(target, NOBODY, NOBODY)
     os.chmod(target, 0o444)
-    result = run_as_nobody(
-        f"""
+    result = run_as_nobody(f"""
         try:
             with output_file({target!r}) as fd:
                 print("entered")
         except PermissionError as error:
             print(error.errno, error.filename)
-        """
-    )
+        """)
     assert (result.returncode, result.stderr) == (0, "")
     assert result.stdout == f"{errno.EACCES} {target}\n"
     assert open(target, "rb").read() == b"old\n"
@@ -132,15 +130,13 @@ def test_unwritable_directory_is_refused_with_the_output_name(shared_dir, exists
         with open(target, "wb") as stream:
             stream.write(b"old\n")
         os.chmod(target, 0o666)
-    result = run_as_nobody(
-        f"""
+    result = run_as_nobody(f"""
         try:
             with output_file({target!r}) as fd:
                 print("entered")
         except PermissionError as error:
             print(error.errno, error.filename)
-        """
-    )
+        """)
     assert (result.returncode, result.stderr) == (0, "")
     assert result.stdout == f"{errno.EACCES} {target}\n"
     assert listing(directory) == (["out.vcf"] if exists else [])
