@@ -36,31 +36,32 @@ Lines keep their order and their text. With no selector, every data line is kept
 selectors, the lines any of them chooses are kept."""
 
 EPILOG = """\
-selectors (all may be repeated and mixed; their union is kept):
-  -p POS           POS on any chromosome (an unsigned decimal number)
-  -t CHROM:POS     POS on CHROM only (the last ':' separates them)
-  -r CHROM:BEG-END every POS from BEG to END on CHROM, 1-based and inclusive
-  -P FILE          one selector per line, columns separated by TABs or spaces:
-                     POS              a position on any chromosome
-                     CHROM POS        a target (a bcftools targets file)
-                     CHROM BEG END    a region, 1-based and inclusive (not BED)
-                   lines starting with '#' and blank lines are skipped. A file that holds
-                   no selector keeps no data line.
+selectors may be repeated and mixed; the records any of them chooses are kept. Positions
+are unsigned decimal numbers. In CHROM:POS and CHROM:BEG-END the last ':' ends CHROM.
+
+positions file (-P):
+  one selector per line, columns separated by TABs or spaces:
+    POS              a position on any chromosome
+    CHROM POS        a target (as in a bcftools targets file)
+    CHROM BEG END    a region, 1-based and inclusive (not BED)
+  lines starting with '#' and blank lines are skipped. A file that holds no selector keeps
+  no data line.
 
 output:
   a plain VCF on standard output. -o OUTPUT writes a file instead: BGZF when its name ends
   in .gz or .bgz (readable by bgzip, tabix and bcftools), plain otherwise; -O z or -O v
   chooses either whatever the name. A regular OUTPUT is written to a temporary file beside
   it and renamed into place once complete, keeping the old file's mode and owner, so OUTPUT
-  is never left half-written and keeps its old content on failure or interruption. A
-  symbolic link is followed and its target replaced; a device, a FIFO or /dev/stdout is
-  written directly. OUTPUT '-' is standard output.
+  is never left half-written and keeps its old content on failure or interruption; a file
+  the user may not write is refused. A symbolic link is followed and its target replaced;
+  a device, a FIFO or /dev/stdout is written directly. OUTPUT '-' is standard output.
 
 exit status:
   0  success
   1  the VCF could not be read or is malformed, or the output could not be written
      (one line on standard error: 'varsift: error: FILE:LINE: what is wrong' or
-     'varsift: error: FILE: reason')
+     'varsift: error: FILE: reason'); also, quietly, when the reader of standard
+     output goes away (| head)
   2  bad command line or positions file
   a run stopped by SIGINT, SIGTERM or SIGHUP removes its temporary file and ends by that
   signal.
