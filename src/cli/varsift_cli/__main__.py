@@ -1,3 +1,0 @@
-from varsift_cli import main
-
-main()

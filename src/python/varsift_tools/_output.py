@@ -1,0 +1,150 @@
+"""Writing a file so that it is either wholly new or untouched, as a shell's ``>`` would allow."""
+
+from __future__ import annotations
+
+import contextlib
+import errno
+import os
+import re
+import secrets
+import stat
+from collections.abc import Callable, Iterator
+
+__all__ = ["output_file"]
+
+PathLike = str | os.PathLike[str]
+
+# Names that stand for a descriptor the process already holds; they are written through it.
+_DESCRIPTOR_NAME = re.compile(r"/dev/(?:std(in|out|err)|fd/(\d+))|/proc/self/fd/(\d+)")
+_STANDARD = {"in": 0, "out": 1, "err": 2}
+
+# A NAME_MAX of 255 bytes holds "." + the kept part of the name + "." + 16 hex digits + ".tmp".
+_NAME_MAX = 255
+_ADDED_BYTES = 1 + 1 + 16 + 4
+_ATTEMPTS = 100
+
+
+@contextlib.contextmanager
+def output_file(path: PathLike) -> Iterator[int]:
+    """Yields a descriptor to write the new content of `path` into.
+
+    A regular file (or a name that does not exist yet) is written to a temporary file beside it
+    that replaces it, with the old file's mode and owner, only when the block ends without an
+    exception; otherwise `path` keeps its old content and the temporary file is removed. A
+    symbolic link is followed and its target replaced. A device, a FIFO or a /dev/std* name is
+    written directly. A target the user may not write is refused before anything is created.
+    """
+    name = os.fspath(path)
+    if not isinstance(name, str):
+        raise TypeError(f"expected a str path, not {type(name).__name__}")
+    if not name:
+        raise FileNotFoundError(errno.ENOENT, os.strerror(errno.ENOENT), name)
+
+    match = _DESCRIPTOR_NAME.fullmatch(name)
+    if match is not None:
+        standard, *numbers = match.groups()
+        number = _STANDARD[standard] if standard else int(next(n for n in numbers if n))
+        # A duplicate shares the offset and the append mode the descriptor was opened with.
+        fd = _with_name(name, os.dup, number)
+        try:
+            yield fd
+        finally:
+            os.close(fd)
+        return
+
+    status = _status(name)
+    if status is not None and not stat.S_ISREG(status.st_mode):
+        if stat.S_ISDIR(status.st_mode):
+            raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), name)
+        fd = _with_name(name, os.open, name, os.O_WRONLY | os.O_NOCTTY | os.O_CLOEXEC)
+        try:
+            yield fd
+        finally:
+            os.close(fd)
+        return
+
+    # The file a symbolic link points to is replaced, not the link.
+    target = os.path.realpath(name)
+    directory, base = os.path.split(target)
+    if status is not None and not os.access(target, os.W_OK):
+        raise PermissionError(errno.EACCES, os.strerror(errno.EACCES), name)
+
+    temporary: str | None = None
+    fd = -1
+    try:
+        for _ in range(_ATTEMPTS):
+            # Named before it is made, so that an interruption just after still removes it.
+            temporary = os.path.join(directory, _temporary_name(base))
+            # 0o666: the umask and the directory's default ACL then give the mode a new file gets.
+            try:
+                fd = os.open(
+                    temporary,
+                    os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOCTTY | os.O_CLOEXEC,
+                    0o666,
+                )
+                break
+            except FileExistsError:
+                temporary = None
+        else:
+            raise FileExistsError(errno.EEXIST, "no free temporary name", name)
+        if status is not None:
+            _copy_owner_and_mode(fd, status)
+        yield fd
+        closing, fd = fd, -1
+        os.close(closing)
+        os.replace(temporary, target)
+        temporary = None
+    except OSError as error:
+        if error.filename is None or error.filename == temporary:
+            error.filename = name
+        raise
+    finally:
+        if fd >= 0:
+            os.close(fd)
+        if temporary is not None:
+            with contextlib.suppress(FileNotFoundError):
+                os.unlink(temporary)
+
+
+def _status(name: str) -> os.stat_result | None:
+    """The status of what `name` leads to; None when a file may be made there."""
+    try:
+        return os.stat(name)
+    except FileNotFoundError:
+        pass
+    except OSError as error:
+        error.filename = name
+        raise
+    parent = _with_name(name, os.stat, os.path.dirname(os.path.realpath(name)))
+    if not stat.S_ISDIR(parent.st_mode):
+        raise NotADirectoryError(errno.ENOTDIR, os.strerror(errno.ENOTDIR), name)
+    if name.endswith("/"):
+        raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), name)
+    return None
+
+
+def _temporary_name(base: str) -> str:
+    # Cut on a character boundary; the name only has to be recognisable.
+    kept = os.fsencode(base)[: _NAME_MAX - _ADDED_BYTES].decode("utf-8", "ignore")
+    return f".{kept}.{secrets.token_hex(8)}.tmp"
+
+
+def _copy_owner_and_mode(fd: int, status: os.stat_result) -> None:
+    # The owner first: a change of owner may clear mode bits. Only the root may give a file away;
+    # others keep at least the group when they belong to it, and otherwise own the new file.
+    for uid in (status.st_uid, -1):
+        try:
+            os.fchown(fd, uid, status.st_gid)
+            break
+        except PermissionError:
+            continue
+    # Writing new content to a set-user-ID or set-group-ID file would clear those bits too.
+    os.fchmod(fd, stat.S_IMODE(status.st_mode) & ~(stat.S_ISUID | stat.S_ISGID))
+
+
+def _with_name[**P, R](name: str, call: Callable[P, R], *args: P.args, **kwargs: P.kwargs) -> R:
+    try:
+        return call(*args, **kwargs)
+    except OSError as error:
+        error.filename = name
+        raise

@@ -1,0 +1,405 @@
+"""The ``varsift`` command: keep the header and the chosen records of a VCF file."""
+
+from __future__ import annotations
+
+import argparse
+import errno
+import importlib.metadata
+import os
+import signal
+import sys
+from array import array
+from collections.abc import Callable, Sequence
+from dataclasses import dataclass, field
+from types import FrameType
+from typing import NoReturn
+
+import varsift_tools
+
+__all__ = ["main", "run"]
+
+# Exit statuses: 1 for a failure reading the VCF or writing the result, 2 for a bad command line.
+EXIT_FAILURE = 1
+EXIT_USAGE = 2
+
+MAX_POSITION = 2**64 - 1
+
+# A line of a positions file is a few short columns; a longer one is not such a file (/dev/zero).
+MAX_LINE_BYTES = 65536
+
+DESCRIPTION = """\
+Write the header lines of a VCF file and the data lines chosen by position, as a VCF.
+INPUT is plain text, gzip (one member or several) or BGZF (.vcf.gz, read in parallel), told
+apart by content; '-' reads standard input. A data line is chosen by its POS column (the
+second TAB-separated field) and, for targets and regions, its CHROM column (the first).
+Lines keep their order and their text. With no selector, every data line is kept; with
+selectors, the lines any of them chooses are kept."""
+
+EPILOG = """\
+selectors may be repeated and mixed; the records any of them chooses are kept. Positions
+are unsigned decimal numbers. In CHROM:POS and CHROM:BEG-END the last ':' ends CHROM.
+
+positions file (-P):
+  one selector per line, columns separated by TABs or spaces:
+    POS              a position on any chromosome
+    CHROM POS        a target (as in a bcftools targets file)
+    CHROM BEG END    a region, 1-based and inclusive (not BED)
+  lines starting with '#' and blank lines are skipped. A file that holds no selector keeps
+  no data line.
+
+output:
+  a plain VCF on standard output. -o OUTPUT writes a file instead: BGZF when its name ends
+  in .gz or .bgz (readable by bgzip, tabix and bcftools), plain otherwise; -O z or -O v
+  chooses either whatever the name. A regular OUTPUT is written to a temporary file beside
+  it and renamed into place once complete, keeping the old file's mode and owner, so OUTPUT
+  is never left half-written and keeps its old content on failure or interruption; a file
+  the user may not write is refused. A symbolic link is followed and its target replaced;
+  a device, a FIFO or /dev/stdout is written directly. OUTPUT '-' is standard output.
+
+exit status:
+  0  success
+  1  the VCF could not be read or is malformed, or the output could not be written
+     (one line on standard error: 'varsift: error: FILE:LINE: what is wrong' or
+     'varsift: error: FILE: reason'); also, quietly, when the reader of standard
+     output goes away (| head)
+  2  bad command line or positions file
+  a run stopped by SIGINT, SIGTERM or SIGHUP removes its temporary file and ends by that
+  signal.
+
+examples:
+  varsift calls.vcf.gz -p 10177 10352 > subset.vcf
+  varsift calls.vcf.gz -t chr1:10177 -r chr2:10000-20000 -o subset.vcf.gz -@ 2
+  varsift -p 10177 10352 -- calls.vcf     # a list before INPUT ends with --"""
+
+
+class UsageError(Exception):
+    """Bad input to the command itself; exits with status 2."""
+
+
+class _Stopped(BaseException):
+    """A signal that ends the run; raised where the run is, so that it cleans up."""
+
+    def __init__(self, signum: int) -> None:
+        super().__init__(signum)
+        self.signum = signum
+
+
+@dataclass
+class Selection:
+    """The selectors of a command line, in the forms the library takes."""
+
+    positions: array[int] = field(default_factory=lambda: array("Q"))
+    targets: list[tuple[str, int]] = field(default_factory=list)
+    regions: list[tuple[str, int, int]] = field(default_factory=list)
+
+
+def _write_stdout(text: str) -> None:
+    if sys.stdout is None:
+        raise OSError(errno.EBADF, os.strerror(errno.EBADF))
+    sys.stdout.write(text)
+
+
+class _Parser(argparse.ArgumentParser):
+    # One line on standard error, without the usage block argparse adds by default.
+    def error(self, message: str) -> NoReturn:
+        self.exit(EXIT_USAGE, f"{self.prog}: error: {message}\n")
+
+    # argparse would hide a failure to write the help; main() reports it.
+    def print_help(self, file: object = None) -> None:
+        _write_stdout(self.format_help())
+
+
+class _VersionAction(argparse.Action):
+    # Looks the version up only when asked, not on every run.
+    def __init__(self, option_strings: Sequence[str], dest: str, help: str) -> None:
+        super().__init__(option_strings, dest, nargs=0, help=help)
+
+    def __call__(self, parser: argparse.ArgumentParser, *args: object) -> NoReturn:
+        _write_stdout(f"{parser.prog} {importlib.metadata.version('varsift')}\n")
+        parser.exit()
+
+
+def parse_position(text: str) -> int:
+    """Reads an unsigned 64-bit decimal position; refuses signs, spaces and other digits."""
+    if not (text.isascii() and text.isdigit()):
+        raise ValueError(f"not a position: {text!r}")
+    value = int(text)
+    if value > MAX_POSITION:
+        raise ValueError(f"position out of range (0 to {MAX_POSITION}): {text!r}")
+    return value
+
+
+def _chromosome(text: str, whole: str) -> str:
+    if not text or any(character.isspace() for character in text):
+        raise ValueError(f"not a chromosome name in {whole!r}")
+    return text
+
+
+def parse_target(text: str) -> tuple[str, int]:
+    """Reads CHROM:POS; the chromosome may itself hold ':'."""
+    chromosome, colon, position = text.rpartition(":")
+    if not colon:
+        raise ValueError(f"expected CHROM:POS, got {text!r}")
+    return _chromosome(chromosome, text), parse_position(position)
+
+
+def parse_region(text: str) -> tuple[str, int, int]:
+    """Reads CHROM:BEG-END, BEG not after END."""
+    chromosome, colon, span = text.rpartition(":")
+    begin, dash, end = span.partition("-")
+    if not (colon and dash):
+        raise ValueError(f"expected CHROM:BEG-END, got {text!r}")
+    return _region(_chromosome(chromosome, text), parse_position(begin), parse_position(end))
+
+
+def _region(chromosome: str, begin: int, end: int) -> tuple[str, int, int]:
+    if begin > end:
+        raise ValueError(f"region begins after it ends: {chromosome} {begin} {end}")
+    return chromosome, begin, end
+
+
+def _argument_type[T](parse: Callable[[str], T]) -> Callable[[str], T]:
+    def convert(text: str) -> T:
+        try:
+            return parse(text)
+        except ValueError as error:
+            raise argparse.ArgumentTypeError(str(error)) from None
+
+    convert.__name__ = parse.__name__
+    return convert
+
+
+def _threads(text: str) -> int:
+    if not (text.isascii() and text.isdigit()) or int(text) < 1:
+        raise ValueError(f"not a number of threads (1 or more): {text!r}")
+    return int(text)
+
+
+def read_selection_file(path: str, selection: Selection) -> None:
+    """Adds the selectors of a positions file to `selection`, reading it a line at a time."""
+    try:
+        with open(path, "rb") as stream:
+            number = 0
+            while line := stream.readline(MAX_LINE_BYTES + 1):
+                number += 1
+                if len(line) > MAX_LINE_BYTES:
+                    raise UsageError(f"{path}:{number}: line longer than {MAX_LINE_BYTES} bytes")
+                try:
+                    text = line.decode("utf-8").strip()
+                except UnicodeDecodeError:
+                    raise UsageError(f"{path}:{number}: not UTF-8 text") from None
+                if text and not text.startswith("#"):
+                    _add_selector(text.split(), selection, f"{path}:{number}")
+    except OSError as error:
+        raise UsageError(f"cannot read positions file {path}: {error.strerror}") from None
+
+
+def _add_selector(fields: list[str], selection: Selection, where: str) -> None:
+    try:
+        match fields:
+            case [position]:
+                selection.positions.append(parse_position(position))
+            case [chromosome, position]:
+                selection.targets.append((chromosome, parse_position(position)))
+            case [chromosome, begin, end]:
+                selection.regions.append(
+                    _region(chromosome, parse_position(begin), parse_position(end))
+                )
+            case _:
+                raise ValueError(
+                    f"expected POS, CHROM POS or CHROM BEG END, got {len(fields)} columns"
+                )
+    except ValueError as error:
+        raise UsageError(f"{where}: {error}") from None
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = _Parser(
+        prog="varsift",
+        description=DESCRIPTION,
+        epilog=EPILOG,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    parser.add_argument(
+        "input",
+        metavar="INPUT",
+        help="the VCF to read: plain, gzip or BGZF; '-' for standard input",
+    )
+    selectors = parser.add_argument_group("selectors")
+    for short, long, dest, metavar, parse, what in [
+        ("-p", "--position", "positions", "POS", parse_position, "positions on any chromosome"),
+        ("-t", "--target", "targets", "CHROM:POS", parse_target, "positions on one chromosome"),
+        ("-r", "--region", "regions", "CHROM:BEG-END", parse_region, "1-based inclusive spans"),
+    ]:
+        selectors.add_argument(
+            short,
+            long,
+            dest=dest,
+            metavar=metavar,
+            type=_argument_type(parse),
+            nargs="+",
+            action="extend",
+            default=[],
+            help=f"keep the records at these {what}; may be repeated; a list given before "
+            "INPUT must end with --",
+        )
+    selectors.add_argument(
+        "-P",
+        "--positions-file",
+        dest="positions_files",
+        metavar="FILE",
+        action="append",
+        default=[],
+        help="keep the records chosen by the lines of FILE (format below); may be repeated",
+    )
+    output = parser.add_argument_group("output")
+    output.add_argument(
+        "-o",
+        "--output",
+        metavar="OUTPUT",
+        help="write the VCF to this file instead of standard output ('-' for standard output)",
+    )
+    output.add_argument(
+        "-O",
+        "--output-type",
+        choices=["v", "z"],
+        help="v: plain VCF, z: BGZF (default: BGZF for an OUTPUT ending in .gz or .bgz)",
+    )
+    output.add_argument(
+        "-@",
+        "--threads",
+        metavar="THREADS",
+        type=_argument_type(_threads),
+        help="threads that inflate and compress (default: the cores this process may use)",
+    )
+    parser.add_argument(
+        "--version", action=_VersionAction, help="show the version of varsift and exit"
+    )
+    return parser
+
+
+def _selection(options: argparse.Namespace) -> Selection | None:
+    """The selectors of the command line; None when there is none (every record is kept)."""
+    selection = Selection(array("Q", options.positions), options.targets, options.regions)
+    for path in options.positions_files:
+        read_selection_file(path, selection)
+    given = options.positions or options.targets or options.regions or options.positions_files
+    return selection if given else None
+
+
+def _fail(message: str) -> int:
+    print(f"varsift: error: {message}", file=sys.stderr)
+    return EXIT_FAILURE
+
+
+def run(argv: Sequence[str] | None = None, *, closed: frozenset[int] = frozenset()) -> int:
+    """Runs the command on argv (default: the process arguments); returns the exit status.
+    `closed` names the standard descriptors the process started without."""
+    parser = build_parser()
+    options = parser.parse_args(argv)
+    try:
+        selection = _selection(options)
+    except UsageError as error:
+        parser.error(str(error))
+
+    if options.input == "-" and 0 in closed:
+        return _fail(f"cannot read standard input: {os.strerror(errno.EBADF)}")
+    to_stdout = options.output in (None, "-")
+    compress = {None: None, "v": False, "z": True}[options.output_type]
+    if to_stdout:
+        if 1 in closed:
+            return _fail(f"cannot write standard output: {os.strerror(errno.EBADF)}")
+        output: str | int = 1
+        compress = bool(compress)
+    else:
+        output = options.output
+    selectors = {} if selection is None else vars(selection)
+    try:
+        varsift_tools.write_subset(
+            options.input, output, **selectors, compress=compress, threads=options.threads
+        )
+    except varsift_tools.VcfFormatError as error:
+        return _fail(str(error))
+    except OSError as error:
+        reason = error.strerror or str(error)
+        if error.filename is not None:
+            return _fail(f"{error.filename}: {reason}")
+        if to_stdout and error.errno == errno.EPIPE:
+            # The reader went away (`| head`): it has what it wanted.
+            return EXIT_FAILURE
+        return _fail(f"cannot write standard output: {reason}")
+    except MemoryError:
+        return _fail("out of memory")
+    return 0
+
+
+def _reserve_standard_descriptors() -> frozenset[int]:
+    """Opens /dev/null on closed descriptors 0 to 2, so that no file opened later takes their
+    place (and standard output is never written into an input); gives those that were closed."""
+    closed = set()
+    for fd in (0, 1, 2):
+        try:
+            os.fstat(fd)
+        except OSError:
+            closed.add(fd)
+            opened = os.open(os.devnull, os.O_RDWR)
+            if opened != fd:
+                os.dup2(opened, fd)
+                os.close(opened)
+    return frozenset(closed)
+
+
+def _stop(signum: int, frame: FrameType | None) -> None:
+    # Once stopping, further signals must not interrupt the clean-up.
+    for caught in _CAUGHT:
+        signal.signal(caught, signal.SIG_IGN)
+    raise _Stopped(signum)
+
+
+_CAUGHT = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+
+
+def _catch_signals() -> None:
+    for signum in _CAUGHT:
+        # A signal the caller has ignored (nohup, a background job) stays ignored.
+        if signal.getsignal(signum) != signal.SIG_IGN:
+            signal.signal(signum, _stop)
+
+
+def _end_by(signum: int) -> NoReturn:
+    # Ends the way the signal would have, so that the caller (a shell, make) sees it.
+    signal.signal(signum, signal.SIG_DFL)
+    signal.pthread_sigmask(signal.SIG_UNBLOCK, {signum})
+    os.kill(os.getpid(), signum)
+    os._exit(128 + signum)
+
+
+def _stdout_failed(error: OSError) -> int:
+    if sys.stdout is not None:
+        # Keep the interpreter's last flush from reporting the same failure with a traceback.
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        os.close(devnull)
+    if error.errno == errno.EPIPE:
+        return EXIT_FAILURE
+    return _fail(f"cannot write standard output: {error.strerror}")
+
+
+def main() -> NoReturn:
+    """Entry point of the ``varsift`` console command."""
+    closed = _reserve_standard_descriptors()
+    _catch_signals()
+    try:
+        try:
+            status = run(closed=closed)
+        except SystemExit as exit:
+            status = exit.code if isinstance(exit.code, int) else EXIT_FAILURE if exit.code else 0
+        # The library reports its own writes; only the help and the version pass through here.
+        if sys.stdout is not None:
+            sys.stdout.flush()
+    except OSError as error:
+        status = _stdout_failed(error)
+    except _Stopped as stopped:
+        sys.stderr.flush()
+        _end_by(stopped.signum)
+    sys.exit(status)
