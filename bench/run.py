@@ -27,6 +27,7 @@ from pathlib import Path
 import varsift
 
 import generate_vcf
+import stored
 
 HERE = Path(__file__).resolve().parent
 DATA = HERE / "data"
@@ -256,6 +257,8 @@ def main() -> int:
                         default=LIST_SIZES, help="sizes of the position lists (default "
                         + ",".join(map(str, LIST_SIZES)) + ")")
     parser.add_argument("--name", help="name of the results files (default from the shape)")
+    parser.add_argument("--no-stored", action="store_true",
+                        help="skip the rows on the BGZF form of the file (bench/stored.py)")
     options = parser.parse_args()
 
     DATA.mkdir(exist_ok=True)
@@ -299,6 +302,13 @@ def main() -> int:
                 print(f"{case.size:>9,} positions  {tool:<20} "
                       f"{cell(best, size_bytes, floor, options.cap)}", file=sys.stderr)
         floor = min(floor, wc_seconds(vcf, options.repeats + 1))
+        stored_table = None
+        if not options.no_stored:
+            positions = draw_positions(10_000, present, options.seed)
+            wanted = set(positions)
+            stored_table = stored.measure_stored(
+                vcf, chrom, positions, sum(1 for p in present if p in wanted), len(present),
+                workdir, options.repeats)
     load_after = os.getloadavg()
 
     # A tool that keeps other lines than the file holds at those positions measured nothing.
@@ -321,6 +331,8 @@ def main() -> int:
     ]
     table = report(title, notes, options.lists, expected, seconds, floor, size_bytes, options.cap,
                    wrong)
+    if stored_table is not None:
+        table += "\n## The same file stored as BGZF\n\n" + stored_table
     print(table)
     (RESULTS / f"{name}.md").write_text(table)
     chart(RESULTS / f"{name}.png", title, list(measures), options.lists, seconds, floor,
