@@ -28,6 +28,20 @@ Compression compression_of(BGZF* fp) noexcept {
   }
 }
 
+// Total size of the BGZF block whose header is at `header`: one more than its BSIZE field.
+std::size_t block_size(const unsigned char* header) noexcept {
+  return (std::size_t{header[16]} | std::size_t{header[17]} << 8U) + 1;
+}
+
+// The ISIZE field of a whole block in memory, or nullptr if `block` does not start with a
+// gzip header of a plausible size.
+const unsigned char* block_trailer(const unsigned char* block) noexcept {
+  if (block == nullptr || block[0] != 0x1f || block[1] != 0x8b) return nullptr;
+  const std::size_t size = block_size(block);
+  if (size < block_header_size + 8 || size > BGZF_MAX_BLOCK_SIZE) return nullptr;
+  return block + size - 4;
+}
+
 std::uint32_t little_endian_32(const unsigned char* p) noexcept {
   return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8U | std::uint32_t{p[2]} << 16U |
          std::uint32_t{p[3]} << 24U;
@@ -66,14 +80,15 @@ SourceResult BgzfSource::from_descriptor(int fd, int threads) {
     seekable = marker != 2;
     eof_marker = marker == 1;
   }
-  if (seekable && threads > 1) {
+  const bool threaded = seekable && threads > 1;
+  if (threaded) {
     errno = 0;
     if (bgzf_mt(fp, threads, blocks_per_worker_batch) != 0) {
       return IoError::os(errno != 0 ? errno : ENOMEM);
     }
   }
   return BgzfSource(std::move(file), std::get<UniqueFd>(std::move(raw)), compression, seekable,
-                    eof_marker);
+                    threaded, eof_marker);
 }
 
 bool BgzfSource::next_bytes(std::string_view& bytes, IoError& error) {
@@ -122,7 +137,7 @@ bool BgzfSource::read_block(bool& end, IoError& error) {
     fp->block_offset = fp->block_length = length;
     return true;
   }
-  if (!check_block(error)) return false;
+  if (!check_block(after_seek, error)) return false;
   if (fp->block_offset > fp->block_length) {
     return fail_with(IoError::fixed(ErrorKind::InvalidInput,
                                     "virtual offset lies past the end of its BGZF block"),
@@ -163,10 +178,15 @@ bool BgzfSource::fail_with(IoError failure, bool damaged, IoError& error) {
   return false;
 }
 
-bool BgzfSource::check_block(IoError& error) {
-  // A pipe cannot be read twice; there htslib's own checks must do.
-  if (compression_ != Compression::bgzf || !seekable_) return true;
+bool BgzfSource::check_block(bool after_seek, IoError& error) {
+  if (compression_ != Compression::bgzf) return true;
   const BGZF* const fp = file_.get();
+  // The calling thread's read leaves the whole block in compressed_block; with workers, or to
+  // see whether an offset sought lies in the file, the block is read again from the file.
+  if (!threaded_ && !(after_seek && fp->block_length == 0)) {
+    const auto* const block = static_cast<const unsigned char*>(fp->compressed_block);
+    return check_isize(block_trailer(block), error);
+  }
   // The block's total size less one is in its header, and ISIZE ends the block.
   unsigned char header[block_header_size];
   const std::int64_t at = fp->block_address;
@@ -180,18 +200,23 @@ bool BgzfSource::check_block(IoError& error) {
   if (n != sizeof header) {
     return fail_with(IoError::fixed(ErrorKind::InvalidData, truncated_message), true, error);
   }
-  const std::int64_t block_size = std::int64_t{header[16]} | std::int64_t{header[17]} << 8U;
   unsigned char isize[4];
-  if (!read_at(isize, sizeof isize, at + block_size + 1 - 4, n, error)) return false;
+  const std::int64_t trailer = at + static_cast<std::int64_t>(block_size(header)) - 4;
+  if (!read_at(isize, sizeof isize, trailer, n, error)) return false;
   if (n != sizeof isize) {
     return fail_with(IoError::fixed(ErrorKind::InvalidData, truncated_message), true, error);
   }
-  if (little_endian_32(isize) != static_cast<std::uint32_t>(fp->block_length)) {
-    return fail_with(IoError::fixed(ErrorKind::InvalidData,
-                                    "BGZF block ISIZE does not match its inflated length"),
-                     true, error);
+  return check_isize(isize, error);
+}
+
+bool BgzfSource::check_isize(const unsigned char* isize, IoError& error) {
+  if (isize == nullptr ||
+      little_endian_32(isize) == static_cast<std::uint32_t>(file_.get()->block_length)) {
+    return true;
   }
-  return true;
+  return fail_with(
+      IoError::fixed(ErrorKind::InvalidData, "BGZF block ISIZE does not match its inflated length"),
+      true, error);
 }
 
 bool BgzfSource::read_at(unsigned char* buffer, std::size_t size, std::int64_t offset,

@@ -51,12 +51,13 @@ class BgzfSource final : public core::ByteSource {
   BGZF* handle() const noexcept { return file_.get(); }
 
  private:
-  BgzfSource(BgzfFile file, UniqueFd raw, Compression compression, bool seekable,
+  BgzfSource(BgzfFile file, UniqueFd raw, Compression compression, bool seekable, bool threaded,
              bool eof_marker) noexcept
       : file_(std::move(file)),
         raw_(std::move(raw)),
         compression_(compression),
         seekable_(seekable),
+        threaded_(threaded),
         eof_marker_(eof_marker) {}
 
   // Records a failed htslib call and gives false.
@@ -67,7 +68,8 @@ class BgzfSource final : public core::ByteSource {
   bool read_block(bool& end, core::IoError& error);
   // Checks that the block just read exists and matches its ISIZE field, which htslib does not
   // check.
-  bool check_block(core::IoError& error);
+  bool check_block(bool after_seek, core::IoError& error);
+  bool check_isize(const unsigned char* isize, core::IoError& error);
   // Reads up to `size` bytes at `offset` of the input, fewer only at its end.
   bool read_at(unsigned char* buffer, std::size_t size, std::int64_t offset, std::size_t& got,
                core::IoError& error);
@@ -75,10 +77,12 @@ class BgzfSource final : public core::ByteSource {
   bool ended_with_marker() const noexcept;
 
   BgzfFile file_;
-  // The same input, for reading block trailers of a seekable BGZF file.
+  // The same input, for reading again the blocks that worker threads inflated.
   UniqueFd raw_;
   Compression compression_;
   bool seekable_;
+  // Whether worker threads inflate the blocks.
+  bool threaded_;
   bool eof_marker_;
   bool damaged_ = false;
   bool seek_pending_ = false;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bgzf_file.hpp"
 #include "core/allocator.hpp"
 #include "core/fd_writer.hpp"
 
@@ -31,6 +32,7 @@ constexpr char end_of_file_marker[28] = {'\x1f', '\x8b', '\x08', '\x04', '\x00',
 void OutputWriter::FreeBuffer::operator()(char* p) const noexcept { std::free(p); }
 
 WriterResult OutputWriter::open(int fd, const OutputOptions& options) {
+  silence_htslib_logging();
   // Refuse a descriptor that is not open for writing now rather than at the first flush.
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0) return IoError::os(errno);

@@ -7,16 +7,25 @@
 namespace varsift::hts {
 
 BlockCompressor::BlockCompressor(int level, int threads) : level_(level) {
-  for (int i = 1; i < threads; ++i) workers_.emplace_back([this] { work(); });
+  try {
+    for (int i = 1; i < threads; ++i) workers_.emplace_back([this] { work(); });
+  } catch (...) {
+    // The destructor does not run for an object whose constructor throws.
+    stop();
+    throw;
+  }
 }
 
-BlockCompressor::~BlockCompressor() {
+BlockCompressor::~BlockCompressor() { stop(); }
+
+void BlockCompressor::stop() noexcept {
   {
     const std::lock_guard lock(mutex_);
     stopping_ = true;
   }
   start_.notify_all();
   for (std::thread& worker : workers_) worker.join();
+  workers_.clear();
 }
 
 bool BlockCompressor::compress(std::string_view input, std::string& output) {

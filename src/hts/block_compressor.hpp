@@ -28,6 +28,8 @@ class BlockCompressor {
 
  private:
   void work();
+  // Ends and joins the workers.
+  void stop() noexcept;
   // Compresses blocks of the current call until none is left.
   void compress_blocks() noexcept;
 
