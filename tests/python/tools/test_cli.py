@@ -522,20 +522,33 @@ def wait_for(condition, what):
         time.sleep(0.01)
 
 
+def feed_until_closed(feed, records):
+    """Writes records into a FIFO until its reader goes away."""
+    try:
+        while True:
+            feed.write(records)
+    except BrokenPipeError:
+        pass
+
+
 @pytest.mark.parametrize("signum", [signal.SIGTERM, signal.SIGINT, signal.SIGHUP])
 def test_signal_during_a_run_leaves_no_temporary_file(tmp_path, signum):
-    # The input is a FIFO held open, so that the run is sure to be in progress when signalled.
+    # The input is a FIFO fed without end, so that the run is sure to be in progress when
+    # signalled, and busy rather than waiting for input.
     os.mkfifo(tmp_path / "in.vcf")
     child = subprocess.Popen(
         [str(VARSIFT), "in.vcf", "-o", "out.vcf"], cwd=tmp_path, stderr=subprocess.PIPE
     )
+    records = "".join(f"chr1\t{n}\t.\tA\tG\t50\tPASS\tDP=10\n" for n in range(10_000))
     try:
-        with open(tmp_path / "in.vcf", "w") as feed:
-            feed.write(vcf_text())
-            feed.flush()
+        with open(tmp_path / "in.vcf", "wb", buffering=0) as feed:
+            feed.write(vcf_text().encode())
+            feeder = threading.Thread(target=feed_until_closed, args=(feed, records.encode()))
+            feeder.start()
             wait_for(lambda: len(os.listdir(tmp_path)) == 2, "the temporary file")
             child.send_signal(signum)
             assert child.wait(timeout=60) == -signum
+            feeder.join(timeout=60)
     finally:
         if child.poll() is None:
             child.kill()
