@@ -221,6 +221,7 @@ def test_reads_every_input_form_from_a_file_or_standard_input(workdir, form, fro
         (["-o", "out.bgz"], "out.bgz"),
         (["-o", "out.vcf", "-O", "z"], "out.vcf"),
         (["-O", "z", "-@", "2"], None),
+        (["-O", "z", "-@", "1024"], None),
         (["-O", "z", "-o", "-"], None),
     ],
 )
@@ -389,6 +390,8 @@ def test_output_that_cannot_be_made_exits_1(workdir, output, fragment):
         (["-r", ":1-5"], {}, ["chromosome"]),
         (["-@", "0"], {}, ["threads"]),
         (["-@", "x"], {}, ["threads"]),
+        (["-@", "1025"], {}, ["1 to 1024"]),
+        (["-@", "9" * 30], {}, ["threads"]),
         (["-O", "b"], {}, ["-O"]),
         (["-P", "missing.txt"], {}, ["missing.txt", "No such file"]),
         (["-P", "."], {}, ["Is a directory"]),
