@@ -24,6 +24,9 @@ EXIT_USAGE = 2
 
 MAX_POSITION = 2**64 - 1
 
+# The most threads the library runs.
+MAX_THREADS = 1024
+
 # A line of a positions file is a few short columns; a longer one is not such a file (/dev/zero).
 MAX_LINE_BYTES = 65536
 
@@ -170,8 +173,8 @@ def _argument_type[T](parse: Callable[[str], T]) -> Callable[[str], T]:
 
 
 def _threads(text: str) -> int:
-    if not (text.isascii() and text.isdigit()) or int(text) < 1:
-        raise ValueError(f"not a number of threads (1 or more): {text!r}")
+    if not (text.isascii() and text.isdigit()) or not 1 <= int(text) <= MAX_THREADS:
+        raise ValueError(f"not a number of threads (1 to {MAX_THREADS}): {text!r}")
     return int(text)
 
 
@@ -270,7 +273,8 @@ def build_parser() -> argparse.ArgumentParser:
         "--threads",
         metavar="THREADS",
         type=_argument_type(_threads),
-        help="threads that inflate and compress (default: the cores this process may use)",
+        help=f"threads that inflate and compress, 1 to {MAX_THREADS} (default: the cores this "
+        "process may use)",
     )
     parser.add_argument(
         "--version", action=_VersionAction, help="show the version of varsift and exit"

@@ -221,6 +221,7 @@ def test_reads_every_input_form_from_a_file_or_standard_input(workdir, form, fro
         (["-o", "out.bgz"], "out.bgz"),
         (["-o", "out.vcf", "-O", "z"], "out.vcf"),
         (["-O", "z", "-@", "2"], None),
+        (["-O", "z", "-@", "1024"], None),
         (["-O", "z", "-o", "-"], None),
     ],
 )
@@ -389,6 +390,8 @@ def test_output_that_cannot_be_made_exits_1(workdir, output, fragment):
         (["-r", ":1-5"], {}, ["chromosome"]),
         (["-@", "0"], {}, ["threads"]),
         (["-@", "x"], {}, ["threads"]),
+        (["-@", "1025"], {}, ["1 to 1024"]),
+        (["-@", "9" * 30], {}, ["threads"]),
         (["-O", "b"], {}, ["-O"]),
         (["-P", "missing.txt"], {}, ["missing.txt", "No such file"]),
         (["-P", "."], {}, ["Is a directory"]),
@@ -522,20 +525,33 @@ def wait_for(condition, what):
         time.sleep(0.01)
 
 
+def feed_until_closed(feed, records):
+    """Writes records into a FIFO until its reader goes away."""
+    try:
+        while True:
+            feed.write(records)
+    except BrokenPipeError:
+        pass
+
+
 @pytest.mark.parametrize("signum", [signal.SIGTERM, signal.SIGINT, signal.SIGHUP])
 def test_signal_during_a_run_leaves_no_temporary_file(tmp_path, signum):
-    # The input is a FIFO held open, so that the run is sure to be in progress when signalled.
+    # The input is a FIFO fed without end, so that the run is sure to be in progress when
+    # signalled, and busy rather than waiting for input.
     os.mkfifo(tmp_path / "in.vcf")
     child = subprocess.Popen(
         [str(VARSIFT), "in.vcf", "-o", "out.vcf"], cwd=tmp_path, stderr=subprocess.PIPE
     )
+    records = "".join(f"chr1\t{n}\t.\tA\tG\t50\tPASS\tDP=10\n" for n in range(10_000))
     try:
-        with open(tmp_path / "in.vcf", "w") as feed:
-            feed.write(vcf_text())
-            feed.flush()
+        with open(tmp_path / "in.vcf", "wb", buffering=0) as feed:
+            feed.write(vcf_text().encode())
+            feeder = threading.Thread(target=feed_until_closed, args=(feed, records.encode()))
+            feeder.start()
             wait_for(lambda: len(os.listdir(tmp_path)) == 2, "the temporary file")
             child.send_signal(signum)
             assert child.wait(timeout=60) == -signum
+            feeder.join(timeout=60)
     finally:
         if child.poll() is None:
             child.kill()
@@ -543,6 +559,39 @@ def test_signal_during_a_run_leaves_no_temporary_file(tmp_path, signum):
     assert child.stderr.read() == b""
     child.stderr.close()
     assert os.listdir(tmp_path) == ["in.vcf"]
+
+
+@pytest.mark.xfail(
+    strict=True, reason="a read blocked on its input retries on EINTR without checking signals"
+)
+def test_signal_while_waiting_for_input_ends_the_run_at_once(tmp_path):
+    os.mkfifo(tmp_path / "in.vcf")
+    child = subprocess.Popen(
+        [str(VARSIFT), "in.vcf", "-o", "out.vcf"], cwd=tmp_path, stderr=subprocess.PIPE
+    )
+    try:
+        with open(tmp_path / "in.vcf", "wb", buffering=0) as feed:
+            feed.write(vcf_text().encode())
+            wait_for(lambda: len(os.listdir(tmp_path)) == 2, "the temporary file")
+            child.send_signal(signal.SIGTERM)
+            try:
+                status = child.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                status = None
+    finally:
+        child.wait(timeout=60)
+        child.stderr.close()
+    assert status == -signal.SIGTERM
+    assert os.listdir(tmp_path) == ["in.vcf"]
+
+
+@pytest.mark.xfail(strict=True, reason="the library takes file names as UTF-8 text")
+def test_file_names_that_are_not_utf8_are_read_and_written(workdir):
+    name, output = os.fsdecode(b"in\xff.vcf"), os.fsdecode(b"out\xfe.vcf")
+    os.rename(workdir / "in.vcf", workdir / name)
+    result = run([name, "-p", "200", "-o", output], workdir)
+    assert (result.returncode, result.stderr) == (0, b"")
+    assert (workdir / output).read_bytes() == expected_vcf(at(200))
 
 
 @pytest.mark.parametrize(
