@@ -3,6 +3,7 @@
 #include <Python.h>
 
 #include "scan_type.hpp"
+#include "thread_count.hpp"
 #include "write_function.hpp"
 
 namespace varsift::tools {
@@ -37,6 +38,10 @@ PyMODINIT_FUNC PyInit__native() {
   using namespace varsift::tools;
   PyObject* module = PyModule_Create(&native_module);
   if (module == nullptr) return nullptr;
+  if (PyModule_AddIntConstant(module, "MAX_THREADS", max_threads) < 0) {
+    Py_DECREF(module);
+    return nullptr;
+  }
   PyObject* type = make_scan_type();
   const int added = type == nullptr ? -1 : PyModule_AddObjectRef(module, "Scan", type);
   Py_XDECREF(type);

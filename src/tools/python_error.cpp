@@ -22,6 +22,12 @@ OwnedRef error_class(const char* name) {
   return OwnedRef::steal(checked(PyObject_GetAttrString(errors.get(), name)));
 }
 
+// A file name as the caller gave it: bytes that are not UTF-8 come back as they went in.
+OwnedRef file_name(std::string_view value) {
+  return OwnedRef::steal(checked(
+      PyUnicode_DecodeFSDefaultAndSize(value.data(), static_cast<Py_ssize_t>(value.size()))));
+}
+
 }  // namespace
 
 void raise_os_error(int code, std::string_view filename) {
@@ -30,7 +36,7 @@ void raise_os_error(int code, std::string_view filename) {
     PyErr_SetFromErrno(PyExc_OSError);
     throw PythonError();
   }
-  const OwnedRef name = text(filename);
+  const OwnedRef name = file_name(filename);
   errno = code;
   PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name.get());
   throw PythonError();
@@ -41,13 +47,20 @@ void raise_scan_error(const library::ScanError& error, std::string_view filename
   if (error.kind() == library::ScanError::Kind::os) raise_os_error(error.os_code(), filename);
   const OwnedRef type = error_class(
       error.kind() == library::ScanError::Kind::damaged ? "CompressionError" : "VcfFormatError");
-  const OwnedRef name = text(filename);
+  const OwnedRef name = file_name(filename);
   const OwnedRef line = OwnedRef::steal(checked(PyLong_FromUnsignedLongLong(error.line_number())));
   const OwnedRef reason = text(error.what());
   const OwnedRef exception = OwnedRef::steal(checked(
       PyObject_CallFunctionObjArgs(type.get(), name.get(), line.get(), reason.get(), nullptr)));
   PyErr_SetObject(type.get(), exception.get());
   throw PythonError();
+}
+
+std::string path_bytes(PyObject* path) {
+  char* bytes = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(path, &bytes, &size) < 0) throw PythonError();
+  return std::string(bytes, static_cast<std::size_t>(size));
 }
 
 void set_python_error_from_current() noexcept {

@@ -1,6 +1,10 @@
 #pragma once
 
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
 #include <exception>
+#include <string>
 #include <string_view>
 
 #include "library/scan_error.hpp"
@@ -26,6 +30,9 @@ T* checked(T* result) {
 
 // Sets an OSError subclass chosen by `code`, naming `filename` (none when empty).
 [[noreturn]] void raise_os_error(int code, std::string_view filename);
+
+// The bytes of a file name given as bytes (os.fsencode). Raises TypeError otherwise.
+std::string path_bytes(PyObject* path);
 
 // Turns whatever a native call threw into the Python exception to raise; call inside catch.
 void set_python_error_from_current() noexcept;

@@ -152,13 +152,11 @@ PyObject* open_scan(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
                       "open_scan(path, positions, targets, regions, threads, split)");
       return nullptr;
     }
-    Py_ssize_t size = 0;
-    const char* path = checked(PyUnicode_AsUTF8AndSize(args[0], &size));
+    const std::string name = path_bytes(args[0]);
     library::Selection selection = selection_from(args[1], args[2], args[3]);
     const int threads = thread_count(args[4]);
     const int split = PyObject_IsTrue(args[5]);
     if (split < 0) return nullptr;
-    const std::string name(path, static_cast<std::size_t>(size));
     std::unique_ptr<core::ByteSource> source;
     std::optional<library::ScanError> failure;
     {

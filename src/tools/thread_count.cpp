@@ -5,9 +5,14 @@
 namespace varsift::tools {
 
 int thread_count(PyObject* object) {
-  constexpr long most = 1024;
-  const long value = PyLong_AsLong(object);
+  constexpr long most = max_threads;
+  int overflow = 0;
+  const long value = PyLong_AsLongAndOverflow(object, &overflow);
   if (value == -1 && PyErr_Occurred()) throw PythonError();
+  if (overflow != 0) {
+    PyErr_Format(PyExc_ValueError, "threads must be from 1 to %ld, not %R", most, object);
+    throw PythonError();
+  }
   if (value < 1 || value > most) {
     PyErr_Format(PyExc_ValueError, "threads must be from 1 to %ld, not %ld", most, value);
     throw PythonError();

@@ -5,7 +5,10 @@
 
 namespace varsift::tools {
 
-// Reads a thread count: an int from 1 to 1024. Raises through PythonError otherwise.
+// The most threads a call may ask for; the module exports it as MAX_THREADS.
+inline constexpr long max_threads = 1024;
+
+// Reads a thread count: an int from 1 to max_threads. Raises through PythonError otherwise.
 int thread_count(PyObject* object);
 
 }  // namespace varsift::tools

@@ -19,12 +19,6 @@ namespace {
 // Input read between two checks for signals.
 constexpr std::size_t step_bytes = std::size_t{16} << 20;
 
-std::string utf8_of(PyObject* text) {
-  Py_ssize_t size = 0;
-  const char* bytes = checked(PyUnicode_AsUTF8AndSize(text, &size));
-  return std::string(bytes, static_cast<std::size_t>(size));
-}
-
 }  // namespace
 
 PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
@@ -35,10 +29,10 @@ PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
                       "threads)");
       return nullptr;
     }
-    const std::string path = utf8_of(args[0]);
+    const std::string path = path_bytes(args[0]);
     const int fd = PyObject_AsFileDescriptor(args[1]);
     if (fd < 0) return nullptr;
-    const std::string output_name = utf8_of(args[2]);
+    const std::string output_name = path_bytes(args[2]);
     library::Selection selection = selection_from(args[3], args[4], args[5]);
     const int compress = PyObject_IsTrue(args[6]);
     if (compress < 0) return nullptr;

@@ -34,16 +34,16 @@ def _thread_count(threads: int | None) -> int:
         return len(os.sched_getaffinity(0))
     if isinstance(threads, bool) or not isinstance(threads, int):
         raise TypeError(f"threads must be an int or None, not {type(threads).__name__}")
-    if threads < 1:
-        raise ValueError(f"threads must be at least 1, not {threads}")
+    if not 1 <= threads <= _native.MAX_THREADS:
+        raise ValueError(f"threads must be from 1 to {_native.MAX_THREADS}, not {threads}")
     return threads
 
 
-def _input_path(source: PathLike) -> str:
+def _input_path(source: PathLike) -> bytes:
     path = os.fspath(source)
     if not isinstance(path, str):
         raise TypeError(f"source must be a str or os.PathLike[str], not {type(path).__name__}")
-    return path
+    return os.fsencode(path)
 
 
 def subset(
@@ -169,7 +169,9 @@ def write_subset(
     if compress is None:
         compress = _compress_by_name(output)
     if isinstance(output, int):
-        return _native.write(path, output, "", positions, targets, regions, compress, count)
+        return _native.write(path, output, b"", positions, targets, regions, compress, count)
     name = os.fspath(output)
     with output_file(name) as fd:
-        return _native.write(path, fd, name, positions, targets, regions, compress, count)
+        return _native.write(
+            path, fd, os.fsencode(name), positions, targets, regions, compress, count
+        )

@@ -1,5 +1,7 @@
 from collections.abc import Iterable
-from typing import final
+from typing import Final, final
+
+MAX_THREADS: Final[int]
 
 @final
 class Scan:
@@ -7,7 +9,7 @@ class Scan:
     def close(self) -> None: ...
 
 def open_scan(
-    path: str,
+    path: bytes,
     positions: Iterable[int] | None,
     targets: Iterable[tuple[str, int]] | None,
     regions: Iterable[tuple[str, int, int]] | None,
@@ -16,9 +18,9 @@ def open_scan(
     /,
 ) -> Scan: ...
 def write(
-    path: str,
+    path: bytes,
     fd: int,
-    output_name: str,
+    output_name: bytes,
     positions: Iterable[int] | None,
     targets: Iterable[tuple[str, int]] | None,
     regions: Iterable[tuple[str, int, int]] | None,

@@ -15,6 +15,7 @@ from types import FrameType
 from typing import NoReturn
 
 import varsift_tools
+from varsift_tools import _native
 
 __all__ = ["main", "run"]
 
@@ -25,7 +26,7 @@ EXIT_USAGE = 2
 MAX_POSITION = 2**64 - 1
 
 # The most threads the library runs.
-MAX_THREADS = 1024
+MAX_THREADS = _native.MAX_THREADS
 
 # A line of a positions file is a few short columns; a longer one is not such a file (/dev/zero).
 MAX_LINE_BYTES = 65536

@@ -585,7 +585,6 @@ def test_signal_while_waiting_for_input_ends_the_run_at_once(tmp_path):
     assert os.listdir(tmp_path) == ["in.vcf"]
 
 
-@pytest.mark.xfail(strict=True, reason="the library takes file names as UTF-8 text")
 def test_file_names_that_are_not_utf8_are_read_and_written(workdir):
     name, output = os.fsdecode(b"in\xff.vcf"), os.fsdecode(b"out\xfe.vcf")
     os.rename(workdir / "in.vcf", workdir / name)

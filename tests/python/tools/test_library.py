@@ -121,6 +121,7 @@ def test_selectors_accept_any_iterable(tmp_path):
         ({"targets": [(1, 5)]}, TypeError, "chromosome must be a str"),
         ({"regions": [("chr1", 9, 3)]}, ValueError, "starts after its end"),
         ({"threads": 0}, ValueError, "threads"),
+        ({"threads": 2**70}, ValueError, "threads"),
         ({"threads": 1.5}, TypeError, "threads"),
     ],
 )
@@ -152,6 +153,18 @@ def test_malformed_lines_name_file_and_line(tmp_path, content, lineno, reason, f
     assert (error.filename, error.lineno, error.reason) == (str(path), lineno, reason)
     assert str(error) == f"{path}:{lineno}: {reason}"
     assert isinstance(error, ValueError) and not isinstance(error, CompressionError)
+
+
+def test_file_names_that_are_not_utf8_come_back_as_given(tmp_path):
+    name = str(tmp_path / os.fsdecode(b"in\xff.vcf"))
+    Path(name).write_bytes(b"#h\nc\t1\nc\tbad\n")
+    with pytest.raises(VcfFormatError) as raised:
+        varsift_tools.subset(name, positions=[1])
+    assert raised.value.filename == name
+    output = str(tmp_path / os.fsdecode(b"out\xfe.vcf"))
+    with pytest.raises(FileNotFoundError) as missing:
+        varsift_tools.write_subset(name + "x", output)
+    assert missing.value.filename == name + "x"
 
 
 def test_file_problems_are_os_errors(tmp_path):
