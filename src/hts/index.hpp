@@ -1,0 +1,102 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+typedef struct tbx_t tbx_t;
+
+namespace varsift::hts {
+
+// Why an index cannot be used. The caller decides whether that is an error or a reason to scan.
+struct IndexProblem {
+  enum class Kind : unsigned char {
+    missing,     // no index file
+    unreadable,  // cannot be opened, truncated or malformed
+    stale,       // older than its data file, or pointing past the data's end
+    foreign,     // names sequences the data's header does not declare
+  };
+  Kind kind = Kind::missing;
+  std::string message;
+};
+
+// Records to look up, by POS, 1-based and inclusive; an empty sequence means every sequence the
+// index names.
+struct Region {
+  std::string sequence;
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;
+};
+
+// A stretch of the data file between two BGZF virtual offsets, [begin, end).
+struct VirtualRange {
+  std::uint64_t begin = 0;
+  std::uint64_t end = 0;
+  friend bool operator==(const VirtualRange&, const VirtualRange&) = default;
+};
+
+// Regions resolved to the sequences of an index and gathered per smallest bin, so that
+// neighbouring sites cost one index query. Cheap to make: it is what a cost estimate counts
+// before any index query runs.
+struct QueryPlan {
+  struct Interval {
+    int tid;
+    std::int64_t begin;  // 0-based, half-open, as the index stores coordinates
+    std::int64_t end;
+  };
+  std::vector<Interval> intervals;
+};
+
+// A tabix (.tbi) or coordinate-sorted (.csi) index of a BGZF VCF, owned.
+class Index {
+ public:
+  enum class Format : unsigned char { tbi, csi };
+
+  // Loads the index of `data_path`: from `index_path` when given, else NAME.tbi or NAME.csi
+  // beside the data (the newer if both exist). Checks that the index is complete and no older
+  // than the data file.
+  static std::optional<Index> load(const std::string& data_path,
+                                   const std::optional<std::string>& index_path,
+                                   IndexProblem& problem);
+
+  Index(Index&& other) noexcept;
+  Index& operator=(Index&& other) noexcept;
+  Index(const Index&) = delete;
+  Index& operator=(const Index&) = delete;
+  ~Index();
+
+  Format format() const noexcept { return format_; }
+  const std::string& path() const noexcept { return path_; }
+  // Bits of the smallest bin and levels below the root bin, named as the formats name them.
+  int min_shift() const noexcept { return min_shift_; }
+  int depth() const noexcept { return depth_; }
+
+  const std::vector<std::string>& sequences() const noexcept { return sequences_; }
+  // Records the index counts on a sequence, by its position in sequences(); nullopt when the
+  // index keeps no count.
+  std::optional<std::uint64_t> records(int tid) const noexcept;
+
+  // Gives a problem when the header declares sequences (##contig lines) and the index names one
+  // it does not declare: the index then belongs to another file.
+  std::optional<IndexProblem> check_header(std::span<const std::string> header_lines) const;
+
+  QueryPlan plan(std::span<const Region> regions) const;
+  // The sorted, disjoint ranges that hold every record the plan may match.
+  std::vector<VirtualRange> ranges(const QueryPlan& plan) const;
+
+  tbx_t* get() const noexcept { return tbx_; }
+
+ private:
+  Index(tbx_t* tbx, Format format, std::string path, int min_shift, int depth);
+
+  tbx_t* tbx_;
+  Format format_;
+  std::string path_;
+  int min_shift_;
+  int depth_;
+  std::vector<std::string> sequences_;
+};
+
+}  // namespace varsift::hts

@@ -1,0 +1,107 @@
+#include "index_writer.hpp"
+
+#include <htslib/hts.h>
+#include <htslib/tbx.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace varsift::hts {
+namespace {
+
+constexpr int min_shift = 14;  // tabix's fixed scheme; CSI made with the same bins
+constexpr int depth = 5;
+
+std::string_view field(std::string_view line, std::size_t index) noexcept {
+  for (std::size_t i = 0; i < index; ++i) {
+    const std::size_t tab = line.find('\t');
+    if (tab == std::string_view::npos) return {};
+    line.remove_prefix(tab + 1);
+  }
+  return line.substr(0, line.find('\t'));
+}
+
+std::optional<std::int64_t> number(std::string_view text) noexcept {
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// The END= value of an INFO column, which extends a record (a symbolic deletion) beyond REF.
+std::optional<std::int64_t> info_end(std::string_view info) noexcept {
+  while (!info.empty()) {
+    const std::size_t semicolon = info.find(';');
+    const std::string_view entry = info.substr(0, semicolon);
+    if (entry.starts_with("END=")) return number(entry.substr(4));
+    if (semicolon == std::string_view::npos) break;
+    info.remove_prefix(semicolon + 1);
+  }
+  return std::nullopt;
+}
+
+void put_32(std::vector<std::uint8_t>& bytes, std::int32_t value) {
+  const auto bits = static_cast<std::uint32_t>(value);
+  for (int shift = 0; shift < 32; shift += 8)
+    bytes.push_back(static_cast<std::uint8_t>(bits >> shift));
+}
+
+}  // namespace
+
+IndexWriter::IndexWriter(Index::Format format, std::uint64_t data_start)
+    : index_(hts_idx_init(0, format == Index::Format::tbi ? HTS_FMT_TBI : HTS_FMT_CSI, data_start,
+                          min_shift, depth)),
+      format_(format) {
+  if (index_ == nullptr) throw std::bad_alloc();
+  // The tabix columns of a VCF, then the sequence names, which come as records name them.
+  std::vector<std::uint8_t> meta;
+  for (std::int32_t value : {tbx_conf_vcf.preset, tbx_conf_vcf.sc, tbx_conf_vcf.bc, tbx_conf_vcf.ec,
+                             tbx_conf_vcf.meta_char, tbx_conf_vcf.line_skip, 0}) {
+    put_32(meta, value);
+  }
+  if (hts_idx_set_meta(index_, static_cast<std::uint32_t>(meta.size()), meta.data(), 1) != 0) {
+    hts_idx_destroy(index_);
+    throw std::bad_alloc();
+  }
+}
+
+IndexWriter::~IndexWriter() { hts_idx_destroy(index_); }
+
+std::optional<std::string> IndexWriter::add(std::string_view line, std::uint64_t end_offset) {
+  const std::string_view chrom = field(line, 0);
+  const auto pos = number(field(line, 1));
+  if (chrom.empty() || !pos || *pos < 0) return "cannot index a record without CHROM and POS";
+  const std::int64_t begin = *pos == 0 ? 0 : *pos - 1;
+  std::int64_t end = begin + static_cast<std::int64_t>(field(line, 3).size());
+  if (const auto info = info_end(field(line, 7)); info && *info > end) end = *info;
+  if (end <= begin) end = begin + 1;
+
+  auto [entry, inserted] = tids_.try_emplace(std::string(chrom), static_cast<int>(tids_.size()));
+  const int tid = entry->second;
+  if (inserted) {
+    if (hts_idx_tbi_name(index_, tid, entry->first.c_str()) < 0) throw std::bad_alloc();
+  } else if (tid != last_tid_) {
+    return "cannot index: records of sequence " + entry->first + " are not together";
+  }
+  last_tid_ = tid;
+  if (hts_idx_push(index_, tid, begin, end, end_offset, 1) != 0) {
+    return "cannot index: records of sequence " + entry->first + " are not sorted by POS";
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> IndexWriter::save(std::uint64_t data_end, const std::string& data_path,
+                                             const std::string& index_path) {
+  if (hts_idx_finish(index_, data_end) != 0) return "cannot complete the index";
+  errno = 0;
+  if (hts_idx_save_as(index_, data_path.c_str(), index_path.c_str(),
+                      format_ == Index::Format::tbi ? HTS_FMT_TBI : HTS_FMT_CSI) != 0) {
+    return "cannot write index " + index_path + ": " + std::strerror(errno != 0 ? errno : EIO);
+  }
+  return std::nullopt;
+}
+
+}  // namespace varsift::hts

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "index.hpp"
+
+typedef struct hts_idx_t hts_idx_t;
+
+namespace varsift::hts {
+
+// Builds a tabix or CSI index of a BGZF VCF while it is written: after writing each data line,
+// the writer passes it with the virtual offset just past it. Records must come sorted by POS
+// within each sequence and each sequence in one run, as indexes require.
+class IndexWriter {
+ public:
+  // `data_start`: the virtual offset where the first data line begins.
+  IndexWriter(Index::Format format, std::uint64_t data_start);
+  IndexWriter(const IndexWriter&) = delete;
+  IndexWriter& operator=(const IndexWriter&) = delete;
+  ~IndexWriter();
+
+  // Gives an error message when the line cannot be indexed (no POS, unsorted records).
+  std::optional<std::string> add(std::string_view line, std::uint64_t end_offset);
+  // Completes the index at the virtual offset of the data's end (taken once the last data block
+  // is flushed) and writes it to `index_path`; gives an error message on failure. Call it once
+  // the data file is closed: an index older than its data is taken for a stale one.
+  std::optional<std::string> save(std::uint64_t data_end, const std::string& data_path,
+                                  const std::string& index_path);
+
+ private:
+  hts_idx_t* index_;
+  Index::Format format_;
+  std::unordered_map<std::string, int> tids_;
+  int last_tid_ = -1;
+};
+
+}  // namespace varsift::hts
