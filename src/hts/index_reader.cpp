@@ -37,7 +37,7 @@ bool IndexedSource::next_block(core::IoError& error) {
     error = read_error(file_);
     return false;
   }
-  if (next >= 0) compressed_bytes_ += static_cast<std::uint64_t>(file_->block_clength);
+  if (next >= 0) ++blocks_read_;
   return true;
 }
 
@@ -60,7 +60,7 @@ bool IndexedSource::seek(std::uint64_t offset, core::IoError& error) {
     error = read_error(file_);
     return false;
   }
-  if (next >= 0) compressed_bytes_ += static_cast<std::uint64_t>(file_->block_clength);
+  if (next >= 0) ++blocks_read_;
   if (file_->block_offset > file_->block_length) {
     error = core::IoError::fixed(core::ErrorKind::InvalidData,
                                  "index points past the end of a BGZF block");
@@ -173,9 +173,14 @@ bool IndexedSource::next_bytes(std::string_view& bytes, core::IoError& error) {
 }
 
 std::uint64_t block_bytes_at(BGZF* file, std::uint64_t offset) noexcept {
-  if (bgzf_seek(file, static_cast<std::int64_t>(offset), SEEK_SET) < 0) return 0;
-  if (bgzf_peek(file) < 0) return 0;
-  return static_cast<std::uint64_t>(file->block_clength);
+  if (bgzf_seek(file, static_cast<std::int64_t>(offset & ~0xFFFFULL), SEEK_SET) < 0 ||
+      bgzf_peek(file) < 0) {
+    return 0;
+  }
+  const std::int64_t address = file->block_address;
+  file->block_offset = file->block_length;
+  if (bgzf_peek(file) == -2) return 0;
+  return static_cast<std::uint64_t>(file->block_address - address);
 }
 
 }  // namespace varsift::hts

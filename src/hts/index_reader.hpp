@@ -24,8 +24,8 @@ class IndexedSource final : public core::ByteSource {
 
   bool next_bytes(std::string_view& bytes, core::IoError& error) override;
 
-  // Compressed bytes of the blocks loaded so far.
-  std::uint64_t compressed_bytes_read() const noexcept { return compressed_bytes_; }
+  // BGZF blocks loaded so far, each inflated once per load.
+  std::uint64_t blocks_read() const noexcept { return blocks_read_; }
 
  private:
   enum class Phase : unsigned char { start, header, range, finish_line, done };
@@ -43,10 +43,11 @@ class IndexedSource final : public core::ByteSource {
   bool phase_ends_ = false;  // the bytes last given end the phase
   bool at_line_start_ = true;
   std::uint64_t end_ = 0;  // end of the current range
-  std::uint64_t compressed_bytes_ = 0;
+  std::uint64_t blocks_read_ = 0;
 };
 
-// The compressed size of the BGZF block at `offset`, to scale a cost estimate; 0 on failure.
+// The compressed size of the BGZF block holding `offset`, to scale a cost estimate; 0 when it
+// cannot be read or is the last. Moves the file's position.
 std::uint64_t block_bytes_at(BGZF* file, std::uint64_t offset) noexcept;
 
 }  // namespace varsift::hts

@@ -12,8 +12,11 @@
 namespace varsift::hts {
 namespace {
 
-constexpr int min_shift = 14;  // tabix's fixed scheme; CSI made with the same bins
-constexpr int depth = 5;
+// Tabix's fixed scheme: 16 kbp leaf bins, five levels below the root, up to 2^29. CSI keeps the
+// leaves and adds a level, reaching 2^32 as the peers' CSI indexes of VCFs do.
+constexpr int min_shift = 14;
+constexpr int tabix_depth = 5;
+constexpr int csi_depth = 6;
 
 std::string_view field(std::string_view line, std::size_t index) noexcept {
   for (std::size_t i = 0; i < index; ++i) {
@@ -52,8 +55,9 @@ void put_32(std::vector<std::uint8_t>& bytes, std::int32_t value) {
 }  // namespace
 
 IndexWriter::IndexWriter(Index::Format format, std::uint64_t data_start)
-    : index_(hts_idx_init(0, format == Index::Format::tbi ? HTS_FMT_TBI : HTS_FMT_CSI, data_start,
-                          min_shift, depth)),
+    : index_(format == Index::Format::tbi
+                 ? hts_idx_init(0, HTS_FMT_TBI, data_start, min_shift, tabix_depth)
+                 : hts_idx_init(0, HTS_FMT_CSI, data_start, min_shift, csi_depth)),
       format_(format) {
   if (index_ == nullptr) throw std::bad_alloc();
   // The tabix columns of a VCF, then the sequence names, which come as records name them.
@@ -102,6 +106,19 @@ std::optional<std::string> IndexWriter::save(std::uint64_t data_end, const std::
     return "cannot write index " + index_path + ": " + std::strerror(errno != 0 ? errno : EIO);
   }
   return std::nullopt;
+}
+
+std::optional<std::string> index_file(const std::string& data_path, const std::string& index_path,
+                                      Index::Format format, int threads) {
+  // A min_shift of 0 asks htslib for a tabix index, any other for a CSI one.
+  const int shift = format == Index::Format::tbi ? 0 : min_shift;
+  errno = 0;
+  const int result =
+      tbx_index_build3(data_path.c_str(), index_path.c_str(), shift, threads, &tbx_conf_vcf);
+  if (result == 0) return std::nullopt;
+  if (result == -2) return "cannot index " + data_path + ": not BGZF-compressed";
+  return "cannot index " + data_path + " into " + index_path +
+         (errno != 0 ? ": " + std::string(std::strerror(errno)) : ": records not sorted");
 }
 
 }  // namespace varsift::hts

@@ -38,4 +38,10 @@ class IndexWriter {
   int last_tid_ = -1;
 };
 
+// Indexes a finished BGZF VCF in a second pass, with `threads` inflating: for output written by
+// several compressing threads, whose block offsets are known only once written. Gives an error
+// message on failure.
+std::optional<std::string> index_file(const std::string& data_path, const std::string& index_path,
+                                      Index::Format format, int threads);
+
 }  // namespace varsift::hts

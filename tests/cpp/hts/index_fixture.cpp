@@ -39,7 +39,7 @@ std::string read_file(const std::string& path) {
   return out.str();
 }
 
-std::string quoted(const std::string& path) { return "'" + path + "'"; }
+std::string shell_quoted(const std::string& path) { return "'" + path + "'"; }
 
 void run(const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; }
 

@@ -31,7 +31,7 @@ std::string read_file(const std::string& path);
 void run(const std::string& command);
 // Runs a shell command line and gives its standard output; fails the test unless it exits 0.
 std::string output_of(const std::string& command);
-std::string quoted(const std::string& path);
+std::string shell_quoted(const std::string& path);
 
 struct RandomVcf {
   std::vector<std::string> header;

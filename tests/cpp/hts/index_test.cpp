@@ -43,8 +43,8 @@ void make_indexed(const TempDir& dir, const std::string& path, const RandomVcf& 
   }
   const std::string plain = dir.path("plain.vcf");
   write_file(plain, vcf.text());
-  run("bgzip -c " + quoted(plain) + " > " + quoted(path));
-  run(std::string(maker.command) + quoted(path));
+  run("bgzip -c " + shell_quoted(plain) + " > " + shell_quoted(path));
+  run(std::string(maker.command) + shell_quoted(path));
 }
 
 Index load_beside(const std::string& path) {
@@ -118,8 +118,8 @@ TEST(Index, CsiGivesItsMinShiftAndDepth) {
   TempDir dir;
   const std::string path = dir.path("data.vcf.gz");
   write_file(dir.path("plain.vcf"), random_vcf(random, 200, 100'000).text());
-  run("bgzip -c " + quoted(dir.path("plain.vcf")) + " > " + quoted(path));
-  run("bcftools index -f -c -m 12 " + quoted(path));
+  run("bgzip -c " + shell_quoted(dir.path("plain.vcf")) + " > " + shell_quoted(path));
+  run("bcftools index -f -c -m 12 " + shell_quoted(path));
   const Index index = load_beside(path);
   EXPECT_EQ(index.format(), Index::Format::csi);
   EXPECT_EQ(index.min_shift(), 12);
@@ -241,7 +241,7 @@ TEST(Index, NewerOfTwoIndexesBesideTheDataIsUsed) {
   TempDir dir;
   const std::string path = dir.path("data.vcf.gz");
   write_indexed(path, random_vcf(random, 300, 200'000), Index::Format::csi, path + ".csi");
-  run("tabix -f -p vcf " + quoted(path));
+  run("tabix -f -p vcf " + shell_quoted(path));
   set_mtime(path, 50);
   set_mtime(path + ".csi", 20);
   IndexProblem problem;
