@@ -7,16 +7,13 @@ namespace {
 
 // A seek costs about as much as inflating one more block: the reader stops streaming.
 constexpr std::uint64_t seek_cost_in_blocks = 1;
-// The scan splits and checks every line it inflates, where the index reader checks few: a
-// scanned byte costs about twice an indexed one on the same thread.
-constexpr std::uint64_t scan_weight = 2;
 
 }  // namespace
 
 ReadCost plan_cost(const QueryPlan& plan, std::uint64_t block_bytes,
                    std::uint64_t file_bytes) noexcept {
-  const std::uint64_t bytes = plan.intervals.size() * block_bytes;
-  return {std::min(bytes, file_bytes), file_bytes};
+  // Not capped at the file's size: a block that several intervals need is loaded for each.
+  return {plan.intervals.size() * block_bytes, file_bytes};
 }
 
 ReadCost range_cost(std::span<const VirtualRange> ranges, std::uint64_t block_bytes,
@@ -30,8 +27,10 @@ ReadCost range_cost(std::span<const VirtualRange> ranges, std::uint64_t block_by
 }
 
 bool index_is_cheaper(const ReadCost& cost, unsigned scan_threads) noexcept {
+  // Both inflate and split the same way; the scan spreads its work over its threads, the index
+  // reader works on one.
   const std::uint64_t threads = std::max(scan_threads, 1U);
-  return cost.index_bytes * threads < cost.file_bytes * scan_weight;
+  return cost.index_bytes * threads < cost.file_bytes;
 }
 
 }  // namespace varsift::hts

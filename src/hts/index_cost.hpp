@@ -14,7 +14,8 @@ struct ReadCost {
 };
 
 // A lower bound of the index's cost before any index query runs: each planned interval loads at
-// least one block of `block_bytes` (the compressed size of a typical data block).
+// least one block of `block_bytes` (the compressed size of a typical data block). A plan dearer
+// than the scan needs no index query at all.
 ReadCost plan_cost(const QueryPlan& plan, std::uint64_t block_bytes,
                    std::uint64_t file_bytes) noexcept;
 
