@@ -240,27 +240,30 @@ QueryPlan Index::plan(std::span<const Region> regions) const {
     tids.emplace(sequences_[i], static_cast<int>(i));
   }
   QueryPlan plan;
-  const auto add = [&](int tid, const Region& region) {
-    if (region.last < region.first || region.last == 0) return;
+  plan.sequences = sequences_.size();
+  for (const Region& region : regions) {
+    if (region.last < region.first || region.last == 0) continue;
     const auto clamp = [](std::uint64_t value) {
       return static_cast<std::int64_t>(std::min<std::uint64_t>(value, max_coordinate));
     };
-    // POS 0 is stored at 0 as the index sees it: a record at POS 0 or 1 is found from 0.
+    // The index keeps a record at POS p from p - 1; POS 0 is kept from 0 as well.
     const std::int64_t begin = region.first == 0 ? 0 : clamp(region.first - 1);
-    plan.intervals.push_back({tid, begin, std::max(clamp(region.last), begin + 1)});
-  };
-  for (const Region& region : regions) {
+    const std::int64_t end = std::max(clamp(region.last), begin + 1);
     if (region.sequence.empty()) {
-      for (std::size_t tid = 0; tid < sequences_.size(); ++tid) add(static_cast<int>(tid), region);
+      plan.everywhere.push_back({0, begin, end});
     } else if (auto found = tids.find(region.sequence); found != tids.end()) {
-      add(found->second, region);
+      plan.named.push_back({found->second, begin, end});
     }
   }
-  auto& intervals = plan.intervals;
+  gather(plan.named);
+  gather(plan.everywhere);
+  return plan;
+}
+
+void Index::gather(std::vector<QueryPlan::Interval>& intervals) const {
   std::sort(intervals.begin(), intervals.end(), [](const auto& a, const auto& b) {
     return a.tid != b.tid ? a.tid < b.tid : a.begin < b.begin;
   });
-  // Intervals reaching into the same or the next smallest bin share their index chunks.
   std::size_t kept = 0;
   for (std::size_t i = 0; i < intervals.size(); ++i) {
     if (kept != 0) {
@@ -274,18 +277,29 @@ QueryPlan Index::plan(std::span<const Region> regions) const {
     intervals[kept++] = intervals[i];
   }
   intervals.resize(kept);
-  return plan;
 }
 
 std::vector<VirtualRange> Index::ranges(const QueryPlan& plan) const {
   std::vector<VirtualRange> ranges;
-  for (const QueryPlan::Interval& interval : plan.intervals) {
-    IteratorHandle iterator(
-        hts_itr_query(tbx_->idx, interval.tid, interval.begin, interval.end, tbx_readrec));
+  const auto query = [&](int tid, std::int64_t begin, std::int64_t end) {
+    IteratorHandle iterator(hts_itr_query(tbx_->idx, tid, begin, end, tbx_readrec));
     if (!iterator) throw std::bad_alloc();
     for (int i = 0; i < iterator->n_off; ++i) {
       ranges.push_back({iterator->off[i].u, iterator->off[i].v});
     }
+  };
+  auto named = plan.named.begin();
+  std::vector<QueryPlan::Interval> merged;
+  for (std::size_t tid = 0; tid < sequences_.size(); ++tid) {
+    merged.assign(plan.everywhere.begin(), plan.everywhere.end());
+    for (; named != plan.named.end() && named->tid == static_cast<int>(tid); ++named) {
+      merged.push_back(*named);
+    }
+    if (merged.size() != plan.everywhere.size()) {
+      for (auto& interval : merged) interval.tid = 0;
+      gather(merged);
+    }
+    for (const auto& interval : merged) query(static_cast<int>(tid), interval.begin, interval.end);
   }
   std::sort(ranges.begin(), ranges.end(),
             [](const VirtualRange& a, const VirtualRange& b) { return a.begin < b.begin; });

@@ -38,15 +38,20 @@ struct VirtualRange {
 };
 
 // Regions resolved to the sequences of an index and gathered per smallest bin, so that
-// neighbouring sites cost one index query. Cheap to make: it is what a cost estimate counts
-// before any index query runs.
+// neighbouring sites cost one index query. Cheap to make: a cost estimate counts its queries
+// before any runs. Intervals on every sequence are kept once, not once per sequence.
 struct QueryPlan {
   struct Interval {
-    int tid;
+    int tid;             // unused in `everywhere`
     std::int64_t begin;  // 0-based, half-open, as the index stores coordinates
     std::int64_t end;
   };
-  std::vector<Interval> intervals;
+  std::vector<Interval> named;       // by tid, then begin; disjoint within a tid
+  std::vector<Interval> everywhere;  // by begin; disjoint
+  std::size_t sequences = 0;
+
+  // The index queries it takes at most.
+  std::size_t queries() const noexcept { return named.size() + everywhere.size() * sequences; }
 };
 
 // A tabix (.tbi) or coordinate-sorted (.csi) index of a BGZF VCF, owned.
@@ -90,6 +95,9 @@ class Index {
 
  private:
   Index(tbx_t* tbx, Format format, std::string path, int min_shift, int depth);
+  // Sorts intervals and joins those that reach into the same or the next smallest bin: they
+  // share their index chunks.
+  void gather(std::vector<QueryPlan::Interval>& intervals) const;
 
   tbx_t* tbx_;
   Format format_;

@@ -13,7 +13,7 @@ constexpr std::uint64_t seek_cost_in_blocks = 1;
 ReadCost plan_cost(const QueryPlan& plan, std::uint64_t block_bytes,
                    std::uint64_t file_bytes) noexcept {
   // Not capped at the file's size: a block that several intervals need is loaded for each.
-  return {plan.intervals.size() * block_bytes, file_bytes};
+  return {plan.queries() * block_bytes, file_bytes};
 }
 
 ReadCost range_cost(std::span<const VirtualRange> ranges, std::uint64_t block_bytes,

@@ -20,7 +20,7 @@ constexpr std::uint64_t block = 20'000;  // a typical compressed VCF block
 QueryPlan plan_of(std::size_t intervals) {
   QueryPlan plan;
   for (std::size_t i = 0; i < intervals; ++i) {
-    plan.intervals.push_back(
+    plan.named.push_back(
         {0, static_cast<std::int64_t>(i) << 20, (static_cast<std::int64_t>(i) << 20) + 1});
   }
   return plan;
@@ -84,7 +84,7 @@ TEST(IndexCost, PlanIsALowerBoundOfTheRangesOnARealFile) {
     const auto ranges = index->ranges(plan);
     const auto size = std::filesystem::file_size(path);
     EXPECT_LE(hts::plan_cost(plan, 1000, size).index_bytes,
-              hts::range_cost(ranges, 1000, size).index_bytes + 1000 * plan.intervals.size());
+              hts::range_cost(ranges, 1000, size).index_bytes + 1000 * plan.queries());
   }
 }
 

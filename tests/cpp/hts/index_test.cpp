@@ -140,10 +140,18 @@ TEST(Index, PlanGathersSitesOfNeighbouringBins) {
                                     {chrom, 1'000'000, 1'000'000},
                                     {"no-such-sequence", 1, 1}};
   const auto plan = index.plan(regions);
-  ASSERT_EQ(plan.intervals.size(), 2U);
-  EXPECT_EQ(plan.intervals[0].begin, 99);
-  EXPECT_EQ(plan.intervals[0].end, 20000);
-  EXPECT_EQ(plan.intervals[1].begin, 999'999);
+  ASSERT_EQ(plan.named.size(), 2U);
+  EXPECT_EQ(plan.named[0].begin, 99);
+  EXPECT_EQ(plan.named[0].end, 20000);
+  EXPECT_EQ(plan.named[1].begin, 999'999);
+  EXPECT_TRUE(plan.everywhere.empty());
+  EXPECT_EQ(plan.queries(), 2U);
+
+  const std::vector<Region> everywhere{{"", 5, 5}, {"", 6, 70}, {"", 900'000, 900'000}};
+  const auto spread = index.plan(everywhere);
+  EXPECT_TRUE(spread.named.empty());
+  ASSERT_EQ(spread.everywhere.size(), 2U);
+  EXPECT_EQ(spread.queries(), 2 * index.sequences().size());
 }
 
 // ---- Stale and damaged indexes -------------------------------------------------------------
