@@ -90,9 +90,19 @@ std::optional<std::string> IndexWriter::add(std::string_view line, std::uint64_t
   } else if (tid != last_tid_) {
     return "cannot index: records of sequence " + entry->first + " are not together";
   }
-  last_tid_ = tid;
-  if (hts_idx_push(index_, tid, begin, end, end_offset, 1) != 0) {
+  if (tid == last_tid_ && begin < last_begin_) {
     return "cannot index: records of sequence " + entry->first + " are not sorted by POS";
+  }
+  const int depth = format_ == Index::Format::tbi ? tabix_depth : csi_depth;
+  if (end > std::int64_t{1} << (min_shift + 3 * depth)) {
+    return format_ == Index::Format::tbi
+               ? "cannot index: a record reaches beyond 2^29, past what a tabix index holds"
+               : "cannot index: a record reaches beyond 2^32";
+  }
+  last_tid_ = tid;
+  last_begin_ = begin;
+  if (hts_idx_push(index_, tid, begin, end, end_offset, 1) != 0) {
+    return "cannot index a record of sequence " + entry->first;
   }
   return std::nullopt;
 }

@@ -23,7 +23,8 @@ class IndexWriter {
   IndexWriter& operator=(const IndexWriter&) = delete;
   ~IndexWriter();
 
-  // Gives an error message when the line cannot be indexed (no POS, unsorted records).
+  // Gives an error message when the line cannot be indexed (no POS, unsorted records, POS
+  // beyond what the format holds).
   std::optional<std::string> add(std::string_view line, std::uint64_t end_offset);
   // Completes the index at the virtual offset of the data's end (taken once the last data block
   // is flushed) and writes it to `index_path`; gives an error message on failure. Call it once
@@ -36,6 +37,7 @@ class IndexWriter {
   Index::Format format_;
   std::unordered_map<std::string, int> tids_;
   int last_tid_ = -1;
+  std::int64_t last_begin_ = 0;
 };
 
 // Indexes a finished BGZF VCF in a second pass, with `threads` inflating: for output written by

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/position_set.hpp"
+#include "hts/index.hpp"
 
 namespace varsift::library {
 
@@ -37,6 +38,10 @@ class Selection {
   bool looks_at_chromosome() const noexcept { return !chromosomes_.empty(); }
 
   bool keeps(std::string_view chrom, std::uint64_t pos);
+
+  // What an index is asked for: each site and range, 1-based and inclusive, with an empty
+  // sequence for positions on any chromosome. Empty when everything is kept.
+  std::vector<hts::Region> index_regions() const;
 
  private:
   struct Chromosome {

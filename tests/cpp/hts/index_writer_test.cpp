@@ -107,6 +107,7 @@ const Refusal refusals[] = {
     {"no_position", {"chr1"}, "without CHROM and POS"},
     {"position_not_a_number", {"chr1\tx1\t.\tA\tC"}, "without CHROM and POS"},
     {"no_chromosome", {"\t1\t.\tA\tC"}, "without CHROM and POS"},
+    {"beyond_tabix", {"chr1\t536870912\t.\tAC\tC"}, "beyond 2^29"},
 };
 
 class RefusedRecords : public ::testing::TestWithParam<Refusal> {};

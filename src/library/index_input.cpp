@@ -1,0 +1,114 @@
+#include "index_input.hpp"
+
+#include <htslib/bgzf.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <utility>
+#include <vector>
+
+#include "core/line_reader.hpp"
+#include "hts/index_reader.hpp"
+#include "scan_error.hpp"
+
+namespace varsift::library {
+namespace {
+
+struct BgzfCloser {
+  void operator()(BGZF* file) const noexcept { bgzf_close(file); }
+};
+using BgzfHandle = std::unique_ptr<BGZF, BgzfCloser>;
+
+// The indexed source with the BGZF handle it reads.
+class IndexedInput final : public core::ByteSource {
+ public:
+  IndexedInput(BgzfHandle file, std::vector<hts::VirtualRange> ranges)
+      : file_(std::move(file)), source_(file_.get(), std::move(ranges)) {}
+  bool next_bytes(std::string_view& bytes, core::IoError& error) override {
+    return source_.next_bytes(bytes, error);
+  }
+
+ private:
+  BgzfHandle file_;
+  hts::IndexedSource source_;
+};
+
+// Reads the header through a source without ranges; gives false if it cannot be read.
+bool read_header(BGZF* file, std::vector<std::string>& header) {
+  hts::IndexedSource source(file, {});
+  core::LineReader reader(source);
+  for (;;) {
+    switch (reader.next()) {
+      case core::LineReader::Status::line:
+        header.emplace_back(reader.line());
+        break;
+      case core::LineReader::Status::end:
+        return true;
+      case core::LineReader::Status::error:
+        return false;
+    }
+  }
+}
+
+}  // namespace
+
+IndexChoice choose_index(const std::string& path, const Selection& selection,
+                         const IndexOptions& options, int threads) {
+  IndexChoice choice;
+  const bool automatic = options.mode == IndexOptions::Mode::automatic;
+  // Declining is silent when nothing was asked for, an error when it was.
+  const auto decline = [&](hts::IndexProblem problem, const std::string& index_path) {
+    if (!automatic || options.path) throw IndexUnusable(std::move(problem), index_path);
+    if (problem.kind != hts::IndexProblem::Kind::missing) {
+      choice.warning = problem.message + "; reading the whole file instead";
+    }
+    return std::move(choice);
+  };
+  if (options.mode == IndexOptions::Mode::never) return choice;
+  if (path == "-") {
+    return decline({hts::IndexProblem::Kind::missing, "standard input has no index"}, "");
+  }
+  // With nothing to select or everything to keep, an index saves nothing.
+  const std::vector<hts::Region> regions = selection.index_regions();
+  if (automatic && (selection.keeps_everything() || regions.empty())) return choice;
+
+  hts::IndexProblem problem;
+  std::optional<hts::Index> index = hts::Index::load(path, options.path, problem);
+  if (!index) return decline(std::move(problem), options.path.value_or(""));
+
+  errno = 0;
+  BgzfHandle file(bgzf_open(path.c_str(), "r"));
+  if (!file) throw ScanError::os(errno != 0 ? errno : EIO, 0);
+  if (bgzf_compression(file.get()) != 2) {
+    return decline({hts::IndexProblem::Kind::foreign,
+                    path + " is not BGZF-compressed, so " + index->path() + " cannot index it"},
+                   index->path());
+  }
+  std::vector<std::string> header;
+  // A damaged header is for the scan to report, with its line.
+  if (!read_header(file.get(), header)) return choice;
+  if (auto foreign = index->check_header(header))
+    return decline(std::move(*foreign), index->path());
+
+  struct stat status {};
+  const std::uint64_t file_bytes =
+      ::stat(path.c_str(), &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+  std::uint64_t block_bytes =
+      hts::block_bytes_at(file.get(), static_cast<std::uint64_t>(bgzf_tell(file.get())));
+  if (block_bytes == 0) block_bytes = file_bytes;  // the data fit one block
+
+  const hts::QueryPlan plan = index->plan(regions);
+  choice.cost = hts::plan_cost(plan, block_bytes, file_bytes);
+  if (automatic && !hts::index_is_cheaper(choice.cost, static_cast<unsigned>(threads))) {
+    return choice;
+  }
+  std::vector<hts::VirtualRange> ranges = index->ranges(plan);
+  choice.cost = hts::range_cost(ranges, block_bytes, file_bytes);
+  if (automatic && !hts::index_is_cheaper(choice.cost, static_cast<unsigned>(threads))) {
+    return choice;
+  }
+  choice.source = std::make_unique<IndexedInput>(std::move(file), std::move(ranges));
+  return choice;
+}
+
+}  // namespace varsift::library
