@@ -234,30 +234,71 @@ std::optional<IndexProblem> Index::check_header(std::span<const std::string> hea
   return std::nullopt;
 }
 
-QueryPlan Index::plan(std::span<const Region> regions) const {
-  std::unordered_map<std::string_view, int> tids;
-  for (std::size_t i = 0; i < sequences_.size(); ++i) {
-    tids.emplace(sequences_[i], static_cast<int>(i));
+Index::Planner::Planner(const Index& index) : index_(index) {
+  for (std::size_t i = 0; i < index.sequences_.size(); ++i) {
+    tids_.emplace(index.sequences_[i], static_cast<int>(i));
   }
-  QueryPlan plan;
-  plan.sequences = sequences_.size();
-  for (const Region& region : regions) {
-    if (region.last < region.first || region.last == 0) continue;
-    const auto clamp = [](std::uint64_t value) {
-      return static_cast<std::int64_t>(std::min<std::uint64_t>(value, max_coordinate));
-    };
-    // The index keeps a record at POS p from p - 1; POS 0 is kept from 0 as well.
-    const std::int64_t begin = region.first == 0 ? 0 : clamp(region.first - 1);
-    const std::int64_t end = std::max(clamp(region.last), begin + 1);
-    if (region.sequence.empty()) {
-      plan.everywhere.push_back({0, begin, end});
-    } else if (auto found = tids.find(region.sequence); found != tids.end()) {
-      plan.named.push_back({found->second, begin, end});
+  plan_.sequences = index.sequences_.size();
+}
+
+void Index::Planner::add(std::string_view sequence, std::uint64_t first, std::uint64_t last) {
+  if (last < first || last == 0) return;
+  const auto clamp = [](std::uint64_t value) {
+    return static_cast<std::int64_t>(std::min<std::uint64_t>(value, max_coordinate));
+  };
+  // The index keeps a record at POS p from p - 1; POS 0 is kept from 0 as well.
+  const std::int64_t begin = first == 0 ? 0 : clamp(first - 1);
+  const std::int64_t end = std::max(clamp(last), begin + 1);
+  int tid = 0;
+  if (!sequence.empty()) {
+    if (!last_valid_ || sequence != last_name_) {
+      const auto found = tids_.find(sequence);
+      last_tid_ = found == tids_.end() ? -1 : found->second;
+      last_name_.assign(sequence);
+      last_valid_ = true;
     }
+    if (last_tid_ < 0) return;  // the index holds no record there
+    tid = last_tid_;
   }
-  gather(plan.named);
-  gather(plan.everywhere);
-  return plan;
+  // A site asks for its whole smallest bin: the same bins and linear index entry answer.
+  const auto bin = static_cast<std::uint64_t>(begin >> index_.min_shift_);
+  if (first == last && bin < (std::uint64_t{1} << 32) - 1) {
+    if (sequence.empty()) {
+      everywhere_bins_.push_back(bin);
+    } else {
+      named_bins_.push_back(static_cast<std::uint64_t>(tid) << 32 | bin);
+    }
+  } else {
+    (sequence.empty() ? plan_.everywhere : plan_.named).push_back({tid, begin, end});
+  }
+}
+
+QueryPlan Index::Planner::finish() {
+  const int shift = index_.min_shift_;
+  const auto add_runs = [shift](std::vector<std::uint64_t>& bins,
+                                std::vector<QueryPlan::Interval>& intervals) {
+    std::sort(bins.begin(), bins.end());
+    for (std::size_t i = 0; i < bins.size();) {
+      std::size_t j = i + 1;
+      while (j < bins.size() && bins[j] <= bins[j - 1] + 1) ++j;
+      const auto tid = static_cast<int>(bins[i] >> 32);
+      const auto begin = static_cast<std::int64_t>(bins[i] & 0xFFFFFFFF) << shift;
+      const auto end = (static_cast<std::int64_t>(bins[j - 1] & 0xFFFFFFFF) + 1) << shift;
+      intervals.push_back({tid, begin, end});
+      i = j;
+    }
+  };
+  add_runs(named_bins_, plan_.named);
+  add_runs(everywhere_bins_, plan_.everywhere);
+  index_.gather(plan_.named);
+  index_.gather(plan_.everywhere);
+  return std::move(plan_);
+}
+
+QueryPlan Index::plan(std::span<const Region> regions) const {
+  Planner planner(*this);
+  for (const Region& region : regions) planner.add(region.sequence, region.first, region.last);
+  return planner.finish();
 }
 
 void Index::gather(std::vector<QueryPlan::Interval>& intervals) const {

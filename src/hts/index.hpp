@@ -4,6 +4,8 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 typedef struct tbx_t tbx_t;
@@ -86,6 +88,26 @@ class Index {
   // Gives a problem when the header declares sequences (##contig lines) and the index names one
   // it does not declare: the index then belongs to another file.
   std::optional<IndexProblem> check_header(std::span<const std::string> header_lines) const;
+
+  // Builds a plan one region at a time without copying names: sites are gathered by smallest
+  // bin as plain numbers, which sort quickly even by the million.
+  class Planner {
+   public:
+    explicit Planner(const Index& index);
+    // Adds POS first to last, 1-based and inclusive, on a sequence ("": every sequence).
+    void add(std::string_view sequence, std::uint64_t first, std::uint64_t last);
+    QueryPlan finish();
+
+   private:
+    const Index& index_;
+    std::unordered_map<std::string_view, int> tids_;
+    std::string last_name_;
+    int last_tid_ = -1;
+    bool last_valid_ = false;
+    std::vector<std::uint64_t> named_bins_;  // tid << 32 | smallest bin
+    std::vector<std::uint64_t> everywhere_bins_;
+    QueryPlan plan_;
+  };
 
   QueryPlan plan(std::span<const Region> regions) const;
   // The sorted, disjoint ranges that hold every record the plan may match.

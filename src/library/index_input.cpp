@@ -68,9 +68,8 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   if (path == "-") {
     return decline({hts::IndexProblem::Kind::missing, "standard input has no index"}, "");
   }
-  // With nothing to select or everything to keep, an index saves nothing.
-  const std::vector<hts::Region> regions = selection.index_regions();
-  if (automatic && (selection.keeps_everything() || regions.empty())) return choice;
+  // Keeping everything, an index saves nothing.
+  if (automatic && selection.keeps_everything()) return choice;
 
   hts::IndexProblem problem;
   std::optional<hts::Index> index = hts::Index::load(path, options.path, problem);
@@ -97,7 +96,11 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
       hts::block_bytes_at(file.get(), static_cast<std::uint64_t>(bgzf_tell(file.get())));
   if (block_bytes == 0) block_bytes = file_bytes;  // the data fit one block
 
-  const hts::QueryPlan plan = index->plan(regions);
+  hts::Index::Planner planner(*index);
+  selection.for_each_span([&](std::string_view chrom, std::uint64_t first, std::uint64_t last) {
+    planner.add(chrom, first, last);
+  });
+  const hts::QueryPlan plan = planner.finish();
   choice.cost = hts::plan_cost(plan, block_bytes, file_bytes);
   if (automatic && !hts::index_is_cheaper(choice.cost, static_cast<unsigned>(threads))) {
     return choice;

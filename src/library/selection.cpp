@@ -67,16 +67,4 @@ bool Selection::keeps(std::string_view chrom, std::uint64_t pos) {
   return entry != nullptr && entry->keeps(pos);
 }
 
-std::vector<hts::Region> Selection::index_regions() const {
-  std::vector<hts::Region> regions;
-  if (positions_) {
-    for (std::uint64_t pos : *positions_) regions.push_back({"", pos, pos});
-  }
-  for (const auto& [name, entry] : chromosomes_) {
-    for (std::uint64_t pos : entry->positions) regions.push_back({name, pos, pos});
-    for (const auto& [first, last] : entry->regions) regions.push_back({name, first, last});
-  }
-  return regions;
-}
-
 }  // namespace varsift::library

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "core/position_set.hpp"
-#include "hts/index.hpp"
 
 namespace varsift::library {
 
@@ -39,9 +38,19 @@ class Selection {
 
   bool keeps(std::string_view chrom, std::uint64_t pos);
 
-  // What an index is asked for: each site and range, 1-based and inclusive, with an empty
-  // sequence for positions on any chromosome. Empty when everything is kept.
-  std::vector<hts::Region> index_regions() const;
+  // Calls visit(chrom, first, last) for each site and range kept, 1-based and inclusive, with
+  // an empty chrom for positions on any chromosome: what an index is asked for. Calls it for
+  // none when everything is kept.
+  template <class Visit>
+  void for_each_span(Visit&& visit) const {
+    if (positions_) {
+      for (std::uint64_t pos : *positions_) visit(std::string_view(), pos, pos);
+    }
+    for (const auto& [name, entry] : chromosomes_) {
+      for (std::uint64_t pos : entry->positions) visit(std::string_view(name), pos, pos);
+      for (const auto& [first, last] : entry->regions) visit(std::string_view(name), first, last);
+    }
+  }
 
  private:
   struct Chromosome {

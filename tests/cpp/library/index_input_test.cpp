@@ -177,16 +177,19 @@ TEST(ChooseIndex, StandardInputHasNoIndex) {
   EXPECT_THROW(choose_index("-", Selection({5}, {}, {}), {Mode::force, {}}, 2), IndexUnusable);
 }
 
-TEST(SelectionIndexRegions, NameEverySiteAndRange) {
-  const Selection selection({7}, {{"chr1", 5}}, {{"chr2", 10, 20}, {"chr2", 30, 25}});
+std::vector<std::string> spans_of(const Selection& selection) {
   std::vector<std::string> named;
-  for (const auto& region : selection.index_regions()) {
-    named.push_back(region.sequence + ":" + std::to_string(region.first) + "-" +
-                    std::to_string(region.last));
-  }
+  selection.for_each_span([&](std::string_view chrom, std::uint64_t first, std::uint64_t last) {
+    named.push_back(std::string(chrom) + ":" + std::to_string(first) + "-" + std::to_string(last));
+  });
   std::sort(named.begin(), named.end());
-  EXPECT_EQ(named, (std::vector<std::string>{":7-7", "chr1:5-5", "chr2:10-20"}));
-  EXPECT_TRUE(Selection::everything().index_regions().empty());
+  return named;
+}
+
+TEST(SelectionSpans, NameEverySiteAndRange) {
+  const Selection selection({7}, {{"chr1", 5}}, {{"chr2", 10, 20}, {"chr2", 30, 25}});
+  EXPECT_EQ(spans_of(selection), (std::vector<std::string>{":7-7", "chr1:5-5", "chr2:10-20"}));
+  EXPECT_TRUE(spans_of(Selection::everything()).empty());
 }
 
 }  // namespace
