@@ -1,5 +1,7 @@
 #include "index.hpp"
 
+#include "bgzf_file.hpp"
+
 #include <htslib/bgzf.h>
 #include <htslib/hts.h>
 #include <htslib/tbx.h>
@@ -158,6 +160,7 @@ Index::~Index() {
 std::optional<Index> Index::load(const std::string& data_path,
                                  const std::optional<std::string>& index_path,
                                  IndexProblem& problem_out) {
+  silence_htslib_logging();
   const auto data_status = stat_of(data_path);
   if (!data_status) {
     problem_out = problem(IndexProblem::Kind::missing,

@@ -1,5 +1,7 @@
 #include "index_reader.hpp"
 
+#include "bgzf_file.hpp"
+
 #include <htslib/bgzf.h>
 
 #include <cerrno>
@@ -13,10 +15,7 @@ namespace {
 std::uint64_t block_of(std::uint64_t offset) noexcept { return offset >> 16; }
 std::uint64_t within_block(std::uint64_t offset) noexcept { return offset & 0xFFFF; }
 
-core::IoError read_error(const BGZF* file) noexcept {
-  if ((file->errcode & BGZF_ERR_IO) != 0 && errno != 0) return core::IoError::os(errno);
-  return core::IoError::fixed(core::ErrorKind::InvalidData, "BGZF data is damaged");
-}
+core::IoError read_error(const BGZF* file) noexcept { return describe_failure(*file, errno).error; }
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "index_writer.hpp"
 
+#include "bgzf_file.hpp"
+
 #include <htslib/hts.h>
 #include <htslib/tbx.h>
 
@@ -59,6 +61,7 @@ IndexWriter::IndexWriter(Index::Format format, std::uint64_t data_start)
                  ? hts_idx_init(0, HTS_FMT_TBI, data_start, min_shift, tabix_depth)
                  : hts_idx_init(0, HTS_FMT_CSI, data_start, min_shift, csi_depth)),
       format_(format) {
+  silence_htslib_logging();
   if (index_ == nullptr) throw std::bad_alloc();
   // The tabix columns of a VCF, then the sequence names, which come as records name them.
   std::vector<std::uint8_t> meta;
@@ -120,6 +123,7 @@ std::optional<std::string> IndexWriter::save(std::uint64_t data_end, const std::
 
 std::optional<std::string> index_file(const std::string& data_path, const std::string& index_path,
                                       Index::Format format, int threads) {
+  silence_htslib_logging();
   // A min_shift of 0 asks htslib for a tabix index, any other for a CSI one.
   const int shift = format == Index::Format::tbi ? 0 : min_shift;
   errno = 0;

@@ -3,33 +3,28 @@
 #include <htslib/bgzf.h>
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "core/line_reader.hpp"
+#include "hts/bgzf_source.hpp"
 #include "hts/index_reader.hpp"
-#include "scan_error.hpp"
 
 namespace varsift::library {
 namespace {
 
-struct BgzfCloser {
-  void operator()(BGZF* file) const noexcept { bgzf_close(file); }
-};
-using BgzfHandle = std::unique_ptr<BGZF, BgzfCloser>;
-
-// The indexed source with the BGZF handle it reads.
+// The indexed source with the opened file whose handle it reads.
 class IndexedInput final : public core::ByteSource {
  public:
-  IndexedInput(BgzfHandle file, std::vector<hts::VirtualRange> ranges)
-      : file_(std::move(file)), source_(file_.get(), std::move(ranges)) {}
+  IndexedInput(hts::BgzfSource file, std::vector<hts::VirtualRange> ranges)
+      : file_(std::move(file)), source_(file_.handle(), std::move(ranges)) {}
   bool next_bytes(std::string_view& bytes, core::IoError& error) override {
     return source_.next_bytes(bytes, error);
   }
 
  private:
-  BgzfHandle file_;
+  hts::BgzfSource file_;
   hts::IndexedSource source_;
 };
 
@@ -75,17 +70,18 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   std::optional<hts::Index> index = hts::Index::load(path, options.path, problem);
   if (!index) return decline(std::move(problem), options.path.value_or(""));
 
-  errno = 0;
-  BgzfHandle file(bgzf_open(path.c_str(), "r"));
-  if (!file) throw ScanError::os(errno != 0 ? errno : EIO, 0);
-  if (bgzf_compression(file.get()) != 2) {
+  hts::SourceResult opened = hts::BgzfSource::open(path);
+  // An input that cannot be opened is for the scan to report, as it always does.
+  if (std::holds_alternative<core::IoError>(opened)) return choice;
+  hts::BgzfSource file = std::get<hts::BgzfSource>(std::move(opened));
+  if (file.compression() != hts::Compression::bgzf) {
     return decline({hts::IndexProblem::Kind::foreign,
                     path + " is not BGZF-compressed, so " + index->path() + " cannot index it"},
                    index->path());
   }
   std::vector<std::string> header;
   // A damaged header is for the scan to report, with its line.
-  if (!read_header(file.get(), header)) return choice;
+  if (!read_header(file.handle(), header)) return choice;
   if (auto foreign = index->check_header(header))
     return decline(std::move(*foreign), index->path());
 
@@ -93,7 +89,7 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   const std::uint64_t file_bytes =
       ::stat(path.c_str(), &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
   std::uint64_t block_bytes =
-      hts::block_bytes_at(file.get(), static_cast<std::uint64_t>(bgzf_tell(file.get())));
+      hts::block_bytes_at(file.handle(), static_cast<std::uint64_t>(bgzf_tell(file.handle())));
   if (block_bytes == 0) block_bytes = file_bytes;  // the data fit one block
 
   hts::Index::Planner planner(*index);

@@ -52,8 +52,8 @@ struct IndexChoice {
 // Decides whether to follow an index for this selection, and opens the indexed input if so.
 // A stale, damaged or foreign index found beside the input in automatic mode gives a warning
 // and a scan; one that is forced or named explicitly throws IndexUnusable. Never gives an
-// index that disagrees with the file's header or size. Throws ScanError when the input cannot
-// be read.
+// index that disagrees with the file's header or size. An input that cannot be opened or read
+// is left to the scan, which reports it as usual.
 IndexChoice choose_index(const std::string& path, const Selection& selection,
                          const IndexOptions& options, int threads);
 
