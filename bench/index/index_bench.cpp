@@ -1,5 +1,6 @@
-// Times the library's choice between index and scan, and the indexed read when chosen, for a
-// targets file (CHROM TAB POS lines) on a BGZF VCF with an index beside it.
+// Times the library's choice between index and scan, then the read it chose (the indexed read,
+// or the scan with `threads` inflating), for a targets file (CHROM TAB POS lines) on a BGZF VCF
+// with an index beside it.
 //
 //   index_bench FILE.vcf.gz TARGETS [--threads N] [--force]
 
@@ -7,9 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
+#include "hts/bgzf_source.hpp"
 #include "library/index_input.hpp"
 #include "library/line_sink.hpp"
 #include "library/scanner.hpp"
@@ -60,23 +64,28 @@ int main(int argc, char** argv) {
   const double selected = seconds_since(start);
   library::IndexChoice choice = library::choose_index(argv[1], selection, options, threads);
   const double chosen = seconds_since(start) - selected;
-  if (!choice.source) {
-    std::printf("choice=scan selection_s=%.4f choose_s=%.4f index_bytes=%llu file_bytes=%llu\n",
-                selected, chosen, static_cast<unsigned long long>(choice.cost.index_bytes),
-                static_cast<unsigned long long>(choice.cost.file_bytes));
-    return 0;
+  const bool indexed = choice.source != nullptr;
+  std::unique_ptr<core::ByteSource> source = std::move(choice.source);
+  if (!indexed) {
+    hts::SourceResult opened = hts::BgzfSource::open(argv[1], threads);
+    if (auto* error = std::get_if<core::IoError>(&opened)) {
+      std::fprintf(stderr, "cannot open %s: %s\n", argv[1], error->display().c_str());
+      return 1;
+    }
+    source = std::make_unique<hts::BgzfSource>(std::get<hts::BgzfSource>(std::move(opened)));
   }
   std::vector<library::Target> again;
   std::ifstream in_again(argv[2]);
   while (in_again >> chrom >> pos) again.push_back({chrom, pos});
-  library::Scanner scanner(std::move(choice.source), library::Selection({}, std::move(again), {}));
+  library::Scanner scanner(std::move(source), library::Selection({}, std::move(again), {}));
   Count sink;
   while (scanner.step(sink, std::size_t{8} << 20)) {
   }
   std::printf(
-      "choice=index selection_s=%.4f choose_s=%.4f total_s=%.4f kept=%llu index_bytes=%llu "
+      "choice=%s selection_s=%.4f choose_s=%.4f total_s=%.4f kept=%llu index_bytes=%llu "
       "file_bytes=%llu\n",
-      selected, chosen, seconds_since(start), static_cast<unsigned long long>(sink.data_lines),
+      indexed ? "index" : "scan", selected, chosen, seconds_since(start),
+      static_cast<unsigned long long>(sink.data_lines),
       static_cast<unsigned long long>(choice.cost.index_bytes),
       static_cast<unsigned long long>(choice.cost.file_bytes));
   return 0;
