@@ -2,9 +2,11 @@
 
 #include "bgzf_file.hpp"
 
+#include <htslib/bgzf.h>
 #include <htslib/hts.h>
 #include <htslib/tbx.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -119,6 +121,72 @@ std::optional<std::string> IndexWriter::save(std::uint64_t data_end, const std::
     return "cannot write index " + index_path + ": " + std::strerror(errno != 0 ? errno : EIO);
   }
   return std::nullopt;
+}
+
+StreamIndexer::StreamIndexer(Index::Format format, std::uint64_t header_bytes)
+    : format_(format), header_bytes_(header_bytes) {}
+
+std::optional<std::uint64_t> StreamIndexer::virtual_offset(std::uint64_t uncompressed,
+                                                           bool final) const {
+  const std::uint64_t block = uncompressed / BGZF_BLOCK_SIZE;
+  const std::uint64_t within = uncompressed % BGZF_BLOCK_SIZE;
+  // An offset at the end of a block is named at the start of the next, as a reader's position
+  // there is. Only once the output is complete is its end known to end the last block.
+  if (within == 0 || (final && uncompressed == uncompressed_end_)) {
+    const std::uint64_t next = within == 0 ? block : block + 1;
+    if (next >= block_addresses_.size()) return std::nullopt;
+    return block_addresses_[next] << 16;
+  }
+  if (uncompressed == uncompressed_end_ && !final) return std::nullopt;
+  if (block >= block_addresses_.size()) return std::nullopt;
+  return block_addresses_[block] << 16 | within;
+}
+
+std::optional<std::string> StreamIndexer::drain(bool final) {
+  if (!writer_) {
+    const auto start = virtual_offset(header_bytes_, final);
+    if (!start) return std::nullopt;
+    writer_.emplace(format_, *start);
+  }
+  while (!pending_.empty()) {
+    const auto end = virtual_offset(pending_.front().second, final);
+    if (!end) break;
+    if (auto problem = writer_->add(pending_.front().first, *end)) return problem;
+    pending_.pop_front();
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> StreamIndexer::add(std::string_view line,
+                                              std::uint64_t uncompressed_end) {
+  // CHROM to INFO are all the index reads: keep up to the eighth TAB.
+  std::size_t cut = std::string_view::npos;
+  std::size_t from = 0;
+  for (int tabs = 0; tabs < 8; ++tabs) {
+    cut = line.find('\t', from);
+    if (cut == std::string_view::npos) break;
+    from = cut + 1;
+  }
+  pending_.emplace_back(line.substr(0, cut), uncompressed_end);
+  uncompressed_end_ = uncompressed_end;
+  return drain(false);
+}
+
+std::optional<std::string> StreamIndexer::block_written(std::uint64_t compressed_size) {
+  block_addresses_.push_back(block_addresses_.back() + compressed_size);
+  return drain(false);
+}
+
+std::optional<std::string> StreamIndexer::save(const std::string& data_path,
+                                               const std::string& index_path) {
+  uncompressed_end_ = std::max(uncompressed_end_, header_bytes_);
+  // Every block must be written, the last one included.
+  const std::uint64_t blocks = (uncompressed_end_ + BGZF_BLOCK_SIZE - 1) / BGZF_BLOCK_SIZE;
+  if (block_addresses_.size() <= blocks) return "cannot index: the output is not all written";
+  if (auto problem = drain(true)) return problem;
+  const auto end = virtual_offset(uncompressed_end_, true);
+  if (!writer_ || !pending_.empty() || !end) return "cannot index: the output is not all written";
+  return writer_->save(*end, data_path, index_path);
 }
 
 std::optional<std::string> index_file(const std::string& data_path, const std::string& index_path,

@@ -1,10 +1,12 @@
 #include "hts/index_writer.hpp"
 
 #include <gtest/gtest.h>
+#include <htslib/bgzf.h>
 
 #include <filesystem>
 #include <random>
 
+#include "hts/block_compressor.hpp"
 #include "index_fixture.hpp"
 
 namespace varsift::testing {
@@ -73,6 +75,101 @@ TEST_P(WrittenIndex, SecondPassEqualsThePeersIndex) {
   run(GetParam().own_index + shell_quoted(path));
   EXPECT_EQ(output_of("gzip -dc " + shell_quoted(dir.path("ours.idx"))),
             output_of("gzip -dc " + shell_quoted(path + GetParam().suffix)));
+}
+
+// Compresses as OutputWriter does, in batches of whole blocks, telling the indexer each block's
+// compressed size (BSIZE + 1, from the block's header) once the batch is compressed.
+void write_streamed(const std::string& path, const RandomVcf& vcf, const Peer& peer,
+                    std::size_t batch_blocks) {
+  std::string header;
+  for (const auto& line : vcf.header) header += line + "\n";
+  hts::StreamIndexer indexer(peer.format, header.size());
+  std::string text = header;
+  for (const auto& line : vcf.records) {
+    text += line + "\n";
+    const auto problem = indexer.add(line, text.size());
+    ASSERT_FALSE(problem) << *problem;
+  }
+  hts::BlockCompressor compressor(-1, 2);
+  std::string compressed;
+  for (std::size_t done = 0; done < text.size();) {
+    const std::size_t batch = std::min(batch_blocks * BGZF_BLOCK_SIZE, text.size() - done);
+    std::string blocks;
+    ASSERT_TRUE(compressor.compress(std::string_view(text).substr(done, batch), blocks));
+    for (std::size_t at = 0; at < blocks.size();) {
+      const auto size =
+          (static_cast<std::size_t>(static_cast<unsigned char>(blocks[at + 16])) |
+           static_cast<std::size_t>(static_cast<unsigned char>(blocks[at + 17])) << 8) +
+          1;
+      const auto problem = indexer.block_written(size);
+      ASSERT_FALSE(problem) << *problem;
+      at += size;
+    }
+    compressed += blocks;
+    done += batch;
+  }
+  // The end-of-file marker block, as the format defines it.
+  static const unsigned char marker[28] = {0x1f, 0x8b, 8,    4,    0, 0, 0,    0, 0, 0xff,
+                                           6,    0,    0x42, 0x43, 2, 0, 0x1b, 0, 3, 0,
+                                           0,    0,    0,    0,    0, 0, 0,    0};
+  compressed.append(reinterpret_cast<const char*>(marker), sizeof marker);
+  write_file(path, compressed);
+  const auto problem = indexer.save(path, path + peer.suffix);
+  ASSERT_FALSE(problem) << *problem;
+}
+
+TEST_P(WrittenIndex, StreamedOutputIsIndexedAsThePeersIndexIt) {
+  std::mt19937_64 random(33);
+  for (std::size_t batch_blocks : {1, 3, 16}) {
+    TempDir dir;
+    const RandomVcf vcf = random_vcf(random, 3000, 2'000'000);
+    const std::string path = dir.path("streamed.vcf.gz");
+    write_streamed(path, vcf, GetParam(), batch_blocks);
+    run("bgzip -t " + shell_quoted(path));
+    std::filesystem::create_directory(dir.path("theirs"));
+    const std::string theirs = dir.path("theirs/streamed.vcf.gz");
+    std::filesystem::copy_file(path, theirs);
+    run(GetParam().own_index + shell_quoted(theirs));
+    EXPECT_EQ(output_of("gzip -dc " + shell_quoted(path + GetParam().suffix)),
+              output_of("gzip -dc " + shell_quoted(theirs + GetParam().suffix)))
+        << batch_blocks << " blocks a batch";
+  }
+}
+
+// Lines that end exactly where a block ends, and a last block ending with the data.
+TEST_P(WrittenIndex, StreamedOffsetsAtBlockEndsAreThePeers) {
+  RandomVcf vcf;
+  vcf.contigs = {"chr1"};
+  vcf.header = {"##fileformat=VCFv4.2", "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO"};
+  std::size_t size = 0;
+  for (const auto& line : vcf.header) size += line.size() + 1;
+  for (int pos = 1; pos <= 40; ++pos) {
+    const std::string start = "chr1\t" + std::to_string(pos * 100) + "\t.\tA\tC\t50\tPASS\tPAD=";
+    // Every fourth record fills its block to the end; the others are short.
+    const std::size_t room = BGZF_BLOCK_SIZE - size % BGZF_BLOCK_SIZE;
+    const std::size_t pad =
+        pos % 4 == 0 && room > start.size() + 1 ? room - start.size() - 1 : 5000;
+    vcf.records.push_back(start + std::string(pad, 'x'));
+    size += vcf.records.back().size() + 1;
+  }
+  TempDir dir;
+  const std::string path = dir.path("edges.vcf.gz");
+  write_streamed(path, vcf, GetParam(), 2);
+  std::filesystem::create_directory(dir.path("theirs"));
+  const std::string theirs = dir.path("theirs/edges.vcf.gz");
+  std::filesystem::copy_file(path, theirs);
+  run(GetParam().own_index + shell_quoted(theirs));
+  EXPECT_EQ(output_of("gzip -dc " + shell_quoted(path + GetParam().suffix)),
+            output_of("gzip -dc " + shell_quoted(theirs + GetParam().suffix)));
+}
+
+TEST(StreamIndexer, SavesNothingBeforeEveryBlockIsWritten) {
+  TempDir dir;
+  hts::StreamIndexer indexer(Index::Format::tbi, 10);
+  ASSERT_FALSE(indexer.add("chr1\t5\t.\tA\tC", 30));
+  const auto problem = indexer.save(dir.path("data.vcf.gz"), dir.path("data.vcf.gz.tbi"));
+  ASSERT_TRUE(problem);
+  EXPECT_FALSE(std::filesystem::exists(dir.path("data.vcf.gz.tbi")));
 }
 
 TEST(IndexFile, RefusesWhatItCannotIndex) {
