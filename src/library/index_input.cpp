@@ -10,6 +10,7 @@
 #include "core/line_reader.hpp"
 #include "hts/bgzf_source.hpp"
 #include "hts/index_reader.hpp"
+#include "input.hpp"
 
 namespace varsift::library {
 namespace {
@@ -108,6 +109,16 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   }
   choice.source = std::make_unique<IndexedInput>(std::move(file), std::move(ranges));
   return choice;
+}
+
+std::unique_ptr<core::ByteSource> open_selected_input(const std::string& path,
+                                                      const Selection& selection,
+                                                      const IndexOptions& options, int threads,
+                                                      std::string& warning) {
+  IndexChoice choice = choose_index(path, selection, options, threads);
+  warning = std::move(choice.warning);
+  if (choice.source) return std::move(choice.source);
+  return open_input(path, threads);
 }
 
 }  // namespace varsift::library

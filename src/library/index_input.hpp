@@ -57,4 +57,11 @@ struct IndexChoice {
 IndexChoice choose_index(const std::string& path, const Selection& selection,
                          const IndexOptions& options, int threads);
 
+// Opens the input for a selection: the indexed input when choose_index takes it, else
+// open_input's. Gives choose_index's warning in `warning`. Throws as both do.
+std::unique_ptr<core::ByteSource> open_selected_input(const std::string& path,
+                                                      const Selection& selection,
+                                                      const IndexOptions& options, int threads,
+                                                      std::string& warning);
+
 }  // namespace varsift::library

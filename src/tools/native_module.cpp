@@ -11,11 +11,12 @@ namespace {
 PyMethodDef native_functions[] = {
     {"open_scan", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(open_scan)),
      METH_FASTCALL,
-     "open_scan(path, positions, targets, regions, threads, split)\n--\n\n"
+     "open_scan(path, positions, targets, regions, threads, split, index, index_path)\n--\n\n"
      "Opens one pass over the VCF at path (\"-\": standard input)."},
     {"write", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_subset)),
      METH_FASTCALL,
-     "write(path, fd, output_name, positions, targets, regions, compress, threads)\n--\n\n"
+     "write(path, fd, output_name, positions, targets, regions, compress, threads, index,\n"
+     "index_path)\n--\n\n"
      "Writes the kept lines of the VCF at path into the descriptor fd; gives the records "
      "written."},
     {nullptr, nullptr, 0, nullptr}};

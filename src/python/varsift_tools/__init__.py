@@ -46,6 +46,15 @@ def _input_path(source: PathLike) -> str:
     return path
 
 
+def _index_path(index_path: PathLike | None) -> str | None:
+    if index_path is None:
+        return None
+    path = os.fspath(index_path)
+    if not isinstance(path, str):
+        raise TypeError(f"index_path must be a str or os.PathLike[str], not {type(path).__name__}")
+    return path
+
+
 def subset(
     source: PathLike,
     *,
@@ -53,6 +62,8 @@ def subset(
     targets: Targets | None = None,
     regions: Regions | None = None,
     threads: int | None = None,
+    index: bool | None = None,
+    index_path: PathLike | None = None,
 ) -> tuple[list[str], list[str]]:
     """Reads ``source`` once and gives ``(header_lines, data_lines)``, without terminators.
 
@@ -64,11 +75,19 @@ def subset(
     keep none. ``threads`` inflates BGZF blocks in parallel (``None``: the cores this process
     may use).
 
+    For a BGZF ``source`` with a tabix or CSI index (``NAME.tbi`` or ``NAME.csi`` beside it, or
+    ``index_path``), ``index=None`` follows the index when that inflates less than a parallel
+    scan, ``True`` always follows it and ``False`` always scans. An index found beside the
+    file that is stale or damaged gives a :class:`UserWarning` and a scan; one forced or named
+    raises :class:`FileNotFoundError` when missing and :class:`ValueError` when unusable.
+    Following an index checks only the lines it reads.
+
     Raises :class:`VcfFormatError` for a malformed line, :class:`CompressionError` for damaged
     compression and :class:`OSError` when the file cannot be read. Nothing partial is returned.
     """
     scan = _native.open_scan(
-        _input_path(source), positions, targets, regions, _thread_count(threads), True
+        _input_path(source), positions, targets, regions, _thread_count(threads), True,
+        index, _index_path(index_path),
     )
     header: list[str] = []
     data: list[str] = []
@@ -130,11 +149,14 @@ def iter_lines(
     targets: Targets | None = None,
     regions: Regions | None = None,
     threads: int | None = None,
+    index: bool | None = None,
+    index_path: PathLike | None = None,
 ) -> LineStream:
     """Streams the lines that :func:`subset` keeps, header and data, in file order."""
     return LineStream(
         _native.open_scan(
-            _input_path(source), positions, targets, regions, _thread_count(threads), False
+            _input_path(source), positions, targets, regions, _thread_count(threads), False,
+            index, _index_path(index_path),
         )
     )
 
@@ -154,6 +176,8 @@ def write_subset(
     regions: Regions | None = None,
     compress: bool | None = None,
     threads: int | None = None,
+    index: bool | None = None,
+    index_path: PathLike | None = None,
 ) -> int:
     """Writes the lines that :func:`subset` keeps to ``output``, in file order, without making
     Python strings, and gives the number of data lines written.
@@ -168,8 +192,13 @@ def write_subset(
     count = _thread_count(threads)
     if compress is None:
         compress = _compress_by_name(output)
+    index_file = _index_path(index_path)
     if isinstance(output, int):
-        return _native.write(path, output, "", positions, targets, regions, compress, count)
+        return _native.write(
+            path, output, "", positions, targets, regions, compress, count, index, index_file
+        )
     name = os.fspath(output)
     with output_file(name) as fd:
-        return _native.write(path, fd, name, positions, targets, regions, compress, count)
+        return _native.write(
+            path, fd, name, positions, targets, regions, compress, count, index, index_file
+        )

@@ -13,6 +13,8 @@ def open_scan(
     regions: Iterable[tuple[str, int, int]] | None,
     threads: int,
     split: bool,
+    index: bool | None,
+    index_path: str | None,
     /,
 ) -> Scan: ...
 def write(
@@ -24,5 +26,7 @@ def write(
     regions: Iterable[tuple[str, int, int]] | None,
     compress: bool,
     threads: int,
+    index: bool | None,
+    index_path: str | None,
     /,
 ) -> int: ...

@@ -1,0 +1,50 @@
+#include "index_argument.hpp"
+
+#include <cerrno>
+#include <cstring>
+
+#include "module/owned_ref.hpp"
+#include "python_error.hpp"
+
+namespace varsift::tools {
+
+using module::OwnedRef;
+
+library::IndexOptions index_options_from(PyObject* index, PyObject* index_path) {
+  library::IndexOptions options;
+  if (index == Py_True) {
+    options.mode = library::IndexOptions::Mode::force;
+  } else if (index == Py_False) {
+    options.mode = library::IndexOptions::Mode::never;
+  } else if (index != Py_None) {
+    PyErr_Format(PyExc_TypeError, "index must be True, False or None, not %s",
+                 Py_TYPE(index)->tp_name);
+    throw PythonError();
+  }
+  if (index_path != Py_None) {
+    Py_ssize_t size = 0;
+    const char* path = checked(PyUnicode_AsUTF8AndSize(index_path, &size));
+    options.path = std::string(path, static_cast<std::size_t>(size));
+  }
+  return options;
+}
+
+void raise_index_unusable(const library::IndexUnusable& error) {
+  if (error.problem().kind == hts::IndexProblem::Kind::missing) {
+    OwnedRef arguments = OwnedRef::steal(
+        checked(error.index_path().empty()
+                    ? Py_BuildValue("(is)", ENOENT, error.what())
+                    : Py_BuildValue("(iss)", ENOENT, error.what(), error.index_path().c_str())));
+    PyErr_SetObject(PyExc_FileNotFoundError, arguments.get());
+  } else {
+    PyErr_SetString(PyExc_ValueError, error.what());
+  }
+  throw PythonError();
+}
+
+void warn_index_skipped(const std::string& warning) {
+  if (warning.empty()) return;
+  if (PyErr_WarnEx(PyExc_UserWarning, warning.c_str(), 1) < 0) throw PythonError();
+}
+
+}  // namespace varsift::tools
