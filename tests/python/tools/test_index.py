@@ -7,6 +7,7 @@ import os
 import random
 import shutil
 import subprocess
+import sys
 import warnings
 from pathlib import Path
 
@@ -127,3 +128,48 @@ def test_index_argument_must_be_a_bool_or_none(tmp_path: Path, index: object) ->
     data, _ = indexed(tmp_path, 13)
     with pytest.raises(TypeError, match="index must be True, False or None"):
         varsift_tools.subset(data, positions=[1], index=index)  # type: ignore[arg-type]
+
+
+def command(*arguments: str) -> subprocess.CompletedProcess[str]:
+    return subprocess.run(
+        [sys.executable, "-m", "varsift_tools", *arguments],
+        capture_output=True,
+        text=True,
+        check=False,
+    )
+
+
+def test_command_index_options(tmp_path: Path) -> None:
+    data, sites = indexed(tmp_path, 14)
+    chosen = [f"{chrom}:{pos}" for chrom, pos in sites[::400] if ":" not in chrom]
+    scanned = command(str(data), "--no-index", "-t", *chosen)
+    assert scanned.returncode == 0, scanned.stderr
+    forced = command(str(data), "--force-index", "-t", *chosen)
+    assert (forced.returncode, forced.stdout, forced.stderr) == (0, scanned.stdout, "")
+    os.rename(f"{data}.tbi", tmp_path / "named.tbi")
+    named = command(str(data), "--index", str(tmp_path / "named.tbi"), "-t", *chosen)
+    assert (named.returncode, named.stdout) == (0, scanned.stdout)
+    missing = command(str(data), "--force-index", "-t", *chosen)
+    assert missing.returncode == 1
+    assert missing.stderr.startswith("varsift: error: ")
+
+
+def test_command_warns_of_an_unusable_index(tmp_path: Path) -> None:
+    data, sites = indexed(tmp_path, 15)
+    chosen = [f"{chrom}:{pos}" for chrom, pos in sites[::400] if ":" not in chrom]
+    expected = command(str(data), "--no-index", "-t", *chosen)
+    make_stale(data)
+    stale = command(str(data), "-t", *chosen)
+    assert (stale.returncode, stale.stdout) == (0, expected.stdout)
+    assert stale.stderr.startswith("varsift: warning: index ")
+    assert "older than its data file" in stale.stderr
+    forced = command(str(data), "--force-index", "-t", *chosen)
+    assert forced.returncode == 1
+    assert "older than its data file" in forced.stderr
+
+
+def test_command_index_choices_exclude_each_other(tmp_path: Path) -> None:
+    data, _ = indexed(tmp_path, 16)
+    both = command(str(data), "--force-index", "--no-index", "-p", "5")
+    assert both.returncode == 2
+    assert "not allowed with argument" in both.stderr
