@@ -2,9 +2,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
+#include "hts/index_writer.hpp"
 #include "module/owned_ref.hpp"
 #include "python_error.hpp"
+#include "released_gil.hpp"
+#include "thread_count.hpp"
 
 namespace varsift::tools {
 
@@ -45,6 +49,35 @@ void raise_index_unusable(const library::IndexUnusable& error) {
 void warn_index_skipped(const std::string& warning) {
   if (warning.empty()) return;
   if (PyErr_WarnEx(PyExc_UserWarning, warning.c_str(), 1) < 0) throw PythonError();
+}
+
+PyObject* index_file(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  try {
+    if (nargs != 4) {
+      PyErr_SetString(PyExc_TypeError, "index_file(path, index_path, csi, threads)");
+      return nullptr;
+    }
+    Py_ssize_t size = 0;
+    const char* path = checked(PyUnicode_AsUTF8AndSize(args[0], &size));
+    const std::string data(path, static_cast<std::size_t>(size));
+    const char* index = checked(PyUnicode_AsUTF8AndSize(args[1], &size));
+    const std::string index_path(index, static_cast<std::size_t>(size));
+    const int csi = PyObject_IsTrue(args[2]);
+    if (csi < 0) return nullptr;
+    const int threads = thread_count(args[3]);
+    std::optional<std::string> problem;
+    {
+      const ReleasedGil released;
+      problem = hts::index_file(
+          data, index_path, csi != 0 ? hts::Index::Format::csi : hts::Index::Format::tbi, threads);
+    }
+    if (!problem) Py_RETURN_NONE;
+    PyErr_SetString(PyExc_ValueError, problem->c_str());
+    return nullptr;
+  } catch (...) {
+    set_python_error_from_current();
+    return nullptr;
+  }
 }
 
 }  // namespace varsift::tools

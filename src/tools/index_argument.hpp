@@ -22,4 +22,10 @@ library::IndexOptions index_options_from(PyObject* index, PyObject* index_path);
 // PythonError when the warning is turned into an exception.
 void warn_index_skipped(const std::string& warning);
 
+// index_file(path, index_path, csi, threads) -> None: indexes a finished BGZF VCF as tabix -p
+// vcf does (with csi, tabix -C), reading it on `threads` threads. Raises ValueError with
+// htslib's reason when it fails (not BGZF, records unsorted, index not written); the caller
+// writes into a fresh file beside the output, so that the last is rare.
+PyObject* index_file(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+
 }  // namespace varsift::tools

@@ -6,7 +6,9 @@ records: by position on any chromosome, by target (chromosome and position) or b
 
 from __future__ import annotations
 
+import contextlib
 import os
+import secrets
 from collections.abc import Iterable, Iterator
 from types import TracebackType
 
@@ -20,6 +22,7 @@ __all__ = [
     "VcfFormatError",
     "iter_lines",
     "subset",
+    "write_index",
     "write_subset",
 ]
 
@@ -202,3 +205,26 @@ def write_subset(
         return _native.write(
             path, fd, name, positions, targets, regions, compress, count, index, index_file
         )
+
+
+def write_index(path: PathLike, *, csi: bool = False, threads: int | None = None) -> str:
+    """Writes the index of the sorted BGZF VCF at ``path`` beside it, as ``tabix -p vcf`` does:
+    ``PATH.tbi``, or ``PATH.csi`` with ``csi`` (for positions beyond 2**29). The index is
+    written to a temporary file and renamed into place, so it is never left partly written and
+    is newer than the data. Gives the index's path. Raises :class:`ValueError` when the file
+    cannot be indexed (not BGZF, records not sorted) and :class:`OSError` when the index
+    cannot be put in place.
+    """
+    data = _input_path(path)
+    final = data + (".csi" if csi else ".tbi")
+    directory, name = os.path.split(final)
+    # A fresh name rather than a file made here: htslib creates it with the usual mode.
+    temporary = os.path.join(directory, f".{name}.{os.getpid()}.{secrets.token_hex(6)}.tmp")
+    try:
+        _native.index_file(data, temporary, csi, _thread_count(threads))
+        os.replace(temporary, final)
+    except BaseException:
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink(temporary)
+        raise
+    return final

@@ -284,6 +284,13 @@ def build_parser() -> argparse.ArgumentParser:
         metavar="FILE",
         help="the tabix or CSI index of INPUT (default: INPUT.tbi or INPUT.csi when present)",
     )
+    indexed.add_argument(
+        "--write-index",
+        nargs="?",
+        const="tbi",
+        choices=["tbi", "csi"],
+        help="index the BGZF OUTPUT too, as OUTPUT.tbi (default) or OUTPUT.csi",
+    )
     choice = indexed.add_mutually_exclusive_group()
     choice.add_argument(
         "--force-index",
@@ -340,6 +347,12 @@ def run(argv: Sequence[str] | None = None, *, closed: frozenset[int] = frozenset
         compress = bool(compress)
     else:
         output = options.output
+    if options.write_index:
+        bgzf = compress or (
+            compress is None and not to_stdout and str(output).endswith((".gz", ".bgz"))
+        )
+        if to_stdout or not bgzf:
+            return _fail("--write-index needs a BGZF OUTPUT file (-O z, or a name ending .gz)")
     selectors = {} if selection is None else vars(selection)
     try:
         with warnings.catch_warnings(record=True) as caught:
@@ -355,6 +368,10 @@ def run(argv: Sequence[str] | None = None, *, closed: frozenset[int] = frozenset
             )
         for warning in caught:
             print(f"varsift: warning: {warning.message}", file=sys.stderr)
+        if options.write_index:
+            varsift_tools.write_index(
+                options.output, csi=options.write_index == "csi", threads=options.threads
+            )
     except ValueError as error:
         # Malformed input (VcfFormatError) or an index asked for that cannot be used.
         return _fail(str(error))

@@ -9,7 +9,9 @@ import shutil
 import subprocess
 import sys
 import warnings
+from collections.abc import Callable
 from pathlib import Path
+from typing import Any
 
 import pytest
 import varsift_tools
@@ -43,7 +45,7 @@ def test_index_and_scan_agree(tmp_path: Path, maker: str, seed: int) -> None:
     data, sites = indexed(tmp_path, seed, maker)
     rng = random.Random(seed)
     chosen = rng.sample(sites, 12) + [("chr1", 10**6), ("nowhere", 5)]
-    selections = [
+    selections: list[dict[str, Any]] = [
         {"targets": chosen},
         {"positions": [pos for _, pos in chosen]},
         {"regions": [(chrom, pos, pos + 40) for chrom, pos in chosen]},
@@ -98,7 +100,9 @@ def make_truncated(data: Path) -> None:
 
 
 @pytest.mark.parametrize("damage", [make_stale, make_garbage, make_truncated])
-def test_unusable_index_warns_and_scans_or_fails_when_asked_for(tmp_path: Path, damage) -> None:
+def test_unusable_index_warns_and_scans_or_fails_when_asked_for(
+    tmp_path: Path, damage: Callable[[Path], None]
+) -> None:
     data, sites = indexed(tmp_path, 11)
     targets = sites[::500]
     expected = varsift_tools.subset(data, targets=targets, index=False)
@@ -173,3 +177,44 @@ def test_command_index_choices_exclude_each_other(tmp_path: Path) -> None:
     both = command(str(data), "--force-index", "--no-index", "-p", "5")
     assert both.returncode == 2
     assert "not allowed with argument" in both.stderr
+
+
+@pytest.mark.parametrize(("kind", "tabix"), [("tbi", ["-p", "vcf"]), ("csi", ["-C", "-p", "vcf"])])
+def test_written_index_equals_the_peers(tmp_path: Path, kind: str, tabix: list[str]) -> None:
+    data, sites = indexed(tmp_path, 17)
+    out = tmp_path / "out.vcf.gz"
+    chosen = [f"{chrom}:{pos}" for chrom, pos in sites[::3] if ":" not in chrom]
+    result = command(str(data), "-t", *chosen, "-o", str(out), "--write-index", kind)
+    assert (result.returncode, result.stderr) == (0, "")
+    ours = Path(f"{out}.{kind}")
+    assert ours.stat().st_mtime_ns >= out.stat().st_mtime_ns
+    theirs = tmp_path / "theirs"
+    theirs.mkdir()
+    shutil.copy(out, theirs / out.name)
+    subprocess.run(["tabix", *tabix, str(theirs / out.name)], check=True)
+    unzip = ["gzip", "-dc"]
+    assert (
+        subprocess.run([*unzip, str(ours)], capture_output=True, check=True).stdout
+        == subprocess.run(
+            [*unzip, str(theirs / f"{out.name}.{kind}")], capture_output=True, check=True
+        ).stdout
+    )
+    assert not [p.name for p in tmp_path.iterdir() if p.name.endswith(".tmp")]
+
+
+def test_write_index_refuses_what_it_cannot_index(tmp_path: Path) -> None:
+    plain = tmp_path / "plain.vcf"
+    plain.write_text("#h\nchr1\t5\t.\tA\tC\n")
+    with pytest.raises(ValueError, match="not BGZF"):
+        varsift_tools.write_index(plain)
+    unsorted = tmp_path / "unsorted.vcf"
+    unsorted.write_text("#h\nchr1\t5\t.\tA\tC\nchr1\t2\t.\tA\tC\n")
+    data = bgzip_file(unsorted, tmp_path / "unsorted.vcf.gz")
+    with pytest.raises(ValueError):
+        varsift_tools.write_index(data)
+    assert sorted(p.name for p in tmp_path.iterdir()) == [
+        "plain.vcf", "unsorted.vcf", "unsorted.vcf.gz"
+    ]
+    result = command(str(data), "-o", str(tmp_path / "out.vcf"), "--write-index")
+    assert result.returncode == 1
+    assert "--write-index needs a BGZF OUTPUT file" in result.stderr
