@@ -19,9 +19,19 @@ ReadCost plan_cost(const QueryPlan& plan, std::uint64_t block_bytes,
 ReadCost range_cost(std::span<const VirtualRange> ranges, std::uint64_t block_bytes,
                     std::uint64_t file_bytes) noexcept {
   ReadCost cost{0, file_bytes};
+  // The reader loads each block once: a range starting in the block it holds goes on from it.
+  bool loaded = false;
+  std::uint64_t last = 0;  // address of the last block loaded
   for (const VirtualRange& range : ranges) {
-    cost.index_bytes +=
-        (range.end >> 16) - (range.begin >> 16) + (1 + seek_cost_in_blocks) * block_bytes;
+    const std::uint64_t first = range.begin >> 16;
+    const std::uint64_t end = range.end >> 16;
+    if (!loaded || first > last) {
+      cost.index_bytes += (1 + seek_cost_in_blocks) * block_bytes + (end - first);
+    } else if (end > last) {
+      cost.index_bytes += end - last;
+    }
+    if (!loaded || end > last) last = end;
+    loaded = true;
   }
   return cost;
 }

@@ -19,8 +19,9 @@ struct ReadCost {
 ReadCost plan_cost(const QueryPlan& plan, std::uint64_t block_bytes,
                    std::uint64_t file_bytes) noexcept;
 
-// The cost of reading the ranges: the blocks from each range's first to its last, one more for
-// the line that ends it, and a seek to each, counted as a block.
+// The cost of reading the ranges: each block between a range's first and last once (a range
+// starting in a block already loaded goes on from it), the last block of each run of ranges,
+// and a seek to each run, counted as a block.
 ReadCost range_cost(std::span<const VirtualRange> ranges, std::uint64_t block_bytes,
                     std::uint64_t file_bytes) noexcept;
 

@@ -32,11 +32,14 @@ TEST(IndexCost, PlanCountsABlockPerInterval) {
   EXPECT_EQ(hts::plan_cost(plan_of(0), block, gigabyte).index_bytes, 0U);
 }
 
-TEST(IndexCost, RangesCountTheirBlocksALineEndAndASeek) {
+TEST(IndexCost, RangesCountEachBlockOnceAndASeekPerJump) {
   const std::vector<VirtualRange> ranges{{100ULL << 16 | 5, 100ULL << 16 | 900},
-                                         {50'000ULL << 16, 90'000ULL << 16 | 7}};
+                                         {100ULL << 16 | 950, 100ULL << 16 | 990},
+                                         {50'000ULL << 16, 90'000ULL << 16 | 7},
+                                         {90'000ULL << 16 | 9, 95'000ULL << 16}};
   const auto cost = hts::range_cost(ranges, block, gigabyte);
-  EXPECT_EQ(cost.index_bytes, 2 * block + (40'000 + 2 * block));
+  // One block and a seek for the first run; a seek, a last block and the span for the second.
+  EXPECT_EQ(cost.index_bytes, 2 * block + (2 * block + 40'000) + 5'000);
   EXPECT_EQ(cost.file_bytes, gigabyte);
 }
 
