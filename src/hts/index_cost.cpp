@@ -7,6 +7,8 @@ namespace {
 
 // A seek costs about as much as inflating one more block: the reader stops streaming.
 constexpr std::uint64_t seek_cost_in_blocks = 1;
+// How far above the scan a plan's estimate must be to skip the index queries.
+constexpr std::uint64_t plan_margin = 4;
 
 }  // namespace
 
@@ -41,6 +43,11 @@ bool index_is_cheaper(const ReadCost& cost, unsigned scan_threads) noexcept {
   // reader works on one.
   const std::uint64_t threads = std::max(scan_threads, 1U);
   return cost.index_bytes * threads < cost.file_bytes;
+}
+
+bool plan_rules_out_index(const ReadCost& plan, unsigned scan_threads) noexcept {
+  const std::uint64_t threads = std::max(scan_threads, 1U);
+  return plan.index_bytes * threads >= plan.file_bytes * plan_margin;
 }
 
 }  // namespace varsift::hts

@@ -28,4 +28,8 @@ ReadCost range_cost(std::span<const VirtualRange> ranges, std::uint64_t block_by
 // Whether following the index beats a scan of the whole file on `scan_threads` threads.
 bool index_is_cheaper(const ReadCost& cost, unsigned scan_threads) noexcept;
 
+// Whether a plan's estimate is so far above the scan that no index query needs to run. Bins
+// that share a block make the estimate high, so only a wide margin rules the index out.
+bool plan_rules_out_index(const ReadCost& plan, unsigned scan_threads) noexcept;
+
 }  // namespace varsift::hts

@@ -99,7 +99,7 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   });
   const hts::QueryPlan plan = planner.finish();
   choice.cost = hts::plan_cost(plan, block_bytes, file_bytes);
-  if (automatic && !hts::index_is_cheaper(choice.cost, static_cast<unsigned>(threads))) {
+  if (automatic && hts::plan_rules_out_index(choice.cost, static_cast<unsigned>(threads))) {
     return choice;
   }
   std::vector<hts::VirtualRange> ranges = index->ranges(plan);

@@ -72,6 +72,15 @@ TEST_P(IndexChoice, FollowsTheCost) {
 INSTANTIATE_TEST_SUITE_P(Sites, IndexChoice, ::testing::ValuesIn(choices),
                          [](const auto& parameter) { return std::string(parameter.param.name); });
 
+TEST(IndexCost, OnlyAPlanFarAboveTheScanSkipsTheQueries) {
+  const std::uint64_t blocks_in_file = gigabyte / block;
+  EXPECT_FALSE(
+      hts::plan_rules_out_index(hts::plan_cost(plan_of(blocks_in_file), block, gigabyte), 2));
+  EXPECT_TRUE(
+      hts::plan_rules_out_index(hts::plan_cost(plan_of(3 * blocks_in_file), block, gigabyte), 2));
+  EXPECT_FALSE(hts::plan_rules_out_index(hts::plan_cost(plan_of(10), block, gigabyte), 64));
+}
+
 TEST(IndexCost, PlanIsALowerBoundOfTheRangesOnARealFile) {
   std::mt19937_64 random(41);
   TempDir dir;
