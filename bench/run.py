@@ -133,6 +133,76 @@ def tools(vcf: Path) -> dict[str, Callable]:
     return found
 
 
+INDEX_LIST_SIZES = [10, 10_000, 1_000_000]
+
+
+def indexed_copy(vcf: Path) -> Path:
+    """The file as BGZF with a tabix index beside it, made once with the peers' tools."""
+    gz = vcf.with_name(vcf.name + ".gz")
+    if not (gz.exists() and Path(f"{gz}.tbi").exists()):
+        partial = gz.with_name(gz.name + ".partial")
+        with open(partial, "wb") as stream:
+            subprocess.run(["bgzip", "-@2", "-c", str(vcf)], stdout=stream, check=True)
+        partial.rename(gz)
+        subprocess.run(["tabix", "-f", "-p", "vcf", str(gz)], check=True)
+    return gz
+
+
+def indexed_tools(gz: Path, chrom: str) -> dict[str, Callable]:
+    """Subsetting the indexed file by targets (CHROM, POS): the library, which chooses between
+    following the index and a parallel scan, and the peers that follow the index. The peers
+    keep every record overlapping a site (a deletion starting before it too), so their counts
+    may exceed the records whose POS matches."""
+    found: dict[str, Callable] = {}
+    try:
+        import varsift_tools
+    except ImportError:
+        print("varsift_tools is not installed: measuring the peers only", file=sys.stderr)
+    else:
+        def library(path: str, positions: list[int]) -> tuple[list[str], list[str]]:
+            return varsift_tools.subset(path, targets=[(chrom, p) for p in positions])
+
+        found["varsift_tools.subset"] = in_process(library)
+    if shutil.which("tabix"):
+        found["tabix -h -R"] = external(
+            lambda case: ["tabix", "-h", "-R", str(case.targets_file), str(gz)])
+    if shutil.which("bcftools"):
+        found["bcftools view -R"] = external(
+            lambda case: ["bcftools", "view", "--no-version", "-Ov", "-R",
+                          str(case.targets_file), str(gz)])
+    return found
+
+
+def index_benchmark(vcf: Path, chrom: str, present: list[int], seed: int, repeats: int,
+                    cap: float, sizes: list[int] = INDEX_LIST_SIZES
+                    ) -> tuple[dict[str, dict[int, float | None]], dict[str, dict[int, int]]]:
+    """Times the indexed tools on the BGZF copy of `vcf` for target lists of `sizes`; gives the
+    best seconds (None when capped) and the kept data lines of each tool and size."""
+    gz = indexed_copy(vcf)
+    measures = indexed_tools(gz, chrom)
+    seconds: dict[str, dict[int, float | None]] = {tool: {} for tool in measures}
+    kept: dict[str, dict[int, int]] = {tool: {} for tool in measures}
+    with tempfile.TemporaryDirectory(dir="/dev/shm" if Path("/dev/shm").is_dir() else DATA) as tmp:
+        workdir = Path(tmp)
+        warm(gz)
+        for size in sizes:
+            case = Case(size, draw_positions(size, present, seed), chrom, workdir)
+            for tool, measure in measures.items():
+                best: float | None = float("inf")
+                for _ in range(repeats):
+                    try:
+                        elapsed, count = measure(gz, case, workdir, cap)
+                    except Capped:
+                        best = None
+                        break
+                    best = min(best, elapsed)
+                    kept[tool][size] = count
+                seconds[tool][size] = best
+                shown = "capped" if best is None else f"{best:.3f} s"
+                print(f"{size:>9,} targets  {tool:<22} {shown}", file=sys.stderr)
+    return seconds, kept
+
+
 def wc_seconds(vcf: Path, repeats: int) -> float:
     best = float("inf")
     for _ in range(repeats):

@@ -38,6 +38,20 @@ class Selection {
 
   bool keeps(std::string_view chrom, std::uint64_t pos);
 
+  // Calls visit(chrom, first, last) for each site and range kept, 1-based and inclusive, with
+  // an empty chrom for positions on any chromosome: what an index is asked for. Calls it for
+  // none when everything is kept.
+  template <class Visit>
+  void for_each_span(Visit&& visit) const {
+    if (positions_) {
+      for (std::uint64_t pos : *positions_) visit(std::string_view(), pos, pos);
+    }
+    for (const auto& [name, entry] : chromosomes_) {
+      for (std::uint64_t pos : entry->positions) visit(std::string_view(name), pos, pos);
+      for (const auto& [first, last] : entry->regions) visit(std::string_view(name), first, last);
+    }
+  }
+
  private:
   struct Chromosome {
     core::PositionList positions;

@@ -2,6 +2,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "index_argument.hpp"
 #include "scan_type.hpp"
 #include "thread_count.hpp"
 #include "write_function.hpp"
@@ -12,13 +13,18 @@ namespace {
 PyMethodDef native_functions[] = {
     {"open_scan", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(open_scan)),
      METH_FASTCALL,
-     "open_scan(path, positions, targets, regions, threads, split)\n--\n\n"
+     "open_scan(path, positions, targets, regions, threads, split, index, index_path)\n--\n\n"
      "Opens one pass over the VCF at path (\"-\": standard input)."},
     {"write", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_subset)),
      METH_FASTCALL,
-     "write(path, fd, output_name, positions, targets, regions, compress, threads)\n--\n\n"
+     "write(path, fd, output_name, positions, targets, regions, compress, threads, index, "
+     "index_path)\n--\n\n"
      "Writes the kept lines of the VCF at path into the descriptor fd; gives the records "
      "written."},
+    {"index_file", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(index_file)),
+     METH_FASTCALL,
+     "index_file(path, index_path, csi, threads)\n--\n\n"
+     "Writes a tabix (or, with csi, a CSI) index of the BGZF VCF at path to index_path."},
     {nullptr, nullptr, 0, nullptr}};
 
 PyModuleDef native_module = {PyModuleDef_HEAD_INIT,

@@ -5,7 +5,8 @@
 #include <string>
 #include <utility>
 
-#include "library/input.hpp"
+#include "index_argument.hpp"
+#include "library/index_input.hpp"
 #include "library/scan_error.hpp"
 #include "library/scanner.hpp"
 #include "line_batch.hpp"
@@ -147,9 +148,10 @@ PyObject* make_scan_type() {
 
 PyObject* open_scan(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   try {
-    if (nargs != 6) {
+    if (nargs != 8) {
       PyErr_SetString(PyExc_TypeError,
-                      "open_scan(path, positions, targets, regions, threads, split)");
+                      "open_scan(path, positions, targets, regions, threads, split, index, "
+                      "index_path)");
       return nullptr;
     }
     const std::string name = path_bytes(args[0]);
@@ -157,17 +159,24 @@ PyObject* open_scan(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     const int threads = thread_count(args[4]);
     const int split = PyObject_IsTrue(args[5]);
     if (split < 0) return nullptr;
+    const library::IndexOptions index = index_options_from(args[6], args[7]);
     std::unique_ptr<core::ByteSource> source;
     std::optional<library::ScanError> failure;
+    std::optional<library::IndexUnusable> unusable;
+    std::string warning;
     {
       const ReleasedGil released;
       try {
-        source = library::open_input(name, threads);
+        source = library::open_selected_input(name, selection, index, threads, warning);
       } catch (const library::ScanError& error) {
         failure = error;
+      } catch (const library::IndexUnusable& error) {
+        unusable = error;
       }
     }
     if (failure) raise_scan_error(*failure, name);
+    if (unusable) raise_index_unusable(*unusable);
+    warn_index_skipped(warning);
     OwnedRef object = OwnedRef::steal(checked(PyType_GenericAlloc(scan_type, 0)));
     auto* self = reinterpret_cast<ScanObject*>(object.get());
     self->state = new State{library::Scanner(std::move(source), std::move(selection)), name,

@@ -4,7 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "library/input.hpp"
+#include "index_argument.hpp"
+#include "library/index_input.hpp"
 #include "library/output.hpp"
 #include "library/scan_error.hpp"
 #include "library/scanner.hpp"
@@ -23,10 +24,10 @@ constexpr std::size_t step_bytes = std::size_t{16} << 20;
 
 PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   try {
-    if (nargs != 8) {
+    if (nargs != 10) {
       PyErr_SetString(PyExc_TypeError,
                       "write(path, fd, output_name, positions, targets, regions, compress, "
-                      "threads)");
+                      "threads, index, index_path)");
       return nullptr;
     }
     const std::string path = path_bytes(args[0]);
@@ -37,6 +38,9 @@ PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     const int compress = PyObject_IsTrue(args[6]);
     if (compress < 0) return nullptr;
     const int threads = thread_count(args[7]);
+    const library::IndexOptions index = index_options_from(args[8], args[9]);
+    std::optional<library::IndexUnusable> unusable;
+    std::string warning;
 
     std::optional<library::ScanError> scan_failure;
     std::optional<library::OutputError> output_failure;
@@ -45,15 +49,20 @@ PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     {
       const ReleasedGil released;
       try {
-        scanner = std::make_unique<library::Scanner>(library::open_input(path, threads),
-                                                     std::move(selection));
+        scanner = std::make_unique<library::Scanner>(
+            library::open_selected_input(path, selection, index, threads, warning),
+            std::move(selection));
         output = std::make_unique<library::Output>(fd, compress != 0, threads);
       } catch (const library::ScanError& error) {
         scan_failure = error;
+      } catch (const library::IndexUnusable& error) {
+        unusable = error;
       } catch (const library::OutputError& error) {
         output_failure = error;
       }
     }
+    if (unusable) raise_index_unusable(*unusable);
+    if (!scan_failure && !output_failure) warn_index_skipped(warning);
     for (bool more = !scan_failure && !output_failure; more;) {
       {
         const ReleasedGil released;

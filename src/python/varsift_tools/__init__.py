@@ -6,7 +6,9 @@ records: by position on any chromosome, by target (chromosome and position) or b
 
 from __future__ import annotations
 
+import contextlib
 import os
+import secrets
 from collections.abc import Iterable, Iterator
 from types import TracebackType
 
@@ -20,6 +22,7 @@ __all__ = [
     "VcfFormatError",
     "iter_lines",
     "subset",
+    "write_index",
     "write_subset",
 ]
 
@@ -46,6 +49,15 @@ def _input_path(source: PathLike) -> bytes:
     return os.fsencode(path)
 
 
+def _index_path(index_path: PathLike | None) -> str | None:
+    if index_path is None:
+        return None
+    path = os.fspath(index_path)
+    if not isinstance(path, str):
+        raise TypeError(f"index_path must be a str or os.PathLike[str], not {type(path).__name__}")
+    return path
+
+
 def subset(
     source: PathLike,
     *,
@@ -53,6 +65,8 @@ def subset(
     targets: Targets | None = None,
     regions: Regions | None = None,
     threads: int | None = None,
+    index: bool | None = None,
+    index_path: PathLike | None = None,
 ) -> tuple[list[str], list[str]]:
     """Reads ``source`` once and gives ``(header_lines, data_lines)``, without terminators.
 
@@ -64,11 +78,19 @@ def subset(
     keep none. ``threads`` inflates BGZF blocks in parallel (``None``: the cores this process
     may use).
 
+    For a BGZF ``source`` with a tabix or CSI index (``NAME.tbi`` or ``NAME.csi`` beside it, or
+    ``index_path``), ``index=None`` follows the index when that inflates less than a parallel
+    scan, ``True`` always follows it and ``False`` always scans. An index found beside the
+    file that is stale or damaged gives a :class:`UserWarning` and a scan; one forced or named
+    raises :class:`FileNotFoundError` when missing and :class:`ValueError` when unusable.
+    Following an index checks only the lines it reads.
+
     Raises :class:`VcfFormatError` for a malformed line, :class:`CompressionError` for damaged
     compression and :class:`OSError` when the file cannot be read. Nothing partial is returned.
     """
     scan = _native.open_scan(
-        _input_path(source), positions, targets, regions, _thread_count(threads), True
+        _input_path(source), positions, targets, regions, _thread_count(threads), True,
+        index, _index_path(index_path),
     )
     header: list[str] = []
     data: list[str] = []
@@ -130,11 +152,14 @@ def iter_lines(
     targets: Targets | None = None,
     regions: Regions | None = None,
     threads: int | None = None,
+    index: bool | None = None,
+    index_path: PathLike | None = None,
 ) -> LineStream:
     """Streams the lines that :func:`subset` keeps, header and data, in file order."""
     return LineStream(
         _native.open_scan(
-            _input_path(source), positions, targets, regions, _thread_count(threads), False
+            _input_path(source), positions, targets, regions, _thread_count(threads), False,
+            index, _index_path(index_path),
         )
     )
 
@@ -154,6 +179,8 @@ def write_subset(
     regions: Regions | None = None,
     compress: bool | None = None,
     threads: int | None = None,
+    index: bool | None = None,
+    index_path: PathLike | None = None,
 ) -> int:
     """Writes the lines that :func:`subset` keeps to ``output``, in file order, without making
     Python strings, and gives the number of data lines written.
@@ -168,10 +195,39 @@ def write_subset(
     count = _thread_count(threads)
     if compress is None:
         compress = _compress_by_name(output)
+    index_file = _index_path(index_path)
     if isinstance(output, int):
-        return _native.write(path, output, b"", positions, targets, regions, compress, count)
+        return _native.write(
+            path, output, b"", positions, targets, regions, compress, count, index, index_file
+        )
     name = os.fspath(output)
     with output_file(name) as fd:
         return _native.write(
-            path, fd, os.fsencode(name), positions, targets, regions, compress, count
+            path, fd, os.fsencode(name), positions, targets, regions, compress, count, index,
+            index_file,
         )
+
+
+def write_index(path: PathLike, *, csi: bool = False, threads: int | None = None) -> str:
+    """Writes the index of the sorted BGZF VCF at ``path`` beside it, as ``tabix -p vcf`` does:
+    ``PATH.tbi``, or ``PATH.csi`` with ``csi`` (for positions beyond 2**29). The index is
+    written to a temporary file and renamed into place, so it is never left partly written and
+    is newer than the data. Gives the index's path. Raises :class:`ValueError` when the file
+    cannot be indexed (not BGZF, records not sorted) and :class:`OSError` when the index
+    cannot be put in place.
+    """
+    data = os.fspath(path)
+    if not isinstance(data, str):
+        raise TypeError(f"path must be a str or os.PathLike[str], not {type(data).__name__}")
+    final = data + (".csi" if csi else ".tbi")
+    directory, name = os.path.split(final)
+    # A fresh name rather than a file made here: htslib creates it with the usual mode.
+    temporary = os.path.join(directory, f".{name}.{os.getpid()}.{secrets.token_hex(6)}.tmp")
+    try:
+        _native.index_file(data, temporary, csi, _thread_count(threads))
+        os.replace(temporary, final)
+    except BaseException:
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink(temporary)
+        raise
+    return final

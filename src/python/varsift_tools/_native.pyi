@@ -15,6 +15,8 @@ def open_scan(
     regions: Iterable[tuple[str, int, int]] | None,
     threads: int,
     split: bool,
+    index: bool | None,
+    index_path: str | None,
     /,
 ) -> Scan: ...
 def write(
@@ -26,5 +28,8 @@ def write(
     regions: Iterable[tuple[str, int, int]] | None,
     compress: bool,
     threads: int,
+    index: bool | None,
+    index_path: str | None,
     /,
 ) -> int: ...
+def index_file(path: str, index_path: str, csi: bool, threads: int, /) -> None: ...

@@ -8,6 +8,7 @@ import importlib.metadata
 import os
 import signal
 import sys
+import warnings
 from array import array
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass, field
@@ -277,6 +278,35 @@ def build_parser() -> argparse.ArgumentParser:
         help=f"threads that inflate and compress, 1 to {MAX_THREADS} (default: the cores this "
         "process may use)",
     )
+    indexed = parser.add_argument_group("index (BGZF input)")
+    indexed.add_argument(
+        "--index",
+        dest="index_path",
+        metavar="FILE",
+        help="the tabix or CSI index of INPUT (default: INPUT.tbi or INPUT.csi when present)",
+    )
+    indexed.add_argument(
+        "--write-index",
+        nargs="?",
+        const="tbi",
+        choices=["tbi", "csi"],
+        help="index the BGZF OUTPUT too, as OUTPUT.tbi (default) or OUTPUT.csi",
+    )
+    choice = indexed.add_mutually_exclusive_group()
+    choice.add_argument(
+        "--force-index",
+        dest="index",
+        action="store_const",
+        const=True,
+        help="always follow the index, failing when it is missing or unusable",
+    )
+    choice.add_argument(
+        "--no-index",
+        dest="index",
+        action="store_const",
+        const=False,
+        help="never follow an index: scan the whole file (default: whichever reads less)",
+    )
     parser.add_argument(
         "--version", action=_VersionAction, help="show the version of varsift and exit"
     )
@@ -318,12 +348,33 @@ def run(argv: Sequence[str] | None = None, *, closed: frozenset[int] = frozenset
         compress = bool(compress)
     else:
         output = options.output
+    if options.write_index:
+        bgzf = compress or (
+            compress is None and not to_stdout and str(output).endswith((".gz", ".bgz"))
+        )
+        if to_stdout or not bgzf:
+            return _fail("--write-index needs a BGZF OUTPUT file (-O z, or a name ending .gz)")
     selectors = {} if selection is None else vars(selection)
     try:
-        varsift_tools.write_subset(
-            options.input, output, **selectors, compress=compress, threads=options.threads
-        )
-    except varsift_tools.VcfFormatError as error:
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always", UserWarning)
+            varsift_tools.write_subset(
+                options.input,
+                output,
+                **selectors,
+                compress=compress,
+                threads=options.threads,
+                index=options.index,
+                index_path=options.index_path,
+            )
+        for warning in caught:
+            print(f"varsift: warning: {warning.message}", file=sys.stderr)
+        if options.write_index:
+            varsift_tools.write_index(
+                options.output, csi=options.write_index == "csi", threads=options.threads
+            )
+    except ValueError as error:
+        # Malformed input (VcfFormatError) or an index asked for that cannot be used.
         return _fail(str(error))
     except OSError as error:
         reason = error.strerror or str(error)

@@ -1,0 +1,363 @@
+#include "index.hpp"
+
+#include "bgzf_file.hpp"
+
+#include <htslib/bgzf.h>
+#include <htslib/hts.h>
+#include <htslib/tbx.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+namespace varsift::hts {
+namespace {
+
+// The tabix binning scheme: 16 kbp leaf bins, five levels below the root.
+constexpr int tabix_min_shift = 14;
+constexpr int tabix_depth = 5;
+// The largest coordinate a query may name.
+constexpr std::int64_t max_coordinate = std::numeric_limits<std::int64_t>::max() / 2;
+
+struct BgzfCloser {
+  void operator()(BGZF* file) const noexcept { bgzf_close(file); }
+};
+using BgzfHandle = std::unique_ptr<BGZF, BgzfCloser>;
+
+struct IteratorDestroyer {
+  void operator()(hts_itr_t* iterator) const noexcept { hts_itr_destroy(iterator); }
+};
+using IteratorHandle = std::unique_ptr<hts_itr_t, IteratorDestroyer>;
+
+struct TbxDestroyer {
+  void operator()(tbx_t* tbx) const noexcept { tbx_destroy(tbx); }
+};
+
+IndexProblem problem(IndexProblem::Kind kind, std::string message) {
+  return IndexProblem{kind, std::move(message)};
+}
+
+std::optional<struct stat> stat_of(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) return std::nullopt;
+  return status;
+}
+
+bool older(const struct timespec& a, const struct timespec& b) noexcept {
+  return a.tv_sec != b.tv_sec ? a.tv_sec < b.tv_sec : a.tv_nsec < b.tv_nsec;
+}
+
+std::uint32_t little_endian_32(const unsigned char* bytes) noexcept {
+  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+// Reads the format, and for CSI its min_shift and depth, from the start of the index file, and
+// checks it ends with the BGZF end-of-file block: htslib may accept a file cut between blocks.
+std::optional<IndexProblem> read_preamble(const std::string& path, Index::Format& format,
+                                          int& min_shift, int& depth) {
+  BgzfHandle file(bgzf_open(path.c_str(), "r"));
+  if (!file) {
+    return problem(IndexProblem::Kind::unreadable,
+                   "cannot open index " + path + ": " + std::strerror(errno));
+  }
+  if (bgzf_compression(file.get()) != 2 || bgzf_check_EOF(file.get()) != 1) {
+    return problem(IndexProblem::Kind::unreadable,
+                   "index " + path + " is truncated or not BGZF-compressed");
+  }
+  unsigned char head[12];
+  if (bgzf_read(file.get(), head, sizeof head) != static_cast<ssize_t>(sizeof head)) {
+    return problem(IndexProblem::Kind::unreadable, "index " + path + " is truncated");
+  }
+  if (std::memcmp(head, "TBI\1", 4) == 0) {
+    format = Index::Format::tbi;
+    min_shift = tabix_min_shift;
+    depth = tabix_depth;
+    return std::nullopt;
+  }
+  if (std::memcmp(head, "CSI\1", 4) == 0) {
+    format = Index::Format::csi;
+    min_shift = static_cast<int>(little_endian_32(head + 4));
+    depth = static_cast<int>(little_endian_32(head + 8));
+    // Bins of 2^(min_shift + 3 * depth) must fit the 64-bit coordinates htslib uses.
+    if (min_shift > 0 && depth > 0 && min_shift + 3 * depth <= 62) return std::nullopt;
+  }
+  return problem(IndexProblem::Kind::unreadable, "file " + path + " is not a tabix or CSI index");
+}
+
+std::optional<std::string> existing_newest(const std::string& data_path) {
+  std::optional<std::string> best;
+  struct timespec best_time {};
+  for (const char* suffix : {".tbi", ".csi"}) {
+    std::string candidate = data_path + suffix;
+    if (auto status = stat_of(candidate)) {
+      if (!best || older(best_time, status->st_mtim)) {
+        best = std::move(candidate);
+        best_time = status->st_mtim;
+      }
+    }
+  }
+  return best;
+}
+
+std::string_view contig_id(std::string_view line) noexcept {
+  constexpr std::string_view prefix = "##contig=<";
+  if (!line.starts_with(prefix)) return {};
+  line.remove_prefix(prefix.size());
+  for (;;) {
+    const std::size_t field_end = line.find_first_of(",>");
+    const std::string_view field = line.substr(0, field_end);
+    if (field.starts_with("ID=")) return field.substr(3);
+    if (field_end == std::string_view::npos || line[field_end] == '>') return {};
+    line.remove_prefix(field_end + 1);
+  }
+}
+
+}  // namespace
+
+Index::Index(tbx_t* tbx, Format format, std::string path, int min_shift, int depth)
+    : tbx_(tbx), format_(format), path_(std::move(path)), min_shift_(min_shift), depth_(depth) {
+  int count = 0;
+  std::unique_ptr<const char*, decltype(&std::free)> names(tbx_seqnames(tbx_, &count), &std::free);
+  if (count > 0 && !names) throw std::bad_alloc();
+  sequences_.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) sequences_.emplace_back(names.get()[i]);
+}
+
+Index::Index(Index&& other) noexcept
+    : tbx_(std::exchange(other.tbx_, nullptr)),
+      format_(other.format_),
+      path_(std::move(other.path_)),
+      min_shift_(other.min_shift_),
+      depth_(other.depth_),
+      sequences_(std::move(other.sequences_)) {}
+
+Index& Index::operator=(Index&& other) noexcept {
+  if (this != &other) {
+    if (tbx_ != nullptr) tbx_destroy(tbx_);
+    tbx_ = std::exchange(other.tbx_, nullptr);
+    format_ = other.format_;
+    path_ = std::move(other.path_);
+    min_shift_ = other.min_shift_;
+    depth_ = other.depth_;
+    sequences_ = std::move(other.sequences_);
+  }
+  return *this;
+}
+
+Index::~Index() {
+  if (tbx_ != nullptr) tbx_destroy(tbx_);
+}
+
+std::optional<Index> Index::load(const std::string& data_path,
+                                 const std::optional<std::string>& index_path,
+                                 IndexProblem& problem_out) {
+  silence_htslib_logging();
+  const auto data_status = stat_of(data_path);
+  if (!data_status) {
+    problem_out = problem(IndexProblem::Kind::missing,
+                          "cannot read " + data_path + ": " + std::strerror(errno));
+    return std::nullopt;
+  }
+  std::string path;
+  if (index_path) {
+    path = *index_path;
+  } else if (auto found = existing_newest(data_path)) {
+    path = std::move(*found);
+  } else {
+    problem_out = problem(IndexProblem::Kind::missing, "no index beside " + data_path);
+    return std::nullopt;
+  }
+  const auto index_status = stat_of(path);
+  if (!index_status) {
+    problem_out =
+        problem(errno == ENOENT ? IndexProblem::Kind::missing : IndexProblem::Kind::unreadable,
+                "cannot read index " + path + ": " + std::strerror(errno));
+    return std::nullopt;
+  }
+  if (older(index_status->st_mtim, data_status->st_mtim)) {
+    problem_out = problem(IndexProblem::Kind::stale,
+                          "index " + path + " is older than its data file " + data_path);
+    return std::nullopt;
+  }
+  Format format{};
+  int min_shift = 0;
+  int depth = 0;
+  if (auto bad = read_preamble(path, format, min_shift, depth)) {
+    problem_out = std::move(*bad);
+    return std::nullopt;
+  }
+  std::unique_ptr<tbx_t, TbxDestroyer> tbx(
+      tbx_index_load3(data_path.c_str(), path.c_str(), HTS_IDX_SILENT_FAIL));
+  if (!tbx) {
+    problem_out = problem(IndexProblem::Kind::unreadable,
+                          "index " + path + " is malformed or not a tabix-style index");
+    return std::nullopt;
+  }
+  Index index(tbx.release(), format, std::move(path), min_shift, depth);
+  // An index of a longer file points past this one's end.
+  std::vector<Region> everything;
+  everything.push_back({"", 1, static_cast<std::uint64_t>(max_coordinate)});
+  const auto all = index.ranges(index.plan(everything));
+  if (!all.empty() && (all.back().end >> 16) > static_cast<std::uint64_t>(data_status->st_size)) {
+    problem_out = problem(IndexProblem::Kind::stale,
+                          "index " + index.path_ + " points past the end of " + data_path);
+    return std::nullopt;
+  }
+  return index;
+}
+
+std::optional<std::uint64_t> Index::records(int tid) const noexcept {
+  std::uint64_t mapped = 0;
+  std::uint64_t unmapped = 0;
+  if (hts_idx_get_stat(tbx_->idx, tid, &mapped, &unmapped) != 0) return std::nullopt;
+  return mapped;
+}
+
+std::optional<IndexProblem> Index::check_header(std::span<const std::string> header_lines) const {
+  std::unordered_set<std::string_view> declared;
+  for (const std::string& line : header_lines) {
+    if (std::string_view id = contig_id(line); !id.empty()) declared.insert(id);
+  }
+  if (declared.empty()) return std::nullopt;
+  for (const std::string& name : sequences_) {
+    if (!declared.contains(name)) {
+      return problem(IndexProblem::Kind::foreign, "index " + path_ + " names sequence " + name +
+                                                      ", which the header does not declare");
+    }
+  }
+  return std::nullopt;
+}
+
+Index::Planner::Planner(const Index& index) : index_(index) {
+  for (std::size_t i = 0; i < index.sequences_.size(); ++i) {
+    tids_.emplace(index.sequences_[i], static_cast<int>(i));
+  }
+  plan_.sequences = index.sequences_.size();
+}
+
+void Index::Planner::add(std::string_view sequence, std::uint64_t first, std::uint64_t last) {
+  if (last < first || last == 0) return;
+  const auto clamp = [](std::uint64_t value) {
+    return static_cast<std::int64_t>(std::min<std::uint64_t>(value, max_coordinate));
+  };
+  // The index keeps a record at POS p from p - 1; POS 0 is kept from 0 as well.
+  const std::int64_t begin = first == 0 ? 0 : clamp(first - 1);
+  const std::int64_t end = std::max(clamp(last), begin + 1);
+  int tid = 0;
+  if (!sequence.empty()) {
+    if (!last_valid_ || sequence != last_name_) {
+      const auto found = tids_.find(sequence);
+      last_tid_ = found == tids_.end() ? -1 : found->second;
+      last_name_.assign(sequence);
+      last_valid_ = true;
+    }
+    if (last_tid_ < 0) return;  // the index holds no record there
+    tid = last_tid_;
+  }
+  // A site asks for its whole smallest bin: the same bins and linear index entry answer.
+  const auto bin = static_cast<std::uint64_t>(begin >> index_.min_shift_);
+  if (first == last && bin < (std::uint64_t{1} << 32) - 1) {
+    if (sequence.empty()) {
+      everywhere_bins_.push_back(bin);
+    } else {
+      named_bins_.push_back(static_cast<std::uint64_t>(tid) << 32 | bin);
+    }
+  } else {
+    (sequence.empty() ? plan_.everywhere : plan_.named).push_back({tid, begin, end});
+  }
+}
+
+QueryPlan Index::Planner::finish() {
+  const int shift = index_.min_shift_;
+  const auto add_runs = [shift](std::vector<std::uint64_t>& bins,
+                                std::vector<QueryPlan::Interval>& intervals) {
+    std::sort(bins.begin(), bins.end());
+    for (std::size_t i = 0; i < bins.size();) {
+      std::size_t j = i + 1;
+      while (j < bins.size() && bins[j] <= bins[j - 1] + 1) ++j;
+      const auto tid = static_cast<int>(bins[i] >> 32);
+      const auto begin = static_cast<std::int64_t>(bins[i] & 0xFFFFFFFF) << shift;
+      const auto end = (static_cast<std::int64_t>(bins[j - 1] & 0xFFFFFFFF) + 1) << shift;
+      intervals.push_back({tid, begin, end});
+      i = j;
+    }
+  };
+  add_runs(named_bins_, plan_.named);
+  add_runs(everywhere_bins_, plan_.everywhere);
+  index_.gather(plan_.named);
+  index_.gather(plan_.everywhere);
+  return std::move(plan_);
+}
+
+QueryPlan Index::plan(std::span<const Region> regions) const {
+  Planner planner(*this);
+  for (const Region& region : regions) planner.add(region.sequence, region.first, region.last);
+  return planner.finish();
+}
+
+void Index::gather(std::vector<QueryPlan::Interval>& intervals) const {
+  std::sort(intervals.begin(), intervals.end(), [](const auto& a, const auto& b) {
+    return a.tid != b.tid ? a.tid < b.tid : a.begin < b.begin;
+  });
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < intervals.size(); ++i) {
+    if (kept != 0) {
+      auto& last = intervals[kept - 1];
+      if (last.tid == intervals[i].tid &&
+          (intervals[i].begin >> min_shift_) <= ((last.end - 1) >> min_shift_) + 1) {
+        last.end = std::max(last.end, intervals[i].end);
+        continue;
+      }
+    }
+    intervals[kept++] = intervals[i];
+  }
+  intervals.resize(kept);
+}
+
+std::vector<VirtualRange> Index::ranges(const QueryPlan& plan) const {
+  std::vector<VirtualRange> ranges;
+  const auto query = [&](int tid, std::int64_t begin, std::int64_t end) {
+    IteratorHandle iterator(hts_itr_query(tbx_->idx, tid, begin, end, tbx_readrec));
+    if (!iterator) throw std::bad_alloc();
+    for (int i = 0; i < iterator->n_off; ++i) {
+      ranges.push_back({iterator->off[i].u, iterator->off[i].v});
+    }
+  };
+  auto named = plan.named.begin();
+  std::vector<QueryPlan::Interval> merged;
+  for (std::size_t tid = 0; tid < sequences_.size(); ++tid) {
+    merged.assign(plan.everywhere.begin(), plan.everywhere.end());
+    for (; named != plan.named.end() && named->tid == static_cast<int>(tid); ++named) {
+      merged.push_back(*named);
+    }
+    if (merged.size() != plan.everywhere.size()) {
+      for (auto& interval : merged) interval.tid = 0;
+      gather(merged);
+    }
+    for (const auto& interval : merged) query(static_cast<int>(tid), interval.begin, interval.end);
+  }
+  std::sort(ranges.begin(), ranges.end(),
+            [](const VirtualRange& a, const VirtualRange& b) { return a.begin < b.begin; });
+  std::size_t kept = 0;
+  for (const VirtualRange& range : ranges) {
+    if (range.end <= range.begin) continue;
+    if (kept != 0 && range.begin <= ranges[kept - 1].end) {
+      ranges[kept - 1].end = std::max(ranges[kept - 1].end, range.end);
+    } else {
+      ranges[kept++] = range;
+    }
+  }
+  ranges.resize(kept);
+  return ranges;
+}
+
+}  // namespace varsift::hts

@@ -1,0 +1,132 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+typedef struct tbx_t tbx_t;
+
+namespace varsift::hts {
+
+// Why an index cannot be used. The caller decides whether that is an error or a reason to scan.
+struct IndexProblem {
+  enum class Kind : unsigned char {
+    missing,     // no index file
+    unreadable,  // cannot be opened, truncated or malformed
+    stale,       // older than its data file, or pointing past the data's end
+    foreign,     // names sequences the data's header does not declare
+  };
+  Kind kind = Kind::missing;
+  std::string message;
+};
+
+// Records to look up, by POS, 1-based and inclusive; an empty sequence means every sequence the
+// index names.
+struct Region {
+  std::string sequence;
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;
+};
+
+// A stretch of the data file between two BGZF virtual offsets, [begin, end).
+struct VirtualRange {
+  std::uint64_t begin = 0;
+  std::uint64_t end = 0;
+  friend bool operator==(const VirtualRange&, const VirtualRange&) = default;
+};
+
+// Regions resolved to the sequences of an index and gathered per smallest bin, so that
+// neighbouring sites cost one index query. Cheap to make: a cost estimate counts its queries
+// before any runs. Intervals on every sequence are kept once, not once per sequence.
+struct QueryPlan {
+  struct Interval {
+    int tid;             // unused in `everywhere`
+    std::int64_t begin;  // 0-based, half-open, as the index stores coordinates
+    std::int64_t end;
+  };
+  std::vector<Interval> named;       // by tid, then begin; disjoint within a tid
+  std::vector<Interval> everywhere;  // by begin; disjoint
+  std::size_t sequences = 0;
+
+  // The index queries it takes at most.
+  std::size_t queries() const noexcept { return named.size() + everywhere.size() * sequences; }
+};
+
+// A tabix (.tbi) or coordinate-sorted (.csi) index of a BGZF VCF, owned.
+class Index {
+ public:
+  enum class Format : unsigned char { tbi, csi };
+
+  // Loads the index of `data_path`: from `index_path` when given, else NAME.tbi or NAME.csi
+  // beside the data (the newer if both exist). Checks that the index is complete and no older
+  // than the data file.
+  static std::optional<Index> load(const std::string& data_path,
+                                   const std::optional<std::string>& index_path,
+                                   IndexProblem& problem);
+
+  Index(Index&& other) noexcept;
+  Index& operator=(Index&& other) noexcept;
+  Index(const Index&) = delete;
+  Index& operator=(const Index&) = delete;
+  ~Index();
+
+  Format format() const noexcept { return format_; }
+  const std::string& path() const noexcept { return path_; }
+  // Bits of the smallest bin and levels below the root bin, named as the formats name them.
+  int min_shift() const noexcept { return min_shift_; }
+  int depth() const noexcept { return depth_; }
+
+  const std::vector<std::string>& sequences() const noexcept { return sequences_; }
+  // Records the index counts on a sequence, by its position in sequences(); nullopt when the
+  // index keeps no count.
+  std::optional<std::uint64_t> records(int tid) const noexcept;
+
+  // Gives a problem when the header declares sequences (##contig lines) and the index names one
+  // it does not declare: the index then belongs to another file.
+  std::optional<IndexProblem> check_header(std::span<const std::string> header_lines) const;
+
+  // Builds a plan one region at a time without copying names: sites are gathered by smallest
+  // bin as plain numbers, which sort quickly even by the million.
+  class Planner {
+   public:
+    explicit Planner(const Index& index);
+    // Adds POS first to last, 1-based and inclusive, on a sequence ("": every sequence).
+    void add(std::string_view sequence, std::uint64_t first, std::uint64_t last);
+    QueryPlan finish();
+
+   private:
+    const Index& index_;
+    std::unordered_map<std::string_view, int> tids_;
+    std::string last_name_;
+    int last_tid_ = -1;
+    bool last_valid_ = false;
+    std::vector<std::uint64_t> named_bins_;  // tid << 32 | smallest bin
+    std::vector<std::uint64_t> everywhere_bins_;
+    QueryPlan plan_;
+  };
+
+  QueryPlan plan(std::span<const Region> regions) const;
+  // The sorted, disjoint ranges that hold every record the plan may match.
+  std::vector<VirtualRange> ranges(const QueryPlan& plan) const;
+
+  tbx_t* get() const noexcept { return tbx_; }
+
+ private:
+  Index(tbx_t* tbx, Format format, std::string path, int min_shift, int depth);
+  // Sorts intervals and joins those that reach into the same or the next smallest bin: they
+  // share their index chunks.
+  void gather(std::vector<QueryPlan::Interval>& intervals) const;
+
+  tbx_t* tbx_;
+  Format format_;
+  std::string path_;
+  int min_shift_;
+  int depth_;
+  std::vector<std::string> sequences_;
+};
+
+}  // namespace varsift::hts

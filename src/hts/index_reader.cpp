@@ -1,0 +1,185 @@
+#include "index_reader.hpp"
+
+#include "bgzf_file.hpp"
+
+#include <htslib/bgzf.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+namespace varsift::hts {
+namespace {
+
+std::uint64_t block_of(std::uint64_t offset) noexcept { return offset >> 16; }
+std::uint64_t within_block(std::uint64_t offset) noexcept { return offset & 0xFFFF; }
+
+core::IoError read_error(const BGZF* file) noexcept { return describe_failure(*file, errno).error; }
+
+}  // namespace
+
+IndexedSource::IndexedSource(BGZF* file, std::vector<VirtualRange> ranges) noexcept
+    : file_(file), ranges_(std::move(ranges)) {}
+
+std::uint64_t IndexedSource::tell() const noexcept {
+  return static_cast<std::uint64_t>(file_->block_address) << 16 |
+         static_cast<std::uint64_t>(file_->block_offset);
+}
+
+bool IndexedSource::next_block(core::IoError& error) {
+  // bgzf_peek loads the next block holding data, past empty ones.
+  file_->block_offset = file_->block_length;
+  errno = 0;
+  const int next = bgzf_peek(file_);
+  if (next == -2) {
+    error = read_error(file_);
+    return false;
+  }
+  if (next >= 0) ++blocks_read_;
+  return true;
+}
+
+bool IndexedSource::seek(std::uint64_t offset, core::IoError& error) {
+  const std::uint64_t address = block_of(offset);
+  const std::uint64_t position = within_block(offset);
+  if (file_->block_length > 0 && static_cast<std::uint64_t>(file_->block_address) == address &&
+      position <= static_cast<std::uint64_t>(file_->block_length)) {
+    file_->block_offset = static_cast<int>(position);
+    return true;
+  }
+  errno = 0;
+  if (bgzf_seek(file_, static_cast<std::int64_t>(offset), SEEK_SET) < 0) {
+    error = core::IoError::fixed(core::ErrorKind::InvalidData,
+                                 "index points to no BGZF block of the data file");
+    return false;
+  }
+  const int next = bgzf_peek(file_);
+  if (next == -2) {
+    error = read_error(file_);
+    return false;
+  }
+  if (next >= 0) ++blocks_read_;
+  if (file_->block_offset > file_->block_length) {
+    error = core::IoError::fixed(core::ErrorKind::InvalidData,
+                                 "index points past the end of a BGZF block");
+    return false;
+  }
+  return true;
+}
+
+bool IndexedSource::start_next_range(core::IoError& error) {
+  const std::uint64_t here = tell();
+  while (next_range_ < ranges_.size() && ranges_[next_range_].end <= here) ++next_range_;
+  if (next_range_ == ranges_.size()) {
+    phase_ = Phase::done;
+    return true;
+  }
+  const VirtualRange& range = ranges_[next_range_++];
+  end_ = range.end;
+  phase_ = Phase::range;
+  // Lines already given are not given again: a range reaching back continues from here.
+  if (range.begin <= here) return true;
+  at_line_start_ = true;
+  return seek(range.begin, error);
+}
+
+bool IndexedSource::next_bytes(std::string_view& bytes, core::IoError& error) {
+  for (;;) {
+    if (phase_ == Phase::start) {
+      phase_ = Phase::header;
+      if (!seek(0, error)) return false;
+    }
+    if (phase_ends_) {
+      // Only now: a seek replaces the block the last bytes were viewing.
+      phase_ends_ = false;
+      if (phase_ == Phase::range) {
+        phase_ = Phase::finish_line;
+      } else if (!start_next_range(error)) {
+        return false;
+      }
+    }
+    if (phase_ == Phase::done) {
+      bytes = {};
+      return true;
+    }
+    if (file_->block_offset >= file_->block_length) {
+      if (!next_block(error)) return false;
+      if (file_->block_length == 0) {
+        phase_ = Phase::done;
+        continue;
+      }
+    }
+    const char* const data = static_cast<const char*>(file_->uncompressed_block);
+    const char* const start = data + file_->block_offset;
+    const char* const block_end = data + file_->block_length;
+    const char* stop = block_end;
+    switch (phase_) {
+      case Phase::header: {
+        const char* cursor = start;
+        while (cursor != block_end) {
+          if (at_line_start_ && *cursor != '#') {
+            phase_ends_ = true;
+            break;
+          }
+          const void* newline =
+              std::memchr(cursor, '\n', static_cast<std::size_t>(block_end - cursor));
+          cursor = newline == nullptr ? block_end : static_cast<const char*>(newline) + 1;
+          at_line_start_ = newline != nullptr;
+        }
+        stop = cursor;
+        break;
+      }
+      case Phase::range: {
+        const std::uint64_t address = static_cast<std::uint64_t>(file_->block_address);
+        if (address > block_of(end_)) {
+          stop = start;
+          phase_ends_ = true;
+        } else if (address == block_of(end_)) {
+          const char* const range_end = data + within_block(end_);
+          if (range_end <= block_end) {
+            stop = range_end < start ? start : range_end;
+            phase_ends_ = true;
+          }
+        }
+        if (stop != start) at_line_start_ = stop[-1] == '\n';
+        break;
+      }
+      case Phase::finish_line: {
+        if (at_line_start_) {
+          stop = start;
+          phase_ends_ = true;
+          break;
+        }
+        if (const void* newline =
+                std::memchr(start, '\n', static_cast<std::size_t>(block_end - start))) {
+          stop = static_cast<const char*>(newline) + 1;
+          at_line_start_ = true;
+          phase_ends_ = true;
+        }
+        break;
+      }
+      case Phase::start:
+      case Phase::done:
+        break;
+    }
+    file_->block_offset = static_cast<int>(stop - data);
+    if (stop != start) {
+      bytes = std::string_view(start, static_cast<std::size_t>(stop - start));
+      return true;
+    }
+  }
+}
+
+std::uint64_t block_bytes_at(BGZF* file, std::uint64_t offset) noexcept {
+  if (bgzf_seek(file, static_cast<std::int64_t>(offset & ~0xFFFFULL), SEEK_SET) < 0 ||
+      bgzf_peek(file) < 0) {
+    return 0;
+  }
+  const std::int64_t address = file->block_address;
+  file->block_offset = file->block_length;
+  if (bgzf_peek(file) == -2) return 0;
+  return static_cast<std::uint64_t>(file->block_address - address);
+}
+
+}  // namespace varsift::hts

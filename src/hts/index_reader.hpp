@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "core/byte_source.hpp"
+#include "core/io_error.hpp"
+#include "index.hpp"
+
+typedef struct BGZF BGZF;
+
+namespace varsift::hts {
+
+// Gives the header of a BGZF file, then the lines that start inside the given ranges, each
+// once and in file order. Bytes are always whole lines, so a core::LineReader over this source
+// sees exactly those lines. Reads the borrowed BGZF handle by seeking; the handle must be a
+// BGZF file opened for reading, without threads.
+class IndexedSource final : public core::ByteSource {
+ public:
+  // `ranges` must be sorted and disjoint, as Index::ranges gives them.
+  IndexedSource(BGZF* file, std::vector<VirtualRange> ranges) noexcept;
+
+  bool next_bytes(std::string_view& bytes, core::IoError& error) override;
+
+  // BGZF blocks loaded so far, each inflated once per load.
+  std::uint64_t blocks_read() const noexcept { return blocks_read_; }
+
+ private:
+  enum class Phase : unsigned char { start, header, range, finish_line, done };
+
+  bool seek(std::uint64_t offset, core::IoError& error);
+  // Loads the next block; gives false on error and leaves an empty block at the end.
+  bool next_block(core::IoError& error);
+  std::uint64_t tell() const noexcept;
+  bool start_next_range(core::IoError& error);
+
+  BGZF* file_;
+  std::vector<VirtualRange> ranges_;
+  std::size_t next_range_ = 0;
+  Phase phase_ = Phase::start;
+  bool phase_ends_ = false;  // the bytes last given end the phase
+  bool at_line_start_ = true;
+  std::uint64_t end_ = 0;  // end of the current range
+  std::uint64_t blocks_read_ = 0;
+};
+
+// The compressed size of the BGZF block holding `offset`, to scale a cost estimate; 0 when it
+// cannot be read or is the last. Moves the file's position.
+std::uint64_t block_bytes_at(BGZF* file, std::uint64_t offset) noexcept;
+
+}  // namespace varsift::hts

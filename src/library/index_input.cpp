@@ -1,0 +1,124 @@
+#include "index_input.hpp"
+
+#include <htslib/bgzf.h>
+#include <sys/stat.h>
+
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "core/line_reader.hpp"
+#include "hts/bgzf_source.hpp"
+#include "hts/index_reader.hpp"
+#include "input.hpp"
+
+namespace varsift::library {
+namespace {
+
+// The indexed source with the opened file whose handle it reads.
+class IndexedInput final : public core::ByteSource {
+ public:
+  IndexedInput(hts::BgzfSource file, std::vector<hts::VirtualRange> ranges)
+      : file_(std::move(file)), source_(file_.handle(), std::move(ranges)) {}
+  bool next_bytes(std::string_view& bytes, core::IoError& error) override {
+    return source_.next_bytes(bytes, error);
+  }
+
+ private:
+  hts::BgzfSource file_;
+  hts::IndexedSource source_;
+};
+
+// Reads the header through a source without ranges; gives false if it cannot be read.
+bool read_header(BGZF* file, std::vector<std::string>& header) {
+  hts::IndexedSource source(file, {});
+  core::LineReader reader(source);
+  for (;;) {
+    switch (reader.next()) {
+      case core::LineReader::Status::line:
+        header.emplace_back(reader.line());
+        break;
+      case core::LineReader::Status::end:
+        return true;
+      case core::LineReader::Status::error:
+        return false;
+    }
+  }
+}
+
+}  // namespace
+
+IndexChoice choose_index(const std::string& path, const Selection& selection,
+                         const IndexOptions& options, int threads) {
+  IndexChoice choice;
+  const bool automatic = options.mode == IndexOptions::Mode::automatic;
+  // Declining is silent when nothing was asked for, an error when it was.
+  const auto decline = [&](hts::IndexProblem problem, const std::string& index_path) {
+    if (!automatic || options.path) throw IndexUnusable(std::move(problem), index_path);
+    if (problem.kind != hts::IndexProblem::Kind::missing) {
+      choice.warning = problem.message + "; reading the whole file instead";
+    }
+    return std::move(choice);
+  };
+  if (options.mode == IndexOptions::Mode::never) return choice;
+  if (path == "-") {
+    return decline({hts::IndexProblem::Kind::missing, "standard input has no index"}, "");
+  }
+  // Keeping everything, an index saves nothing.
+  if (automatic && selection.keeps_everything()) return choice;
+
+  hts::IndexProblem problem;
+  std::optional<hts::Index> index = hts::Index::load(path, options.path, problem);
+  if (!index) return decline(std::move(problem), options.path.value_or(""));
+
+  hts::SourceResult opened = hts::BgzfSource::open(path);
+  // An input that cannot be opened is for the scan to report, as it always does.
+  if (std::holds_alternative<core::IoError>(opened)) return choice;
+  hts::BgzfSource file = std::get<hts::BgzfSource>(std::move(opened));
+  if (file.compression() != hts::Compression::bgzf) {
+    return decline({hts::IndexProblem::Kind::foreign,
+                    path + " is not BGZF-compressed, so " + index->path() + " cannot index it"},
+                   index->path());
+  }
+  std::vector<std::string> header;
+  // A damaged header is for the scan to report, with its line.
+  if (!read_header(file.handle(), header)) return choice;
+  if (auto foreign = index->check_header(header))
+    return decline(std::move(*foreign), index->path());
+
+  struct stat status {};
+  const std::uint64_t file_bytes =
+      ::stat(path.c_str(), &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+  std::uint64_t block_bytes =
+      hts::block_bytes_at(file.handle(), static_cast<std::uint64_t>(bgzf_tell(file.handle())));
+  if (block_bytes == 0) block_bytes = file_bytes;  // the data fit one block
+
+  hts::Index::Planner planner(*index);
+  selection.for_each_span([&](std::string_view chrom, std::uint64_t first, std::uint64_t last) {
+    planner.add(chrom, first, last);
+  });
+  const hts::QueryPlan plan = planner.finish();
+  choice.cost = hts::plan_cost(plan, block_bytes, file_bytes);
+  if (automatic && hts::plan_rules_out_index(choice.cost, static_cast<unsigned>(threads))) {
+    return choice;
+  }
+  std::vector<hts::VirtualRange> ranges = index->ranges(plan);
+  choice.cost = hts::range_cost(ranges, block_bytes, file_bytes);
+  if (automatic && !hts::index_is_cheaper(choice.cost, static_cast<unsigned>(threads))) {
+    return choice;
+  }
+  choice.source = std::make_unique<IndexedInput>(std::move(file), std::move(ranges));
+  return choice;
+}
+
+std::unique_ptr<core::ByteSource> open_selected_input(const std::string& path,
+                                                      const Selection& selection,
+                                                      const IndexOptions& options, int threads,
+                                                      std::string& warning) {
+  IndexChoice choice = choose_index(path, selection, options, threads);
+  warning = std::move(choice.warning);
+  if (choice.source) return std::move(choice.source);
+  return open_input(path, threads);
+}
+
+}  // namespace varsift::library

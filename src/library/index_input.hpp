@@ -1,0 +1,67 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "core/byte_source.hpp"
+#include "hts/index.hpp"
+#include "hts/index_cost.hpp"
+#include "selection.hpp"
+
+namespace varsift::library {
+
+// How a selection may use an index of a BGZF input.
+struct IndexOptions {
+  enum class Mode : unsigned char {
+    automatic,  // follow a usable index when it costs less than a scan
+    force,      // follow the index, or fail
+    never,      // always scan
+  };
+  Mode mode = Mode::automatic;
+  // The index file; none: NAME.tbi or NAME.csi beside the input.
+  std::optional<std::string> path;
+};
+
+// An index the caller asked for cannot be used: forced, or named explicitly.
+class IndexUnusable : public std::runtime_error {
+ public:
+  IndexUnusable(hts::IndexProblem problem, std::string index_path)
+      : std::runtime_error(problem.message),
+        problem_(std::move(problem)),
+        index_path_(std::move(index_path)) {}
+  const hts::IndexProblem& problem() const noexcept { return problem_; }
+  // The index file in question; empty when none was named or found.
+  const std::string& index_path() const noexcept { return index_path_; }
+
+ private:
+  hts::IndexProblem problem_;
+  std::string index_path_;
+};
+
+struct IndexChoice {
+  // The header and the lines that may match, when the index is followed; null: scan.
+  std::unique_ptr<core::ByteSource> source;
+  // Why an index beside the input was not followed although present (stale, damaged, foreign);
+  // empty otherwise. The caller shows it as a warning.
+  std::string warning;
+  hts::ReadCost cost;
+};
+
+// Decides whether to follow an index for this selection, and opens the indexed input if so.
+// A stale, damaged or foreign index found beside the input in automatic mode gives a warning
+// and a scan; one that is forced or named explicitly throws IndexUnusable. Never gives an
+// index that disagrees with the file's header or size. An input that cannot be opened or read
+// is left to the scan, which reports it as usual.
+IndexChoice choose_index(const std::string& path, const Selection& selection,
+                         const IndexOptions& options, int threads);
+
+// Opens the input for a selection: the indexed input when choose_index takes it, else
+// open_input's. Gives choose_index's warning in `warning`. Throws as both do.
+std::unique_ptr<core::ByteSource> open_selected_input(const std::string& path,
+                                                      const Selection& selection,
+                                                      const IndexOptions& options, int threads,
+                                                      std::string& warning);
+
+}  // namespace varsift::library

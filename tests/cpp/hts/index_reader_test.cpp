@@ -1,0 +1,199 @@
+#include "hts/index_reader.hpp"
+
+#include <gtest/gtest.h>
+#include <htslib/bgzf.h>
+#include <htslib/kstring.h>
+
+#include <filesystem>
+#include <memory>
+#include <random>
+
+#include "core/line_reader.hpp"
+#include "index_fixture.hpp"
+
+namespace varsift::testing {
+namespace {
+
+using hts::IndexedSource;
+using hts::VirtualRange;
+using BgzfHandle = std::unique_ptr<BGZF, int (*)(BGZF*)>;
+
+BgzfHandle open_bgzf(const std::string& path) { return {bgzf_open(path.c_str(), "r"), bgzf_close}; }
+
+// The virtual offset where each line starts, and the file's end as the last entry.
+std::vector<std::uint64_t> line_starts(const std::string& path) {
+  BgzfHandle file = open_bgzf(path);
+  std::vector<std::uint64_t> starts{static_cast<std::uint64_t>(bgzf_tell(file.get()))};
+  kstring_t line = KS_INITIALIZE;
+  while (bgzf_getline(file.get(), '\n', &line) >= 0) {
+    starts.push_back(static_cast<std::uint64_t>(bgzf_tell(file.get())));
+  }
+  ks_free(&line);
+  return starts;
+}
+
+struct Read {
+  std::vector<std::string> lines;
+  std::string error;
+};
+
+Read read_all(const std::string& path, std::vector<VirtualRange> ranges) {
+  BgzfHandle file = open_bgzf(path);
+  IndexedSource source(file.get(), std::move(ranges));
+  core::LineReader reader(source);
+  Read read;
+  for (;;) {
+    const auto status = reader.next();
+    if (status == core::LineReader::Status::end) break;
+    if (status == core::LineReader::Status::error) {
+      read.error = reader.error().display();
+      break;
+    }
+    read.lines.emplace_back(reader.line());
+  }
+  return read;
+}
+
+// Header lines, then numbered records long enough to fill several BGZF blocks.
+struct Fixture {
+  TempDir dir;
+  std::string path = dir.path("data.vcf.gz");
+  std::vector<std::string> lines;
+  std::vector<std::uint64_t> starts;
+  static constexpr std::size_t header_lines = 3;
+
+  explicit Fixture(const std::string& tail = "\n") {
+    lines = {"##fileformat=VCFv4.2", "##contig=<ID=chr1>", "#CHROM\tPOS\tID\tREF\tALT"};
+    for (int i = 1; i <= 3000; ++i) {
+      lines.push_back("chr1\t" + std::to_string(i) + "\t.\tA\tC\t" + std::string(i % 97, 'q'));
+    }
+    std::string text;
+    for (const auto& line : lines) text += line + "\n";
+    text.resize(text.size() - 1);
+    write_file(dir.path("data.vcf"), text + tail);
+    run("bgzip -c " + shell_quoted(dir.path("data.vcf")) + " > " + shell_quoted(path));
+    starts = line_starts(path);
+  }
+  // Lines [first, last) of the records, as a range.
+  VirtualRange records(std::size_t first, std::size_t last) const {
+    return {starts[header_lines + first], starts[header_lines + last]};
+  }
+  std::vector<std::string> expected(
+      std::initializer_list<std::pair<std::size_t, std::size_t>> spans) const {
+    std::vector<std::string> kept(lines.begin(), lines.begin() + header_lines);
+    for (const auto& [first, last] : spans) {
+      kept.insert(kept.end(), lines.begin() + static_cast<std::ptrdiff_t>(header_lines + first),
+                  lines.begin() + static_cast<std::ptrdiff_t>(header_lines + last));
+    }
+    return kept;
+  }
+};
+
+TEST(IndexedSource, WithoutRangesGivesTheHeaderOnly) {
+  const Fixture fixture;
+  EXPECT_EQ(read_all(fixture.path, {}).lines, fixture.expected({}));
+}
+
+TEST(IndexedSource, GivesTheLinesOfEachRangeInFileOrder) {
+  const Fixture fixture;
+  ASSERT_GT(fixture.starts[fixture.header_lines + 2999] >> 16, 3U) << "needs several blocks";
+  const Read read =
+      read_all(fixture.path, {fixture.records(0, 2), fixture.records(10, 11),
+                              fixture.records(1500, 2100), fixture.records(2999, 3000)});
+  EXPECT_EQ(read.error, "");
+  EXPECT_EQ(read.lines, fixture.expected({{0, 2}, {10, 11}, {1500, 2100}, {2999, 3000}}));
+}
+
+TEST(IndexedSource, GivesALineOnceWhenRangesShareIt) {
+  const Fixture fixture;
+  // Ranges that reach back into lines already given, as chunks of nearby sites do.
+  const Read read = read_all(fixture.path, {fixture.records(5, 20), fixture.records(10, 30),
+                                            fixture.records(30, 31), fixture.records(25, 40)});
+  EXPECT_EQ(read.lines, fixture.expected({{5, 40}}));
+}
+
+TEST(IndexedSource, FinishesTheLineARangeEndsIn) {
+  const Fixture fixture;
+  VirtualRange range = fixture.records(100, 101);
+  range.end = range.begin + 3;  // three bytes into record 100
+  EXPECT_EQ(read_all(fixture.path, {range}).lines, fixture.expected({{100, 101}}));
+}
+
+TEST(IndexedSource, NeverRepeatsTheHeader) {
+  const Fixture fixture;
+  EXPECT_EQ(read_all(fixture.path, {{0, fixture.starts[fixture.header_lines + 4]}}).lines,
+            fixture.expected({{0, 4}}));
+}
+
+TEST(IndexedSource, ReadsALastLineWithoutLineFeed) {
+  const Fixture fixture("");
+  EXPECT_EQ(read_all(fixture.path, {fixture.records(2998, 3000)}).lines,
+            fixture.expected({{2998, 3000}}));
+}
+
+std::uint64_t blocks_for(const Fixture& fixture, std::vector<VirtualRange> ranges) {
+  BgzfHandle file = open_bgzf(fixture.path);
+  IndexedSource source(file.get(), std::move(ranges));
+  core::LineReader reader(source);
+  while (reader.next() == core::LineReader::Status::line) {
+  }
+  return source.blocks_read();
+}
+
+TEST(IndexedSource, LoadsOnlyTheBlocksItNeeds) {
+  const Fixture fixture;
+  const std::uint64_t last_block = fixture.starts.back() >> 16;
+  std::uint64_t blocks = 1;
+  for (std::size_t i = 1; i < fixture.starts.size(); ++i) {
+    blocks += (fixture.starts[i] >> 16) != (fixture.starts[i - 1] >> 16);
+  }
+  ASSERT_GE(blocks, 4U);
+  // The header's block, then the last record's.
+  EXPECT_EQ(blocks_for(fixture, {fixture.records(2999, 3000)}),
+            (fixture.starts[fixture.header_lines + 2999] >> 16) == last_block ? 2U : 3U);
+  EXPECT_EQ(blocks_for(fixture, {fixture.records(0, 3000)}), blocks);
+}
+
+TEST(IndexedSource, StepsOverEmptyBlocks) {
+  TempDir dir;
+  // An end-of-file block between two BGZF files, which concatenated make one valid file.
+  write_file(dir.path("a.vcf"), "#h\nchr1\t1\t.\tA\tC\n");
+  write_file(dir.path("b.vcf"), "chr1\t2\t.\tA\tC\nchr1\t3\t.\tA\tC\n");
+  write_file(dir.path("empty"), "");
+  run("cd " + shell_quoted(dir.path("")) +
+      " && bgzip -c a.vcf > a.gz && bgzip -c empty > e.gz && bgzip -c b.vcf > b.gz"
+      " && cat a.gz e.gz e.gz b.gz > data.vcf.gz");
+  const std::string path = dir.path("data.vcf.gz");
+  const auto starts = line_starts(path);
+  ASSERT_EQ(starts.size(), 5U);
+  EXPECT_EQ(
+      read_all(path, {{starts[1], starts[4]}}).lines,
+      (std::vector<std::string>{"#h", "chr1\t1\t.\tA\tC", "chr1\t2\t.\tA\tC", "chr1\t3\t.\tA\tC"}));
+  EXPECT_EQ(read_all(path, {{starts[3], starts[4]}}).lines,
+            (std::vector<std::string>{"#h", "chr1\t3\t.\tA\tC"}));
+}
+
+TEST(IndexedSource, ReportsARangeThatPointsIntoNoBlock) {
+  const Fixture fixture;
+  // A compressed offset in the middle of a block: no gzip header there.
+  const Read read = read_all(fixture.path, {{(17ULL << 16), (17ULL << 16) + 5}});
+  EXPECT_NE(read.error, "");
+}
+
+TEST(IndexedSource, ReportsARangeThatPointsPastItsBlock) {
+  const Fixture fixture;
+  const std::uint64_t block = fixture.starts[fixture.header_lines + 2000] >> 16;
+  const Read read = read_all(fixture.path, {{block << 16 | 0xFFFF, (block + 1) << 16}});
+  EXPECT_NE(read.error, "");
+}
+
+TEST(IndexedSource, BlockBytesAreTheCompressedSizeOfTheBlock) {
+  const Fixture fixture;
+  BgzfHandle file = open_bgzf(fixture.path);
+  EXPECT_GT(hts::block_bytes_at(file.get(), 0), 0U);
+  EXPECT_LE(hts::block_bytes_at(file.get(), 0), 65536U);
+  EXPECT_EQ(hts::block_bytes_at(file.get(), 17ULL << 16), 0U);
+}
+
+}  // namespace
+}  // namespace varsift::testing

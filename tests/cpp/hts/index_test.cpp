@@ -1,0 +1,282 @@
+#include "hts/index.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <filesystem>
+#include <random>
+
+#include "index_fixture.hpp"
+
+namespace varsift::testing {
+namespace {
+
+using hts::Index;
+using hts::IndexProblem;
+using hts::Region;
+
+struct Maker {
+  const char* name;
+  const char* command;  // indexes the quoted data path; empty: our writer
+  const char* suffix;
+};
+
+const Maker makers[] = {
+    {"tabix", "tabix -f -p vcf ", ".tbi"},
+    {"tabix_csi", "tabix -f -C -p vcf ", ".csi"},
+    {"bcftools_tbi", "bcftools index -f -t ", ".tbi"},
+    {"bcftools_csi", "bcftools index -f -c ", ".csi"},
+    {"ours_tbi", "", ".tbi"},
+    {"ours_csi", "", ".csi"},
+};
+
+// Writes the VCF as BGZF at `path` with an index beside it made by `maker`.
+void make_indexed(const TempDir& dir, const std::string& path, const RandomVcf& vcf,
+                  const Maker& maker) {
+  if (*maker.command == '\0') {
+    write_indexed(
+        path, vcf,
+        std::string_view(maker.suffix) == ".tbi" ? Index::Format::tbi : Index::Format::csi,
+        path + maker.suffix);
+    return;
+  }
+  const std::string plain = dir.path("plain.vcf");
+  write_file(plain, vcf.text());
+  run("bgzip -c " + shell_quoted(plain) + " > " + shell_quoted(path));
+  run(std::string(maker.command) + shell_quoted(path));
+}
+
+Index load_beside(const std::string& path) {
+  IndexProblem problem;
+  auto index = Index::load(path, std::nullopt, problem);
+  if (!index) throw std::runtime_error(problem.message);
+  return std::move(*index);
+}
+
+class IndexAnswers : public ::testing::TestWithParam<Maker> {};
+
+TEST_P(IndexAnswers, EqualScanOnRandomFilesAndSelections) {
+  std::mt19937_64 random(20261208);
+  for (int file = 0; file < 12; ++file) {
+    TempDir dir;
+    const std::string path = dir.path("data.vcf.gz");
+    const RandomVcf vcf = random_vcf(random, 1500, 2'000'000);
+    make_indexed(dir, path, vcf, GetParam());
+    const Index index = load_beside(path);
+    EXPECT_EQ(
+        index.sequences().size(), vcf.contigs.size() - [&] {
+          std::size_t unused = 0;
+          for (const auto& name : vcf.contigs) {
+            unused += vcf.text().find("\n" + name + "\t") == std::string::npos;
+          }
+          return unused;
+        }());
+    for (std::size_t count : {0, 1, 3, 10, 100, 1000}) {
+      const auto regions = random_regions(random, vcf, count);
+      ASSERT_EQ(indexed_answer(path, index, regions), scan_answer(vcf, regions))
+          << GetParam().name << " file " << file << " with " << count << " regions";
+    }
+  }
+}
+
+TEST_P(IndexAnswers, EveryRecordOnceWhenEverythingIsSelected) {
+  std::mt19937_64 random(7);
+  TempDir dir;
+  const std::string path = dir.path("data.vcf.gz");
+  const RandomVcf vcf = random_vcf(random, 3000, 1'000'000);
+  make_indexed(dir, path, vcf, GetParam());
+  const Index index = load_beside(path);
+  const std::vector<Region> everything{{"", 0, 1ULL << 40}};
+  ASSERT_EQ(indexed_answer(path, index, everything), scan_answer(vcf, everything));
+}
+
+INSTANTIATE_TEST_SUITE_P(Makers, IndexAnswers, ::testing::ValuesIn(makers),
+                         [](const auto& parameter) { return std::string(parameter.param.name); });
+
+TEST(Index, StatisticsCountTheRecordsOfEachSequence) {
+  std::mt19937_64 random(3);
+  TempDir dir;
+  const std::string path = dir.path("data.vcf.gz");
+  const RandomVcf vcf = random_vcf(random, 500, 100'000);
+  make_indexed(dir, path, vcf, makers[0]);
+  const Index index = load_beside(path);
+  EXPECT_EQ(index.format(), Index::Format::tbi);
+  EXPECT_EQ(index.min_shift(), 14);
+  EXPECT_EQ(index.depth(), 5);
+  std::uint64_t total = 0;
+  for (int tid = 0; tid < static_cast<int>(index.sequences().size()); ++tid) {
+    const auto records = index.records(tid);
+    ASSERT_TRUE(records);
+    total += *records;
+  }
+  EXPECT_EQ(total, vcf.records.size());
+}
+
+TEST(Index, CsiGivesItsMinShiftAndDepth) {
+  std::mt19937_64 random(4);
+  TempDir dir;
+  const std::string path = dir.path("data.vcf.gz");
+  write_file(dir.path("plain.vcf"), random_vcf(random, 200, 100'000).text());
+  run("bgzip -c " + shell_quoted(dir.path("plain.vcf")) + " > " + shell_quoted(path));
+  run("bcftools index -f -c -m 12 " + shell_quoted(path));
+  const Index index = load_beside(path);
+  EXPECT_EQ(index.format(), Index::Format::csi);
+  EXPECT_EQ(index.min_shift(), 12);
+  EXPECT_GE(index.depth(), 5);
+}
+
+TEST(Index, PlanGathersSitesOfNeighbouringBins) {
+  std::mt19937_64 random(5);
+  TempDir dir;
+  const std::string path = dir.path("data.vcf.gz");
+  RandomVcf vcf = random_vcf(random, 100, 100'000);
+  make_indexed(dir, path, vcf, makers[0]);
+  const Index index = load_beside(path);
+  const std::string chrom = index.sequences().front();
+  const std::vector<Region> regions{{chrom, 100, 100},
+                                    {chrom, 16000, 16000},
+                                    {chrom, 20000, 20000},
+                                    {chrom, 1'000'000, 1'000'000},
+                                    {"no-such-sequence", 1, 1}};
+  const auto plan = index.plan(regions);
+  // Sites ask for their whole 16 kbp bin; the first three fill two neighbouring bins.
+  ASSERT_EQ(plan.named.size(), 2U);
+  EXPECT_EQ(plan.named[0].begin, 0);
+  EXPECT_EQ(plan.named[0].end, 2 << 14);
+  EXPECT_EQ(plan.named[1].begin, (999'999 >> 14) << 14);
+  EXPECT_EQ(plan.named[1].end, ((999'999 >> 14) + 1) << 14);
+  EXPECT_TRUE(plan.everywhere.empty());
+  EXPECT_EQ(plan.queries(), 2U);
+
+  const std::vector<Region> everywhere{{"", 5, 5}, {"", 6, 70}, {"", 900'000, 900'000}};
+  const auto spread = index.plan(everywhere);
+  EXPECT_TRUE(spread.named.empty());
+  ASSERT_EQ(spread.everywhere.size(), 2U);
+  EXPECT_EQ(spread.queries(), 2 * index.sequences().size());
+}
+
+// ---- Stale and damaged indexes -------------------------------------------------------------
+
+struct Damage {
+  const char* name;
+  IndexProblem::Kind kind;
+  void (*apply)(const TempDir& dir, const std::string& data, const std::string& index);
+};
+
+void set_mtime(const std::string& path, long seconds_ago) {
+  struct timeval times[2];
+  ::gettimeofday(&times[0], nullptr);
+  times[0].tv_sec -= seconds_ago;
+  times[1] = times[0];
+  ASSERT_EQ(::utimes(path.c_str(), times), 0);
+}
+
+const Damage damages[] = {
+    {"missing", IndexProblem::Kind::missing,
+     [](const TempDir&, const std::string&, const std::string& index) {
+       std::filesystem::remove(index);
+     }},
+    {"older_than_data", IndexProblem::Kind::stale,
+     [](const TempDir&, const std::string&, const std::string& index) { set_mtime(index, 100); }},
+    {"truncated_between_blocks", IndexProblem::Kind::unreadable,
+     [](const TempDir&, const std::string&, const std::string& index) {
+       const std::string bytes = read_file(index);
+       write_file(index, bytes.substr(0, bytes.size() - 28));  // without the end-of-file block
+     }},
+    {"truncated_in_a_block", IndexProblem::Kind::unreadable,
+     [](const TempDir&, const std::string&, const std::string& index) {
+       const std::string bytes = read_file(index);
+       write_file(index, bytes.substr(0, bytes.size() / 2));
+     }},
+    {"garbage", IndexProblem::Kind::unreadable,
+     [](const TempDir&, const std::string&, const std::string& index) {
+       write_file(index, std::string(5000, 'g'));
+     }},
+    {"not_an_index", IndexProblem::Kind::unreadable,
+     [](const TempDir&, const std::string& data, const std::string& index) {
+       std::filesystem::copy_file(data, index, std::filesystem::copy_options::overwrite_existing);
+     }},
+    {"empty", IndexProblem::Kind::unreadable,
+     [](const TempDir&, const std::string&, const std::string& index) { write_file(index, ""); }},
+    {"of_a_longer_file", IndexProblem::Kind::stale,
+     [](const TempDir& dir, const std::string& data, const std::string& index) {
+       std::mt19937_64 random(99);
+       const std::string longer = dir.path("longer.vcf.gz");
+       write_indexed(longer, random_vcf(random, 20000, 1'000'000), Index::Format::tbi,
+                     longer + ".tbi");
+       std::filesystem::copy_file(longer + ".tbi", index,
+                                  std::filesystem::copy_options::overwrite_existing);
+       (void)data;
+     }},
+};
+
+class DamagedIndex : public ::testing::TestWithParam<Damage> {};
+
+TEST_P(DamagedIndex, IsReportedNotUsed) {
+  std::mt19937_64 random(11);
+  TempDir dir;
+  const std::string path = dir.path("data.vcf.gz");
+  write_indexed(path, random_vcf(random, 300, 200'000), Index::Format::tbi, path + ".tbi");
+  GetParam().apply(dir, path, path + ".tbi");
+  IndexProblem problem;
+  EXPECT_FALSE(Index::load(path, std::nullopt, problem));
+  EXPECT_EQ(problem.kind, GetParam().kind) << problem.message;
+  EXPECT_FALSE(problem.message.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Damages, DamagedIndex, ::testing::ValuesIn(damages),
+                         [](const auto& parameter) { return std::string(parameter.param.name); });
+
+TEST(Index, ExplicitPathIsUsedWhateverItsName) {
+  std::mt19937_64 random(12);
+  TempDir dir;
+  const std::string path = dir.path("data.vcf.gz");
+  const RandomVcf vcf = random_vcf(random, 300, 200'000);
+  write_indexed(path, vcf, Index::Format::csi, dir.path("elsewhere.idx"));
+  IndexProblem problem;
+  EXPECT_FALSE(Index::load(path, std::nullopt, problem));
+  EXPECT_EQ(problem.kind, IndexProblem::Kind::missing);
+  auto index = Index::load(path, dir.path("elsewhere.idx"), problem);
+  ASSERT_TRUE(index) << problem.message;
+  EXPECT_EQ(index->format(), Index::Format::csi);
+  const std::vector<Region> regions{{"", 1, 50000}};
+  EXPECT_EQ(indexed_answer(path, *index, regions), scan_answer(vcf, regions));
+  EXPECT_FALSE(Index::load(path, dir.path("absent.idx"), problem));
+  EXPECT_EQ(problem.kind, IndexProblem::Kind::missing);
+}
+
+TEST(Index, NewerOfTwoIndexesBesideTheDataIsUsed) {
+  std::mt19937_64 random(13);
+  TempDir dir;
+  const std::string path = dir.path("data.vcf.gz");
+  write_indexed(path, random_vcf(random, 300, 200'000), Index::Format::csi, path + ".csi");
+  run("tabix -f -p vcf " + shell_quoted(path));
+  set_mtime(path, 50);
+  set_mtime(path + ".csi", 20);
+  IndexProblem problem;
+  auto index = Index::load(path, std::nullopt, problem);
+  ASSERT_TRUE(index) << problem.message;
+  EXPECT_EQ(index->format(), Index::Format::tbi);
+}
+
+TEST(Index, HeaderCheckFindsSequencesTheHeaderLacks) {
+  std::mt19937_64 random(14);
+  TempDir dir;
+  const std::string path = dir.path("data.vcf.gz");
+  const RandomVcf vcf = random_vcf(random, 300, 200'000);
+  write_indexed(path, vcf, Index::Format::tbi, path + ".tbi");
+  const Index index = load_beside(path);
+  EXPECT_FALSE(index.check_header(vcf.header));
+  const std::vector<std::string> without_contigs{"##fileformat=VCFv4.2", "#CHROM\tPOS"};
+  EXPECT_FALSE(index.check_header(without_contigs));
+  const std::vector<std::string> other{"##fileformat=VCFv4.2", "##contig=<ID=chrX,length=9>",
+                                       "##contig=<length=5,ID=chrY>", "#CHROM\tPOS"};
+  const auto problem = index.check_header(other);
+  ASSERT_TRUE(problem);
+  EXPECT_EQ(problem->kind, IndexProblem::Kind::foreign);
+  EXPECT_NE(problem->message.find(index.sequences().front()), std::string::npos);
+}
+
+}  // namespace
+}  // namespace varsift::testing

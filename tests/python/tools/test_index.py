@@ -1,0 +1,220 @@
+"""Following a tabix or CSI index gives what a scan gives; stale and damaged indexes are never
+trusted."""
+
+from __future__ import annotations
+
+import os
+import random
+import shutil
+import subprocess
+import sys
+import warnings
+from collections.abc import Callable
+from pathlib import Path
+from typing import Any
+
+import pytest
+import varsift_tools
+from vcf_files import bgzip_file, random_vcf
+
+pytestmark = pytest.mark.skipif(
+    not all(shutil.which(tool) for tool in ("bgzip", "tabix", "bcftools")),
+    reason="needs bgzip, tabix and bcftools",
+)
+
+MAKERS = {
+    "tabix": (["tabix", "-f", "-p", "vcf"], ".tbi"),
+    "tabix-csi": (["tabix", "-f", "-C", "-p", "vcf"], ".csi"),
+    "bcftools-csi": (["bcftools", "index", "-f", "-c"], ".csi"),
+}
+
+
+def indexed(tmp_path: Path, seed: int, maker: str = "tabix") -> tuple[Path, list[tuple[str, int]]]:
+    text, sites = random_vcf(seed, 3000)
+    plain = tmp_path / "in.vcf"
+    plain.write_text(text)
+    data = bgzip_file(plain, tmp_path / "in.vcf.gz")
+    command, _ = MAKERS[maker]
+    subprocess.run([*command, str(data)], check=True)
+    return data, sites
+
+
+@pytest.mark.parametrize("maker", sorted(MAKERS))
+@pytest.mark.parametrize("seed", range(4))
+def test_index_and_scan_agree(tmp_path: Path, maker: str, seed: int) -> None:
+    data, sites = indexed(tmp_path, seed, maker)
+    rng = random.Random(seed)
+    chosen = rng.sample(sites, 12) + [("chr1", 10**6), ("nowhere", 5)]
+    selections: list[dict[str, Any]] = [
+        {"targets": chosen},
+        {"positions": [pos for _, pos in chosen]},
+        {"regions": [(chrom, pos, pos + 40) for chrom, pos in chosen]},
+        {"targets": chosen[:3], "positions": [chosen[5][1]]},
+        {"targets": []},
+    ]
+    for selection in selections:
+        scanned = varsift_tools.subset(data, index=False, **selection)
+        assert varsift_tools.subset(data, index=True, **selection) == scanned
+        assert varsift_tools.subset(data, **selection) == scanned
+        assert list(varsift_tools.iter_lines(data, index=True, **selection)) == [
+            *scanned[0], *scanned[1]
+        ]
+
+
+def test_written_subset_follows_the_index(tmp_path: Path) -> None:
+    data, sites = indexed(tmp_path, 9)
+    targets = sites[::300]
+    out_scan, out_index = tmp_path / "scan.vcf", tmp_path / "index.vcf"
+    kept = varsift_tools.write_subset(data, out_scan, targets=targets, index=False)
+    assert varsift_tools.write_subset(data, out_index, targets=targets, index=True) == kept
+    assert out_index.read_bytes() == out_scan.read_bytes()
+
+
+def test_explicit_index_path(tmp_path: Path) -> None:
+    data, sites = indexed(tmp_path, 10)
+    elsewhere = tmp_path / "elsewhere.tbi"
+    os.rename(f"{data}.tbi", elsewhere)
+    targets = sites[:5]
+    expected = varsift_tools.subset(data, targets=targets, index=False)
+    assert varsift_tools.subset(data, targets=targets, index=True, index_path=elsewhere) == expected
+    with pytest.raises(FileNotFoundError) as missing:
+        varsift_tools.subset(data, targets=targets, index_path=tmp_path / "absent.tbi")
+    assert missing.value.filename == str(tmp_path / "absent.tbi")
+    with pytest.raises(FileNotFoundError):
+        varsift_tools.subset(data, targets=targets, index=True)
+
+
+def make_stale(data: Path) -> None:
+    index = Path(f"{data}.tbi")
+    stat = index.stat()
+    os.utime(index, ns=(stat.st_atime_ns, stat.st_mtime_ns - 10**11))
+
+
+def make_garbage(data: Path) -> None:
+    Path(f"{data}.tbi").write_bytes(b"not an index at all")
+
+
+def make_truncated(data: Path) -> None:
+    index = Path(f"{data}.tbi")
+    index.write_bytes(index.read_bytes()[:-28])
+
+
+@pytest.mark.parametrize("damage", [make_stale, make_garbage, make_truncated])
+def test_unusable_index_warns_and_scans_or_fails_when_asked_for(
+    tmp_path: Path, damage: Callable[[Path], None]
+) -> None:
+    data, sites = indexed(tmp_path, 11)
+    targets = sites[::500]
+    expected = varsift_tools.subset(data, targets=targets, index=False)
+    damage(data)
+    with pytest.warns(UserWarning, match="reading the whole file instead"):
+        assert varsift_tools.subset(data, targets=targets) == expected
+    with pytest.raises(ValueError, match="index"):
+        varsift_tools.subset(data, targets=targets, index=True)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        with pytest.raises(UserWarning):
+            varsift_tools.subset(data, targets=targets)
+
+
+def test_no_index_scans_silently(tmp_path: Path) -> None:
+    text, sites = random_vcf(12, 200)
+    plain = tmp_path / "in.vcf"
+    plain.write_text(text)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        header, data = varsift_tools.subset(plain, targets=sites[:3])
+    assert len(data) >= 3
+
+
+@pytest.mark.parametrize("index", [1, "yes", 0.0])
+def test_index_argument_must_be_a_bool_or_none(tmp_path: Path, index: object) -> None:
+    data, _ = indexed(tmp_path, 13)
+    with pytest.raises(TypeError, match="index must be True, False or None"):
+        varsift_tools.subset(data, positions=[1], index=index)  # type: ignore[arg-type]
+
+
+def command(*arguments: str) -> subprocess.CompletedProcess[str]:
+    return subprocess.run(
+        [sys.executable, "-m", "varsift_tools", *arguments],
+        capture_output=True,
+        text=True,
+        check=False,
+    )
+
+
+def test_command_index_options(tmp_path: Path) -> None:
+    data, sites = indexed(tmp_path, 14)
+    chosen = [f"{chrom}:{pos}" for chrom, pos in sites[::400] if ":" not in chrom]
+    scanned = command(str(data), "--no-index", "-t", *chosen)
+    assert scanned.returncode == 0, scanned.stderr
+    forced = command(str(data), "--force-index", "-t", *chosen)
+    assert (forced.returncode, forced.stdout, forced.stderr) == (0, scanned.stdout, "")
+    os.rename(f"{data}.tbi", tmp_path / "named.tbi")
+    named = command(str(data), "--index", str(tmp_path / "named.tbi"), "-t", *chosen)
+    assert (named.returncode, named.stdout) == (0, scanned.stdout)
+    missing = command(str(data), "--force-index", "-t", *chosen)
+    assert missing.returncode == 1
+    assert missing.stderr.startswith("varsift: error: ")
+
+
+def test_command_warns_of_an_unusable_index(tmp_path: Path) -> None:
+    data, sites = indexed(tmp_path, 15)
+    chosen = [f"{chrom}:{pos}" for chrom, pos in sites[::400] if ":" not in chrom]
+    expected = command(str(data), "--no-index", "-t", *chosen)
+    make_stale(data)
+    stale = command(str(data), "-t", *chosen)
+    assert (stale.returncode, stale.stdout) == (0, expected.stdout)
+    assert stale.stderr.startswith("varsift: warning: index ")
+    assert "older than its data file" in stale.stderr
+    forced = command(str(data), "--force-index", "-t", *chosen)
+    assert forced.returncode == 1
+    assert "older than its data file" in forced.stderr
+
+
+def test_command_index_choices_exclude_each_other(tmp_path: Path) -> None:
+    data, _ = indexed(tmp_path, 16)
+    both = command(str(data), "--force-index", "--no-index", "-p", "5")
+    assert both.returncode == 2
+    assert "not allowed with argument" in both.stderr
+
+
+@pytest.mark.parametrize(("kind", "tabix"), [("tbi", ["-p", "vcf"]), ("csi", ["-C", "-p", "vcf"])])
+def test_written_index_equals_the_peers(tmp_path: Path, kind: str, tabix: list[str]) -> None:
+    data, sites = indexed(tmp_path, 17)
+    out = tmp_path / "out.vcf.gz"
+    chosen = [f"{chrom}:{pos}" for chrom, pos in sites[::3] if ":" not in chrom]
+    result = command(str(data), "-t", *chosen, "-o", str(out), "--write-index", kind)
+    assert (result.returncode, result.stderr) == (0, "")
+    ours = Path(f"{out}.{kind}")
+    assert ours.stat().st_mtime_ns >= out.stat().st_mtime_ns
+    theirs = tmp_path / "theirs"
+    theirs.mkdir()
+    shutil.copy(out, theirs / out.name)
+    subprocess.run(["tabix", *tabix, str(theirs / out.name)], check=True)
+    unzip = ["gzip", "-dc"]
+    assert (
+        subprocess.run([*unzip, str(ours)], capture_output=True, check=True).stdout
+        == subprocess.run(
+            [*unzip, str(theirs / f"{out.name}.{kind}")], capture_output=True, check=True
+        ).stdout
+    )
+    assert not [p.name for p in tmp_path.iterdir() if p.name.endswith(".tmp")]
+
+
+def test_write_index_refuses_what_it_cannot_index(tmp_path: Path) -> None:
+    plain = tmp_path / "plain.vcf"
+    plain.write_text("#h\nchr1\t5\t.\tA\tC\n")
+    with pytest.raises(ValueError, match="not BGZF"):
+        varsift_tools.write_index(plain)
+    unsorted = tmp_path / "unsorted.vcf"
+    unsorted.write_text("#h\nchr1\t5\t.\tA\tC\nchr1\t2\t.\tA\tC\n")
+    data = bgzip_file(unsorted, tmp_path / "unsorted.vcf.gz")
+    with pytest.raises(ValueError):
+        varsift_tools.write_index(data)
+    assert sorted(p.name for p in tmp_path.iterdir()) == [
+        "plain.vcf", "unsorted.vcf", "unsorted.vcf.gz"
+    ]
+    result = command(str(data), "-o", str(tmp_path / "out.vcf"), "--write-index")
+    assert result.returncode == 1
+    assert "--write-index needs a BGZF OUTPUT file" in result.stderr
