@@ -74,7 +74,7 @@ OwnedRef PythonError::into_exception() && noexcept {
 PythonError fetch_error(core::FailureSite where) {
   OwnedRef exception = OwnedRef::steal(PyErr_GetRaisedException());
   if (!exception) return PythonError::created(PyExc_SystemError, no_exception_set, where);
-  PyObject* panic_type = panic_exception_type_if_made();
+  PyObject* panic_type = panic_exception_type();
   if (panic_type != nullptr &&
       reinterpret_cast<PyObject*>(Py_TYPE(exception.get())) == panic_type) {
     resume_panic(std::move(exception), where);
