@@ -47,6 +47,8 @@ class Failure final : public std::exception {
   ~Failure() override;
 
   const std::string& message() const noexcept { return *message_; }
+  // The message, kept without copying it (and so without memory) once the failure is gone.
+  const std::shared_ptr<const std::string>& shared_message() const noexcept { return message_; }
   const char* what() const noexcept override { return message_->c_str(); }
 
   // Whether a failure is on its way up on this thread (one still exists that was raised here).

@@ -6,7 +6,7 @@
 namespace varsift::core {
 
 FileSource::FileSource(File file)
-    : file_(std::move(file)), buffer_(static_cast<char*>(allocate_or_abort(buffer_size))) {}
+    : file_(std::move(file)), buffer_(static_cast<char*>(allocate(buffer_size))) {}
 
 bool FileSource::next_bytes(std::string_view& bytes, IoError& error) {
   for (;;) {
