@@ -21,7 +21,6 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 from collections.abc import Callable
 from pathlib import Path

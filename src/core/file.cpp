@@ -15,11 +15,16 @@ OpenResult File::open(std::string_view path, Interruption* interruption) {
     return IoError::fixed(ErrorKind::InvalidInput, "strings passed to WinAPI cannot contain NULs");
   }
   const std::string terminated(path);
-  const int fd = system_calls().open(terminated.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) return File(fd);
-  const int code = errno;
-  if (code == EINTR && interruption != nullptr) interruption->check();
-  return IoError::os(code);
+  for (;;) {
+    const int fd = system_calls().open(terminated.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) return File(fd);
+    const int code = errno;
+    if (code != EINTR) return IoError::os(code);
+    if (interruption != nullptr) {
+      interruption->check();
+      return IoError::os(code);
+    }
+  }
 }
 
 File& File::operator=(File&& other) noexcept {

@@ -18,8 +18,9 @@ class File {
  public:
   // Opens an existing file for reading, never creating anything. A path holding a NUL is
   // refused with InvalidInput before the platform is asked. An open interrupted by a signal
-  // (a FIFO waiting for its writer) is not retried: `interruption` is checked, and if it
-  // lets the call go on, the open fails with the Interrupted error.
+  // (a FIFO waiting for its writer) is retried when there is no `interruption` to ask;
+  // otherwise it is checked, and if it lets the call go on, the open fails with the
+  // Interrupted error.
   static OpenResult open(std::string_view path, Interruption* interruption = nullptr);
 
   File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }

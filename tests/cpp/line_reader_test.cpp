@@ -208,27 +208,32 @@ TEST(LineReader, ChecksTheInterruptionEveryFewMegabytes) {
   EXPECT_EQ(interruption.checks, 2);
 }
 
-TEST(File, AnInterruptedOpenIsNotRetried) {
+TEST(File, AnInterruptedOpenFailsOnceTheInterruptionIsChecked) {
+  // Every open is interrupted but the third, which gives descriptor 1000.
   static int opens = 0;
   opens = 0;
   const SystemCalls calls{[](const char*, int) {
-                            ++opens;
+                            if (++opens == 3) return 1000;
                             errno = EINTR;
                             return -1;
                           },
-                          system_calls().read, system_calls().close};
+                          system_calls().read, [](int) { return 0; }};
   const ScopedSystemCalls scope(calls);
   const auto interrupted = [](const OpenResult& result) {
     const auto* error = std::get_if<IoError>(&result);
     return error != nullptr && error->kind() == ErrorKind::Interrupted;
   };
-  EXPECT_TRUE(interrupted(File::open("fifo")));
+  // With nothing to ask, the open is retried.
+  const OpenResult retried = File::open("fifo");
+  ASSERT_TRUE(std::holds_alternative<File>(retried));
+  EXPECT_EQ(std::get<File>(retried).descriptor(), 1000);
+  EXPECT_EQ(opens, 3);
   CountingInterruption goes_on;
   EXPECT_TRUE(interrupted(File::open("fifo", &goes_on)));
   EXPECT_EQ(goes_on.checks, 1);
   CountingInterruption stops(1);
   EXPECT_THROW(static_cast<void>(File::open("fifo", &stops)), std::runtime_error);
-  EXPECT_EQ(opens, 3);
+  EXPECT_EQ(opens, 5);
 }
 
 TEST(LineReader, RetriesInterruptedReadsKeepingCollectedBytes) {
