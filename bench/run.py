@@ -4,10 +4,11 @@
 On one generated VCF file, held in the page cache, it times for each position list:
 varsift.subset_vcf; the same subsetting in plain Python; awk (mawk and gawk, whichever are
 installed) with the positions in an array; `bcftools view -T` with a targets file; and, as the
-floor, `wc -l`. Each tool runs --repeats times and its best time counts. The tools must agree
-on the number of kept data lines, or the run fails. It prints a Markdown table of throughput
-(file bytes per second) and of time relative to `wc -l`, and writes it with a PNG chart to
-bench/results/.
+floor, `wc -l`. Each tool runs --repeats times, each time in a process of its own, and its best
+time counts; so does its lowest peak resident memory (RSS) over the runs. The tools must agree
+on the number of kept data lines, or the run fails. It prints Markdown tables of throughput
+(file bytes per second) and of time relative to `wc -l`, of peak RSS, and of varsift against
+plain Python when every record is kept, and writes them with a PNG chart to bench/results/.
 """
 
 import argparse
@@ -32,7 +33,7 @@ import stored
 HERE = Path(__file__).resolve().parent
 DATA = HERE / "data"
 RESULTS = HERE / "results"
-LIST_SIZES = [0, 10, 10_000, 1_000_000]
+LIST_SIZES = [0, 10, 10_000, 500_000, 1_000_000]
 # Share of each position list drawn from positions absent from the file.
 ABSENT_SHARE = 0.1
 
@@ -63,6 +64,36 @@ class Capped(Exception):
     """A run took longer than the cap."""
 
 
+# What a measurement gives: seconds, kept data lines and peak RSS in bytes (None if unknown).
+Measurement = tuple[float, int, int | None]
+
+
+# GNU time reports a child's peak RSS. Run straight from the benchmark, a child would inherit
+# the benchmark's own peak (Linux carries it through fork and exec); a child of the small
+# `time` process starts from time's.
+GNU_TIME = "/usr/bin/time" if Path("/usr/bin/time").is_file() else None
+
+
+def run_measured(command: list[str], stdout, workdir: Path,
+                 cap: float) -> tuple[float, int | None]:
+    """Runs `command` to its end; gives its wall time and its peak RSS in bytes (None without
+    GNU time)."""
+    report = workdir / "peak-rss"
+    if GNU_TIME is not None:
+        command = [GNU_TIME, "-f", "%M", "-o", str(report), *command]
+    start = time.perf_counter()
+    try:
+        subprocess.run(command, stdout=stdout, check=True, timeout=cap)
+    except subprocess.TimeoutExpired:
+        raise Capped from None
+    elapsed = time.perf_counter() - start
+    if GNU_TIME is None:
+        return elapsed, None
+    rss = int(report.read_text().split()[-1]) * 1024
+    report.unlink()
+    return elapsed, rss
+
+
 class Case:
     """One position list and the files that hand it to the command-line tools."""
 
@@ -86,37 +117,56 @@ def external(command: Callable[[Case], list[str]]):
     """A tool run as a child process whose VCF output goes to a file (in memory where /dev/shm
     is); its data lines are counted after the clock stops."""
 
-    def measure(vcf: Path, case: Case, workdir: Path, cap: float) -> tuple[float, int]:
+    def measure(vcf: Path, case: Case, workdir: Path, cap: float) -> Measurement:
         output = workdir / "output.vcf"
         with open(output, "wb") as stream:
-            start = time.perf_counter()
-            try:
-                subprocess.run(command(case), stdout=stream, check=True, timeout=cap)
-            except subprocess.TimeoutExpired:
-                raise Capped from None
-            elapsed = time.perf_counter() - start
+            elapsed, rss = run_measured(command(case), stream, workdir, cap)
         kept = count_data_lines(output)
         output.unlink()
-        return elapsed, kept
+        return elapsed, kept, rss
 
     return measure
 
 
-def in_process(function: Callable[[str, list[int]], tuple[list[str], list[str]]]):
-    def measure(vcf: Path, case: Case, workdir: Path, cap: float) -> tuple[float, int]:
-        start = time.perf_counter()
-        _, data = function(str(vcf), case.positions)
-        elapsed = time.perf_counter() - start
-        return elapsed, len(data)
+IN_PROCESS = {
+    "varsift.subset_vcf": varsift.subset_vcf,
+    "plain Python (set)": plain_python_subset,
+}
+
+
+def in_process(tool: str):
+    """A Python function, timed in a fresh interpreter of its own (see measure_child) so that
+    its peak RSS is its own; the time covers the call alone."""
+
+    def measure(vcf: Path, case: Case, workdir: Path, cap: float) -> Measurement:
+        report = workdir / "measurement"
+        command = [sys.executable, __file__, "--measure", tool, str(vcf),
+                   str(case.positions_file), str(report)]
+        run_measured(command, subprocess.DEVNULL, workdir, cap)
+        elapsed, kept, rss = report.read_text().split()
+        report.unlink()
+        return float(elapsed), int(kept), int(rss)
 
     return measure
+
+
+def measure_child(tool: str, vcf: str, positions_file: str, report: str) -> None:
+    """The child's side of in_process: reads the positions, calls the tool once and writes the
+    call's seconds, the count of kept data lines and the process's peak RSS to `report`."""
+    positions = [int(line) for line in Path(positions_file).read_text().split()]
+    function = IN_PROCESS[tool]
+    start = time.perf_counter()
+    _, data = function(vcf, positions)
+    elapsed = time.perf_counter() - start
+    status = Path("/proc/self/status").read_text().splitlines()
+    peak_kb = next(int(line.split()[1]) for line in status if line.startswith("VmHWM:"))
+    Path(report).write_text(f"{elapsed} {len(data)} {peak_kb * 1024}")
+    # Freeing millions of strings one by one is no part of the call.
+    os._exit(0)
 
 
 def tools(vcf: Path) -> dict[str, Callable]:
-    found = {
-        "varsift.subset_vcf": in_process(varsift.subset_vcf),
-        "plain Python (set)": in_process(plain_python_subset),
-    }
+    found = {tool: in_process(tool) for tool in IN_PROCESS}
     for awk in ("mawk", "gawk"):
         if shutil.which(awk):
             found[f"awk ({awk})"] = external(
@@ -346,6 +396,7 @@ def main() -> int:
     measures = tools(vcf)
     seconds: dict[str, dict[int, float | None]] = {tool: {} for tool in measures}
     kept: dict[str, dict[int, int]] = {tool: {} for tool in measures}
+    peak: dict[str, dict[int, int | None]] = {tool: {} for tool in measures}
     expected: dict[int, int] = {}
     load_before = os.getloadavg()
     with tempfile.TemporaryDirectory(dir="/dev/shm" if Path("/dev/shm").is_dir() else DATA) as tmp:
@@ -360,17 +411,22 @@ def main() -> int:
         for case in cases:
             for tool, measure in measures.items():
                 best: float | None = float("inf")
+                lowest: int | None = None
                 for _ in range(options.repeats):
                     try:
-                        elapsed, count = measure(vcf, case, workdir, options.cap)
+                        elapsed, count, rss = measure(vcf, case, workdir, options.cap)
                     except Capped:
-                        best = None
+                        best, lowest = None, None
                         break
                     best = min(best, elapsed)
+                    if rss is not None:
+                        lowest = rss if lowest is None else min(lowest, rss)
                     kept[tool][case.size] = count
                 seconds[tool][case.size] = best
+                peak[tool][case.size] = lowest
                 print(f"{case.size:>9,} positions  {tool:<20} "
-                      f"{cell(best, size_bytes, floor, options.cap)}", file=sys.stderr)
+                      f"{cell(best, size_bytes, floor, options.cap)}  {megabytes(lowest)}",
+                      file=sys.stderr)
         floor = min(floor, wc_seconds(vcf, options.repeats + 1))
         stored_table = None
         if not options.no_stored:
@@ -400,7 +456,7 @@ def main() -> int:
         "Cells: throughput (file bytes / best time) and, in brackets, time relative to `wc -l`.",
     ]
     table = report(title, notes, options.lists, expected, seconds, floor, size_bytes, options.cap,
-                   wrong)
+                   wrong) + memory_report(options.lists, peak) + keep_all_report(seconds, peak)
     if stored_table is not None:
         table += "\n## The same file stored as BGZF\n\n" + stored_table
     print(table)
@@ -429,9 +485,45 @@ def report(title: str, notes: list[str], sizes: list[int], expected: dict[int, i
     return "\n".join(lines) + "\n"
 
 
+def megabytes(rss: int | None) -> str:
+    return "n/a" if rss is None else f"{rss / 1e6:,.0f} MB"
+
+
+def memory_report(sizes: list[int], peak: dict[str, dict[int, int | None]]) -> str:
+    """Peak RSS of each tool's process: one row per tool and one column per list."""
+    lines = ["", "Peak resident memory (RSS) of the tool's process, lowest of the runs:", "",
+             "| tool | " + " | ".join(f"{size:,} positions" for size in sizes) + " |",
+             "| --- | " + " | ".join("---:" for _ in sizes) + " |"]
+    for tool, values in peak.items():
+        lines.append(f"| {tool} | " + " | ".join(megabytes(values[size]) for size in sizes)
+                     + " |")
+    return "\n".join(lines) + "\n"
+
+
+def keep_all_report(seconds: dict[str, dict[int, float | None]],
+                    peak: dict[str, dict[int, int | None]]) -> str:
+    """varsift against plain Python when every record is kept (the list of 0 positions)."""
+    ours, loop = "varsift.subset_vcf", "plain Python (set)"
+    if 0 not in seconds.get(ours, {}) or 0 not in seconds.get(loop, {}):
+        return ""
+    times = (seconds[ours][0], seconds[loop][0])
+    rss = (peak[ours][0], peak[loop][0])
+    if None in times or None in rss:
+        return ""
+    return "\n".join([
+        "", "Keeping every record, varsift against plain Python:", "",
+        "| | time | peak RSS |", "| --- | ---: | ---: |",
+        f"| varsift.subset_vcf | {times[0]:.2f} s | {megabytes(rss[0])} |",
+        f"| plain Python (set) | {times[1]:.2f} s | {megabytes(rss[1])} |",
+        f"| plain Python / varsift | {times[1] / times[0]:.2f}× | {rss[1] / rss[0]:.2f}× |",
+    ]) + "\n"
+
+
 def varsift_version() -> str:
     return importlib.metadata.version("varsift")
 
 
 if __name__ == "__main__":
+    if sys.argv[1:2] == ["--measure"]:
+        measure_child(*sys.argv[2:])
     sys.exit(main())

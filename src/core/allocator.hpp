@@ -7,14 +7,29 @@
 
 namespace varsift::core {
 
-// Writes "memory allocation of N bytes failed" to standard error and aborts the process.
-[[noreturn]] void memory_exhausted(std::size_t bytes) noexcept;
+// An allocation that cannot be met. It unwinds like any exception, releasing what each frame
+// holds; the entry point then raises it as the failure "memory allocation of N bytes failed".
+// The text is kept inside the object, since memory is what is missing.
+class MemoryExhausted final : public std::bad_alloc {
+ public:
+  explicit MemoryExhausted(std::size_t bytes) noexcept;
 
-// malloc that ends the process with the message above instead of failing.
-void* allocate_or_abort(std::size_t bytes) noexcept;
+  std::size_t bytes() const noexcept { return bytes_; }
+  // "memory allocation of N bytes failed".
+  const char* what() const noexcept override { return text_; }
 
-// Allocator for the containers whose size follows the input (lines, line lists, positions):
-// running out of memory there ends the process rather than throwing.
+ private:
+  std::size_t bytes_;
+  char text_[64];
+};
+
+// Throws MemoryExhausted for a request of `bytes`.
+[[noreturn]] void memory_exhausted(std::size_t bytes);
+
+// malloc that throws MemoryExhausted instead of giving null.
+void* allocate(std::size_t bytes);
+
+// Allocator for the containers whose size follows the input (lines, line lists, positions).
 template <class T>
 struct Allocator {
   using value_type = T;
@@ -27,7 +42,7 @@ struct Allocator {
     if (n > std::numeric_limits<std::size_t>::max() / sizeof(T)) {
       memory_exhausted(std::numeric_limits<std::size_t>::max());
     }
-    return static_cast<T*>(allocate_or_abort(n * sizeof(T)));
+    return static_cast<T*>(core::allocate(n * sizeof(T)));
   }
   void deallocate(T* p, std::size_t) noexcept { std::free(p); }
 

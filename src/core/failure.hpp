@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#if !__has_builtin(__builtin_COLUMN)
 #include <source_location>
+#endif
 #include <string>
 #include <string_view>
 
@@ -18,10 +20,20 @@ struct FailureSite {
   std::uint32_t line;
   std::uint32_t column;
 
+  // The site of the call, when used as a defaulted argument. Clang 14 has no
+  // std::source_location with libstdc++, GCC 12 no __builtin_COLUMN: each gets what it has.
+#if __has_builtin(__builtin_COLUMN)
+  static constexpr FailureSite here(const char* file = __builtin_FILE(),
+                                    std::uint32_t line = __builtin_LINE(),
+                                    std::uint32_t column = __builtin_COLUMN()) noexcept {
+    return {file, line, column};
+  }
+#else
   static constexpr FailureSite here(
       std::source_location where = std::source_location::current()) noexcept {
     return {where.file_name(), where.line(), where.column()};
   }
+#endif
 };
 
 // The module's fatal error. It travels as an exception from where it is raised to the entry
@@ -35,6 +47,8 @@ class Failure final : public std::exception {
   ~Failure() override;
 
   const std::string& message() const noexcept { return *message_; }
+  // The message, kept without copying it (and so without memory) once the failure is gone.
+  const std::shared_ptr<const std::string>& shared_message() const noexcept { return message_; }
   const char* what() const noexcept override { return message_->c_str(); }
 
   // Whether a failure is on its way up on this thread (one still exists that was raised here).

@@ -10,7 +10,7 @@
 
 namespace varsift::core {
 
-OpenResult File::open(std::string_view path) {
+OpenResult File::open(std::string_view path, Interruption* interruption) {
   if (path.find('\0') != std::string_view::npos) {
     return IoError::fixed(ErrorKind::InvalidInput, "strings passed to WinAPI cannot contain NULs");
   }
@@ -18,7 +18,12 @@ OpenResult File::open(std::string_view path) {
   for (;;) {
     const int fd = system_calls().open(terminated.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) return File(fd);
-    if (errno != EINTR) return IoError::os(errno);
+    const int code = errno;
+    if (code != EINTR) return IoError::os(code);
+    if (interruption != nullptr) {
+      interruption->check();
+      return IoError::os(code);
+    }
   }
 }
 

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <variant>
 
+#include "interrupt.hpp"
 #include "io_error.hpp"
 
 namespace varsift::core {
@@ -16,8 +17,11 @@ using OpenResult = std::variant<File, IoError>;
 class File {
  public:
   // Opens an existing file for reading, never creating anything. A path holding a NUL is
-  // refused with InvalidInput before the platform is asked.
-  static OpenResult open(std::string_view path);
+  // refused with InvalidInput before the platform is asked. An open interrupted by a signal
+  // (a FIFO waiting for its writer) is retried when there is no `interruption` to ask;
+  // otherwise it is checked, and if it lets the call go on, the open fails with the
+  // Interrupted error.
+  static OpenResult open(std::string_view path, Interruption* interruption = nullptr);
 
   File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
   File& operator=(File&& other) noexcept;

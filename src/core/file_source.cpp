@@ -5,18 +5,24 @@
 
 namespace varsift::core {
 
-FileSource::FileSource(File file)
-    : file_(std::move(file)), buffer_(static_cast<char*>(allocate_or_abort(buffer_size))) {}
+FileSource::FileSource(File file, Interruption* interruption)
+    : file_(std::move(file)),
+      buffer_(static_cast<char*>(allocate(buffer_size))),
+      interruption_(interruption) {}
 
 bool FileSource::next_bytes(std::string_view& bytes, IoError& error) {
   for (;;) {
     const std::ptrdiff_t n = file_.read(buffer_.get(), buffer_size, error);
     if (n >= 0) {
       bytes = {buffer_.get(), static_cast<std::size_t>(n)};
+      if (interruption_ != nullptr) interruption_->consumed(bytes.size());
       return true;
     }
     const ErrorKind kind = os_error_kind(error.os_code());
-    if (kind == ErrorKind::Interrupted) continue;
+    if (kind == ErrorKind::Interrupted) {
+      if (interruption_ != nullptr) interruption_->check();
+      continue;
+    }
     if (kind == ErrorKind::BrokenPipe) {
       bytes = {};
       return true;

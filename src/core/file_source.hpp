@@ -6,16 +6,18 @@
 
 #include "byte_source.hpp"
 #include "file.hpp"
+#include "interrupt.hpp"
 
 namespace varsift::core {
 
 // Reads an open file at most `buffer_size` bytes at a time into one buffer. An interrupted
-// read is retried, and a broken pipe ends the input.
+// read is retried once `interruption` lets it go on, and a broken pipe ends the input.
+// `interruption`, when given, is also checked every few MB of input.
 class FileSource final : public ByteSource {
  public:
   static constexpr std::size_t buffer_size = 8192;
 
-  explicit FileSource(File file);
+  explicit FileSource(File file, Interruption* interruption = nullptr);
 
   bool next_bytes(std::string_view& bytes, IoError& error) override;
 
@@ -26,6 +28,7 @@ class FileSource final : public ByteSource {
 
   File file_;
   std::unique_ptr<char, FreeBuffer> buffer_;
+  Interruption* interruption_;
 };
 
 }  // namespace varsift::core

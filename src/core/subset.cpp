@@ -31,28 +31,42 @@ std::uint64_t position_of(std::string_view line) {
   return position.value;
 }
 
+// Collects the kept lines as owned strings.
+class LineLists final : public LineSink {
+ public:
+  void header(std::string_view line, bool) override { result.header.emplace_back(line); }
+  void data(std::string_view line, bool) override { result.data.emplace_back(line); }
+
+  SubsetResult result;
+};
+
 }  // namespace
 
-SubsetResult subset_vcf(std::string path, PositionList positions) {
-  OpenResult opened = File::open(path);
+void subset_vcf(std::string_view path, const PositionList& positions, LineSink& sink,
+                Interruption* interruption) {
+  OpenResult opened = File::open(path, interruption);
   if (const auto* error = std::get_if<IoError>(&opened)) raise_failure(open_site, *error);
-  FileSource source(std::get<File>(std::move(opened)));
+  FileSource source(std::get<File>(std::move(opened)), interruption);
   LineReader reader(source);
   PositionSet wanted(positions);
-  SubsetResult result;
   for (;;) {
     const LineReader::Status status = reader.next();
     if (status == LineReader::Status::end) break;
     if (status == LineReader::Status::error) raise_failure(read_site, reader.error());
     const std::string_view line = reader.line();
     if (!line.empty() && line.front() == '#') {
-      result.header.push_back(reader.take_line());
+      sink.header(line, reader.line_is_ascii());
       continue;
     }
     const std::uint64_t position = position_of(line);
-    if (wanted.empty() || wanted.contains(position)) result.data.push_back(reader.take_line());
+    if (wanted.empty() || wanted.contains(position)) sink.data(line, reader.line_is_ascii());
   }
-  return result;
+}
+
+SubsetResult subset_vcf(std::string_view path, const PositionList& positions) {
+  LineLists lists;
+  subset_vcf(path, positions, lists);
+  return std::move(lists.result);
 }
 
 }  // namespace varsift::core

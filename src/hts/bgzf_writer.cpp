@@ -49,7 +49,7 @@ WriterResult OutputWriter::open(int fd, const OutputOptions& options) {
 OutputWriter::OutputWriter(int fd, std::size_t capacity,
                            std::unique_ptr<BlockCompressor> compressor)
     : fd_(fd),
-      buffer_(static_cast<char*>(core::allocate_or_abort(capacity))),
+      buffer_(static_cast<char*>(core::allocate(capacity))),
       capacity_(capacity),
       compressor_(std::move(compressor)) {}
 

@@ -11,12 +11,12 @@ constexpr const char* api_call_failed = "Python API call failed";
 
 }  // namespace
 
-void api_failure(std::source_location where) {
+void api_failure(core::FailureSite where) {
   PyErr_Print();
-  core::raise_failure_message(core::FailureSite::here(where), api_call_failed);
+  core::raise_failure_message(where, api_call_failed);
 }
 
-OwnedRef created_or_fail(PyObject* created, std::source_location where) {
+OwnedRef created_or_fail(PyObject* created, core::FailureSite where) {
   if (created == nullptr) api_failure(where);
   return OwnedRef::steal(created);
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <limits>
-#include <new>
 #include <string_view>
 
 #include "downcast_error.hpp"
@@ -45,12 +44,7 @@ Expected<std::string> convert_path(PyObject* object) {
   Py_ssize_t size = 0;
   const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
   if (utf8 == nullptr) return fetch_error();
-  try {
-    return std::string(utf8, static_cast<std::size_t>(size));
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-    return fetch_error();
-  }
+  return std::string(utf8, static_cast<std::size_t>(size));
 }
 
 Expected<core::PositionList> convert_positions(PyObject* object) {

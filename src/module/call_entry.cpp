@@ -1,5 +1,6 @@
 #include "call_entry.hpp"
 
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -14,6 +15,27 @@ namespace varsift::module {
 namespace {
 
 constexpr FunctionDescription<2> subset_vcf_function{"subset_vcf", {"vcf_path", "positions"}};
+
+// Thrown through the subset when a signal handler raised; the exception waits in the
+// SignalHandlers object, since an exception object must be copyable and a Python error is not.
+struct HandlerRaised {};
+
+// Runs Python's signal handlers when the file's open or a read is interrupted, and every few
+// MB of input, as CPython's own I/O does: Ctrl-C and alarms reach a call that waits on a FIFO
+// or reads a large file. A handler that raises ends the call with its exception.
+class SignalHandlers final : public core::Interruption {
+ public:
+  void check() override {
+    if (PyErr_CheckSignals() == 0) return;
+    raised_.emplace(fetch_error());
+    throw HandlerRaised{};
+  }
+
+  PythonError take_raised() && { return std::move(*raised_); }
+
+ private:
+  std::optional<PythonError> raised_;
+};
 
 }  // namespace
 
@@ -30,9 +52,14 @@ Expected<OwnedRef> call_subset_vcf(PyObject* const* args, Py_ssize_t nargs, PyOb
   if (!position_list.has_value()) {
     return wrap_argument_error(subset_vcf_function.parameters[1], std::move(position_list).error());
   }
-  core::SubsetResult result =
-      core::subset_vcf(std::move(path).value(), std::move(position_list).value());
-  return convert_result(std::move(result));
+  ResultLists lists;
+  SignalHandlers handlers;
+  try {
+    core::subset_vcf(path.value(), position_list.value(), lists, &handlers);
+  } catch (const HandlerRaised&) {
+    return std::move(handlers).take_raised();
+  }
+  return std::move(lists).into_tuple();
 }
 
 PyObject* subset_vcf_entry(PyObject* /*self*/, PyObject* const* args, Py_ssize_t nargs,

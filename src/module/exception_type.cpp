@@ -1,6 +1,7 @@
 #include "exception_type.hpp"
 
 #include <string_view>
+#include <utility>
 
 #include "python_error.hpp"
 
@@ -20,18 +21,29 @@ constexpr std::string_view type_creation_failed = "Failed to initialize new exce
 
 // Shared by every interpreter of the process and never released.
 PyObject* panic_type = nullptr;
+// Set while the type is being made: the error of a failed attempt is fetched without making
+// the type again.
+bool making_type = false;
 
 }  // namespace
 
 PyObject* panic_exception_type() {
-  if (panic_type != nullptr) return panic_type;
-  PyObject* made = PyErr_NewExceptionWithDoc(panic_exception_name, panic_exception_doc,
-                                             PyExc_BaseException, nullptr);
-  if (made == nullptr) raise_failure_describing(type_creation_failed, fetch_error());
+  if (panic_type != nullptr || making_type) return panic_type;
+  PyObject* made = nullptr;
+  {
+    making_type = true;
+    const struct Done {
+      ~Done() { making_type = false; }
+    } done;
+    made = PyErr_NewExceptionWithDoc(panic_exception_name, panic_exception_doc, PyExc_BaseException,
+                                     nullptr);
+    if (made == nullptr) {
+      PythonError error = fetch_error();
+      raise_failure_describing(type_creation_failed, std::move(error));
+    }
+  }
   panic_type = made;
   return panic_type;
 }
-
-PyObject* panic_exception_type_if_made() noexcept { return panic_type; }
 
 }  // namespace varsift::module

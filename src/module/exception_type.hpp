@@ -5,10 +5,9 @@
 namespace varsift::module {
 
 // The type pyo3_runtime.PanicException, which a failure becomes at the boundary: a direct
-// subclass of BaseException, one for the process, made on first use and never released.
+// subclass of BaseException, one for the process, never released. It is made on first use:
+// the first fetch of a pending exception (at import, the AttributeError of the missing __all__)
+// or the first failure. Gives null only while it is being made, when no instance can exist.
 PyObject* panic_exception_type();
-
-// That type if it has been made already, else null. No instance can exist before it is made.
-PyObject* panic_exception_type_if_made() noexcept;
 
 }  // namespace varsift::module

@@ -21,7 +21,9 @@ PyObject* raise_outcome(Outcome outcome) {
     std::move(returned).error().raise();
     return nullptr;
   }
-  const std::string& message = outcome.failure_message;
+  const std::string_view message = outcome.memory_exhausted.has_value()
+                                       ? std::string_view(outcome.memory_exhausted->what())
+                                       : std::string_view(*outcome.failure_message);
   OwnedRef text = created_or_fail(
       PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
   OwnedRef arguments = created_or_fail(PyTuple_New(1));
@@ -31,6 +33,11 @@ PyObject* raise_outcome(Outcome outcome) {
 }
 
 }  // namespace
+
+void fail_for_memory(Outcome& outcome, const core::MemoryExhausted& exhausted) noexcept {
+  core::write_failure_report(core::FailureSite::here(), exhausted.what());
+  outcome.memory_exhausted.emplace(exhausted);
+}
 
 PyObject* finish_outcome(Outcome outcome) noexcept {
   try {

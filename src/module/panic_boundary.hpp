@@ -1,20 +1,28 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 
+#include "core/allocator.hpp"
 #include "core/failure.hpp"
 #include "expected.hpp"
 #include "owned_ref.hpp"
 
 namespace varsift::module {
 
-// What the body of an entry point came to: its result, a Python error, or a failure's message.
+// What the body of an entry point came to: its result, a Python error, or a failure: the
+// message of a failure, or an allocation that could not be met. Neither needs memory to keep.
 struct Outcome {
   std::optional<Expected<OwnedRef>> returned;
-  std::string failure_message;
+  std::shared_ptr<const std::string> failure_message;
+  std::optional<core::MemoryExhausted> memory_exhausted;
 };
+
+// Writes the report of an allocation that could not be met, once the body has released all it
+// held, and keeps it in `outcome` as a failure.
+void fail_for_memory(Outcome& outcome, const core::MemoryExhausted& exhausted) noexcept;
 
 // Raises the outcome to the interpreter and gives the entry point's return value: the result,
 // or null with one exception pending. A failure while raising cannot reach Python and aborts.
@@ -33,7 +41,9 @@ PyObject* panic_boundary(Body&& body) noexcept {
     outcome.returned.emplace(std::forward<Body>(body)());
   } catch (const core::Failure& failure) {
     // Only the text is kept: the failure has stopped travelling once its handler ends.
-    outcome.failure_message = failure.message();
+    outcome.failure_message = failure.shared_message();
+  } catch (const core::MemoryExhausted& exhausted) {
+    fail_for_memory(outcome, exhausted);
   } catch (...) {
     abort_on_foreign_exception();
   }

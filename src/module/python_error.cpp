@@ -20,7 +20,7 @@ constexpr std::string_view unwrapped_panic = "Unwrapped panic from Python code";
 // A PanicException that Python code raised into the module carries on the panic it came from:
 // the exception is printed with its traceback and a failure with its message takes over. Its
 // report was written when it first happened, so none is written now.
-[[noreturn]] void resume_panic(OwnedRef exception, std::source_location where) {
+[[noreturn]] void resume_panic(OwnedRef exception, core::FailureSite where) {
   std::string message;
   if (OwnedRef text = OwnedRef::steal(PyObject_Str(exception.get()))) {
     message = lossy_utf8(text.get());
@@ -31,8 +31,7 @@ constexpr std::string_view unwrapped_panic = "Unwrapped panic from Python code";
   core::write_stderr(resume_notice);
   PyErr_SetRaisedException(exception.release());
   PyErr_PrintEx(0);
-  core::raise_failure_message(core::FailureSite::here(where), std::move(message),
-                              core::Report::skip);
+  core::raise_failure_message(where, std::move(message), core::Report::skip);
 }
 
 }  // namespace
@@ -46,7 +45,7 @@ PythonError PythonError::created(PyObject* type, OwnedRef argument) noexcept {
 }
 
 PythonError PythonError::created(PyObject* type, std::string_view message,
-                                 std::source_location where) {
+                                 core::FailureSite where) {
   return created(type, created_or_fail(PyUnicode_FromStringAndSize(
                                            message.data(), static_cast<Py_ssize_t>(message.size())),
                                        where));
@@ -72,10 +71,10 @@ OwnedRef PythonError::into_exception() && noexcept {
   return OwnedRef::steal(PyErr_GetRaisedException());
 }
 
-PythonError fetch_error(std::source_location where) {
+PythonError fetch_error(core::FailureSite where) {
   OwnedRef exception = OwnedRef::steal(PyErr_GetRaisedException());
   if (!exception) return PythonError::created(PyExc_SystemError, no_exception_set, where);
-  PyObject* panic_type = panic_exception_type_if_made();
+  PyObject* panic_type = panic_exception_type();
   if (panic_type != nullptr &&
       reinterpret_cast<PyObject*>(Py_TYPE(exception.get())) == panic_type) {
     resume_panic(std::move(exception), where);
@@ -101,12 +100,11 @@ std::string describe(PythonError error) {
   return text;
 }
 
-void raise_failure_describing(std::string_view what, PythonError error,
-                              std::source_location where) {
+void raise_failure_describing(std::string_view what, PythonError error, core::FailureSite where) {
   std::string message(what);
   message += ": ";
   message += describe(std::move(error));
-  core::raise_failure_message(core::FailureSite::here(where), std::move(message));
+  core::raise_failure_message(where, std::move(message));
 }
 
 }  // namespace varsift::module

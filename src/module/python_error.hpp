@@ -1,9 +1,9 @@
 #pragma once
 
-#include <source_location>
 #include <string>
 #include <string_view>
 
+#include "core/failure.hpp"
 #include "owned_ref.hpp"
 
 namespace varsift::module {
@@ -20,7 +20,7 @@ class PythonError {
   static PythonError created(PyObject* type, OwnedRef argument) noexcept;
   // A created error whose single argument is `message`.
   static PythonError created(PyObject* type, std::string_view message,
-                             std::source_location where = std::source_location::current());
+                             core::FailureSite where = core::FailureSite::here());
 
   PythonError(PythonError&&) noexcept = default;
   PythonError& operator=(PythonError&&) noexcept = default;
@@ -48,15 +48,14 @@ class PythonError {
 // The fetch rule, used right after a CPython call has reported an error: takes the pending
 // exception. With none pending, gives a SystemError saying so. A PanicException that Python code
 // raised back into the module does not come back as an error: its panic is resumed as a failure.
-PythonError fetch_error(std::source_location where = std::source_location::current());
+PythonError fetch_error(core::FailureSite where = core::FailureSite::here());
 
 // "PyErr { type: ..., value: ..., traceback: ... }", for the messages of failures that carry an
 // error from the interpreter.
 std::string describe(PythonError error);
 
 // Raises a failure whose message is `what`, ": " and the description of `error`.
-[[noreturn]] void raise_failure_describing(
-    std::string_view what, PythonError error,
-    std::source_location where = std::source_location::current());
+[[noreturn]] void raise_failure_describing(std::string_view what, PythonError error,
+                                           core::FailureSite where = core::FailureSite::here());
 
 }  // namespace varsift::module

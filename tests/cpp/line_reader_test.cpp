@@ -4,12 +4,15 @@
 
 #include <cerrno>
 #include <deque>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
 #include "child_process.hpp"
 #include "core/file_source.hpp"
+#include "core/interrupt.hpp"
 #include "core/system_calls.hpp"
 
 namespace varsift::core {
@@ -148,6 +151,89 @@ std::vector<std::string> read_scripted() {
   FileSource source(std::get<File>(File::open("scripted")));
   LineReader reader(source);
   return read_lines(reader);
+}
+
+// Counts its checks and throws at the check numbered `throw_at` (counting from 1), if any.
+struct CountingInterruption final : Interruption {
+  explicit CountingInterruption(int throw_at_check = 0) : throw_at(throw_at_check) {}
+  void check() override {
+    if (++checks == throw_at) throw std::runtime_error("stop");
+  }
+  int throw_at;
+  int checks = 0;
+};
+
+TEST(LineReader, KnowsALineIsAsciiOnlyWithinOneAsciiPiece) {
+  ScriptedReads reads{"ab\ncd", "ef\n", "\xC3\xA9\nxy\n"};
+  FileSource source(std::get<File>(File::open("scripted")));
+  LineReader reader(source);
+  std::vector<std::pair<std::string, bool>> lines;
+  while (reader.next() == LineReader::Status::line) {
+    lines.emplace_back(reader.line(), reader.line_is_ascii());
+  }
+  EXPECT_EQ(lines, (std::vector<std::pair<std::string, bool>>{
+                       {"ab", true}, {"cdef", false}, {"\xC3\xA9", false}, {"xy", false}}));
+}
+
+TEST(LineReader, ChecksTheInterruptionAtEachInterruptedReadAndRetries) {
+  ScriptedReads reads{"ab", EINTR, EINTR, "c\n"};
+  CountingInterruption interruption;
+  FileSource source(std::get<File>(File::open("scripted")), &interruption);
+  LineReader reader(source);
+  EXPECT_EQ(read_lines(reader), (std::vector<std::string>{"abc", "<end>"}));
+  EXPECT_EQ(interruption.checks, 2);
+}
+
+TEST(LineReader, AnInterruptionThatThrowsEndsTheReadAndClosesTheFile) {
+  {
+    ScriptedReads reads{"ab", EINTR, "c\n"};
+    CountingInterruption interruption(1);
+    FileSource source(std::get<File>(File::open("scripted")), &interruption);
+    LineReader reader(source);
+    EXPECT_THROW(reader.next(), std::runtime_error);
+  }
+  EXPECT_EQ(ScriptedReads::closes, 1);
+}
+
+TEST(LineReader, ChecksTheInterruptionEveryFewMegabytes) {
+  const std::string piece(FileSource::buffer_size - 1, 'x');
+  ScriptedReads reads{};
+  const std::size_t pieces = 2 * Interruption::check_interval / FileSource::buffer_size + 2;
+  for (std::size_t i = 0; i < pieces; ++i) ScriptedReads::script.emplace_back(piece + "\n");
+  CountingInterruption interruption;
+  FileSource source(std::get<File>(File::open("scripted")), &interruption);
+  LineReader reader(source);
+  while (reader.next() == LineReader::Status::line) {
+  }
+  EXPECT_EQ(interruption.checks, 2);
+}
+
+TEST(File, AnInterruptedOpenFailsOnceTheInterruptionIsChecked) {
+  // Every open is interrupted but the third, which gives descriptor 1000.
+  static int opens = 0;
+  opens = 0;
+  const SystemCalls calls{[](const char*, int) {
+                            if (++opens == 3) return 1000;
+                            errno = EINTR;
+                            return -1;
+                          },
+                          system_calls().read, [](int) { return 0; }};
+  const ScopedSystemCalls scope(calls);
+  const auto interrupted = [](const OpenResult& result) {
+    const auto* error = std::get_if<IoError>(&result);
+    return error != nullptr && error->kind() == ErrorKind::Interrupted;
+  };
+  // With nothing to ask, the open is retried.
+  const OpenResult retried = File::open("fifo");
+  ASSERT_TRUE(std::holds_alternative<File>(retried));
+  EXPECT_EQ(std::get<File>(retried).descriptor(), 1000);
+  EXPECT_EQ(opens, 3);
+  CountingInterruption goes_on;
+  EXPECT_TRUE(interrupted(File::open("fifo", &goes_on)));
+  EXPECT_EQ(goes_on.checks, 1);
+  CountingInterruption stops(1);
+  EXPECT_THROW(static_cast<void>(File::open("fifo", &stops)), std::runtime_error);
+  EXPECT_EQ(opens, 5);
 }
 
 TEST(LineReader, RetriesInterruptedReadsKeepingCollectedBytes) {

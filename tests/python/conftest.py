@@ -1,5 +1,6 @@
 """Fixtures shared by the tests of the varsift module."""
 
+import os
 import subprocess
 import sys
 import textwrap
@@ -19,10 +20,17 @@ class ChildResult:
     stderr: bytes
 
 
-def run_child(code, *, env=None, timeout=120):
-    """Runs `code` in a fresh interpreter; gives its exit status, stdout and the bytes of fd 2."""
+# Set by scripts/test when the module is built with AddressSanitizer, which reserves address
+# space far beyond any limit a test could set.
+SANITIZED = os.environ.get("VARSIFT_SANITIZED") == "1"
+
+
+def run_child(code, *, env=None, timeout=120, prefix=()):
+    """Runs `code` in a fresh interpreter; gives its exit status, stdout and the bytes of fd 2.
+
+    `prefix` is a command that runs the interpreter, such as prlimit with its options."""
     completed = subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code)],
+        [*prefix, sys.executable, "-c", textwrap.dedent(code)],
         capture_output=True,
         env=env,
         timeout=timeout,

@@ -95,8 +95,8 @@ print(type(sys.last_exc).__name__)
 
 
 def test_a_failure_while_raising_the_exception_aborts_the_process():
-    # The first failure of the process makes the exception type; with an allocation failing
-    # there, or while making the exception's argument, the failure cannot reach Python.
+    # With an allocation failing while the exception's argument is made, the failure cannot
+    # reach Python. Later windows fall after the raise, and the call ends as usual.
     results = [
         run_child(
             NO_MEMORY_POSITIONS
@@ -105,21 +105,56 @@ import varsift
 varsift.subset_vcf("/nonexistent/input.vcf", NoMemoryAfterLength({window}))
 """
         )
-        for window in range(4)
+        for window in range(6)
     ]
-    messages = set()
-    for result in results:
-        assert result.returncode == -signal.SIGABRT
+    aborted = [result for result in results if result.returncode == -signal.SIGABRT]
+    assert aborted
+    for result in aborted:
         lines = result.stderr.decode().splitlines()
         assert lines[:3] == ["thread '<unnamed>' panicked at src\\lib:18:37:", NOT_FOUND, NOTE]
         reports = [i for i, line in enumerate(lines) if " panicked at src/module/" in line]
         assert len(reports) == 2
-        messages.add(lines[reports[0] + 1])
+        assert lines[reports[0] + 1] == "Python API call failed"
         assert lines[reports[1] + 1] == UNCAUGHT
         # Raised while the first is still travelling: a full backtrace, whatever the switch says.
         assert lines[reports[1] + 2] == "stack backtrace:"
-    assert messages == {
-        "Python API call failed",
-        "Failed to initialize new exception type.: "
-        "PyErr { type: <class 'MemoryError'>, value: MemoryError(), traceback: None }",
-    }
+    assert all(result.returncode in (1, -signal.SIGABRT) for result in results)
+
+
+def test_the_exception_type_is_made_at_import():
+    result = run_child(
+        """
+        import varsift
+        made = [c for c in BaseException.__subclasses__() if c.__module__ == "pyo3_runtime"]
+        print([c.__qualname__ for c in made])
+        """
+    )
+    assert result.returncode == 0, result.stderr.decode()
+    assert result.stdout == "['PanicException']\n"
+
+
+def test_an_exception_type_that_cannot_be_made_fails_the_import():
+    # The import fetches the AttributeError of the missing __all__, which makes the type. The
+    # first fetch of a process makes it, so each window of failing allocation needs a fresh one.
+    expected = (
+        "PanicException: Failed to initialize new exception type.: "
+        "PyErr { type: <class 'MemoryError'>, value: MemoryError(), traceback: None }\n"
+    )
+    for window in range(100):
+        result = run_child(
+            f"""
+            import _imp, _testcapi, importlib.util
+            spec = importlib.util.find_spec("varsift")
+            _testcapi.set_nomemory({window}, {window} + 1)
+            try:
+                _imp.create_dynamic(spec)
+            except BaseException as error:
+                _testcapi.remove_mem_hooks()
+                print(f"{{type(error).__name__}}: {{error}}")
+            """
+        )
+        assert result.returncode == 0, result.stderr.decode()
+        if result.stdout == expected:
+            break
+    else:
+        pytest.fail("no window of failing allocation reached the making of the exception type")

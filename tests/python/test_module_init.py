@@ -112,6 +112,8 @@ def test_a_failed_initialisation_caches_nothing_and_a_later_one_succeeds():
         "pyo3_runtime.PanicException: Python API call failed",
         "pyo3_runtime.PanicException: could not append __name__ to __all__: "
         "PyErr { type: <class 'MemoryError'>, value: MemoryError(), traceback: None }",
+        "pyo3_runtime.PanicException: Failed to initialize new exception type.: "
+        "PyErr { type: <class 'MemoryError'>, value: MemoryError(), traceback: None }",
     }
     assert set(failures) <= allowed
 

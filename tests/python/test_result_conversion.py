@@ -3,7 +3,7 @@
 import pytest
 
 import varsift
-from conftest import record, vcf_lines
+from conftest import record, run_child, vcf_lines
 
 
 @pytest.mark.parametrize(
@@ -49,3 +49,54 @@ def test_every_call_gives_fresh_objects(write_vcf, content):
 def test_a_long_line_comes_back_whole(write_vcf):
     long_line = "#" + "x\u00e9" * 20000
     assert varsift.subset_vcf(write_vcf(vcf_lines(long_line)), []) == ([long_line], [])
+
+
+@pytest.mark.parametrize(
+    "alphabet",
+    ["ACGT", "ACGT\u00e9", "ACGT\u20ac", "ACGT\U0001f600", "\u00e9\u20ac\U0001f600"],
+    ids=["ASCII", "Latin-1", "BMP", "astral", "no ASCII"],
+)
+def test_lines_across_read_pieces_keep_every_character(write_vcf, alphabet):
+    # Lines of many lengths cross the reader's 8192-byte pieces at every kind of place.
+    lines = []
+    for number in range(600):
+        text = "".join(alphabet[(number * 7 + k) % len(alphabet)] for k in range(number % 97))
+        lines.append(f"#{text}" if number % 3 == 0 else record(number + 1, rest=text))
+    content = vcf_lines(*lines)
+    header, data = varsift.subset_vcf(write_vcf(content), [])
+    assert header == [line for line in lines if line.startswith("#")]
+    assert data == [line for line in lines if not line.startswith("#")]
+    assert all(type(line) is str for line in header + data)
+
+
+def test_a_str_that_cannot_be_made_does_not_win_over_a_later_fault(write_vcf):
+    pytest.importorskip("_testcapi")
+    from test_failure_reports import NO_MEMORY_POSITIONS
+
+    # The first allocations after the positions are converted make the lists and the strs of
+    # the kept lines; later ones fall where the exception is raised, which ends the process.
+    path = write_vcf(vcf_lines("#a", record(5), record(6), "no tab here"))
+    outcomes = []
+    for window in range(8):
+        result = run_child(
+            NO_MEMORY_POSITIONS
+            + f"""
+import varsift
+try:
+    varsift.subset_vcf({path!r}, NoMemoryAfterLength({window}))
+except BaseException as error:
+    _testcapi.remove_mem_hooks()
+    print(f"{{type(error).__name__}}: {{error}}")
+"""
+        )
+        # The first report is always the later fault's.
+        assert result.stderr.startswith(b"thread '<unnamed>' panicked at src\\lib:29:37:\n")
+        if result.returncode == 0:
+            # The MemoryError of the str is dropped with the call, never printed.
+            assert b"MemoryError" not in result.stderr
+            assert b"Python API call failed" not in result.stderr
+        outcomes.append(result.stdout)
+    missing_field = "PanicException: called `Option::unwrap()` on a `None` value\n"
+    assert outcomes[0] == missing_field
+    # Later windows: CPython cannot make the exception instance, or the process aborts.
+    assert set(outcomes) <= {missing_field, "MemoryError: \n", ""}
