@@ -24,7 +24,8 @@ using namespace varsift;
 
 class Count final : public library::LineSink {
  public:
-  void keep(std::string_view, bool header, bool) override { data_lines += header ? 0 : 1; }
+  void header(std::string_view, bool) override {}
+  void data(std::string_view, bool) override { ++data_lines; }
   std::uint64_t data_lines = 0;
 };
 

@@ -30,7 +30,7 @@ Output::Output(int fd, bool compress, int threads) {
 
 Output::~Output() = default;
 
-void Output::keep(std::string_view line, bool, bool) {
+void Output::write_line(std::string_view line) {
   core::IoError error = core::IoError::bare(core::ErrorKind::Other);
   if (!writer_->writer.write(line, error) || !writer_->writer.write("\n", error)) fail(error);
 }

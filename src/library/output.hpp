@@ -22,17 +22,20 @@ class OutputError : public std::runtime_error {
 class Output final : public LineSink {
  public:
   Output(int fd, bool compress, int threads);
-  ~Output() override;
+  ~Output();
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
 
-  // Throws OutputError.
-  void keep(std::string_view line, bool header, bool ascii) override;
+  // Throw OutputError.
+  void header(std::string_view line, bool) override { write_line(line); }
+  void data(std::string_view line, bool) override { write_line(line); }
   // Writes what is buffered and, for BGZF, the end-of-file marker. Throws OutputError.
   void finish();
 
  private:
   struct Writer;
+
+  void write_line(std::string_view line);
   std::unique_ptr<Writer> writer_;
 };
 

@@ -61,7 +61,7 @@ bool Scanner::step(LineSink& sink, std::size_t input_bytes) {
     const std::string_view line = reader_.line();
     read += line.size() + 1;
     if (!line.empty() && line.front() == '#') {
-      sink.keep(line, true, reader_.line_is_ascii());
+      sink.header(line, reader_.line_is_ascii());
       continue;
     }
     const core::RecordPosition position = core::read_position(line);
@@ -72,7 +72,7 @@ bool Scanner::step(LineSink& sink, std::size_t input_bytes) {
         selection_.looks_at_chromosome() ? line.substr(0, line.find('\t')) : std::string_view();
     if (everything || selection_.keeps(chrom, position.value)) {
       ++records_kept_;
-      sink.keep(line, false, reader_.line_is_ascii());
+      sink.data(line, reader_.line_is_ascii());
     }
   }
   return true;

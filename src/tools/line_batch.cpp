@@ -20,7 +20,7 @@ OwnedRef text_of(const char* bytes, std::size_t size, bool ascii) {
 
 }  // namespace
 
-void LineBatch::keep(std::string_view line, bool header, bool ascii) {
+void LineBatch::add(std::string_view line, bool header, bool ascii) {
   entries_.push_back({bytes_.size(), line.size(), header, ascii});
   bytes_.append(line);
 }

@@ -18,7 +18,8 @@ class LineBatch final : public library::LineSink {
  public:
   explicit LineBatch(std::size_t limit) : limit_(limit) {}
 
-  void keep(std::string_view line, bool header, bool ascii) override;
+  void header(std::string_view line, bool ascii) override { add(line, true, ascii); }
+  void data(std::string_view line, bool ascii) override { add(line, false, ascii); }
   bool full() const noexcept override { return bytes_.size() >= limit_; }
   bool empty() const noexcept { return entries_.empty(); }
 
@@ -27,6 +28,8 @@ class LineBatch final : public library::LineSink {
   void move_into(PyObject* header, PyObject* data);
 
  private:
+  void add(std::string_view line, bool header, bool ascii);
+
   struct Entry {
     std::size_t offset;
     std::size_t size;

@@ -20,7 +20,8 @@ using Kind = hts::IndexProblem::Kind;
 
 class Collect final : public LineSink {
  public:
-  void keep(std::string_view line, bool, bool) override { lines.emplace_back(line); }
+  void header(std::string_view line, bool) override { lines.emplace_back(line); }
+  void data(std::string_view line, bool) override { lines.emplace_back(line); }
   std::vector<std::string> lines;
 };
 

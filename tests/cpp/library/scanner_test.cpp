@@ -43,7 +43,9 @@ struct Collected final : LineSink {
   std::vector<std::string> lines;
   std::size_t pause_after = SIZE_MAX;
   bool mark_ascii = false;
-  void keep(std::string_view line, bool header, bool ascii) override {
+  void header(std::string_view line, bool ascii) override { keep(line, true, ascii); }
+  void data(std::string_view line, bool ascii) override { keep(line, false, ascii); }
+  void keep(std::string_view line, bool header, bool ascii) {
     const bool other_bytes = std::any_of(line.begin(), line.end(), [](char c) { return c & 0x80; });
     EXPECT_FALSE(ascii && other_bytes) << line;
     lines.push_back((header ? "H " : "D ") + std::string(line) +

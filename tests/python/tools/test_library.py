@@ -363,6 +363,9 @@ def test_writer_reports_a_full_device(tmp_path):
     assert raised.value.errno == errno.ENOSPC
 
 
+@pytest.mark.skipif(
+    bool(os.environ.get("VARSIFT_SANITIZED")), reason="AddressSanitizer holds freed memory back"
+)
 def test_keeping_everything_of_a_large_file_stays_in_bounded_memory(tmp_path):
     record = "chr1\t{}\trs1\tA\tG\t50\tPASS\tDP=10\tGT\t0/1\n"
     path = tmp_path / "large.vcf"
