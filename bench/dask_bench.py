@@ -2,7 +2,8 @@
 """Measures varsift_tools.dask against the single-process library.
 
 Two inputs, generated once into bench/data and kept in the page cache: one BGZF file of
---size bytes of VCF text, and a set of 8 BGZF files of --size / 8 each. On each it times
+--size bytes of VCF text (the default makes about 1 GB of BGZF), and a set of 8 BGZF files of
+--size / 8 each. On each it times
 varsift_tools.write_subset (threads=1, one file after the other for the set) and
 varsift_tools.dask.write_subset on a distributed.LocalCluster of 1 and of 2 worker processes
 with one thread each, for a list of positions. Each run is repeated --repeats times and the
@@ -96,8 +97,9 @@ def library_run(paths: list[Path], output: Path, positions: list[int]) -> Callab
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--size", type=generate_vcf.parse_size, default="1G",
-                        help="VCF text bytes of the single file and of the whole set (default 1G)")
+    parser.add_argument("--size", type=generate_vcf.parse_size, default="3.6G",
+                        help="VCF text bytes of the single file and of the whole set "
+                        "(default 3.6G)")
     parser.add_argument("--positions", type=int, default=10_000,
                         help="positions to select (default 10000)")
     parser.add_argument("--partition-size", type=generate_vcf.parse_size, default=None,
@@ -105,8 +107,8 @@ def main() -> None:
     parser.add_argument("--repeats", type=int, default=2, help="runs of each (default 2)")
     args = parser.parse_args()
 
-    single = [bgzf_input("dask-single", args.size, 1)]
-    many = [bgzf_input(f"dask-set-{n}", args.size // FILES_IN_SET, 100 + n)
+    single = [bgzf_input(f"dask-single-{args.size}", args.size, 1)]
+    many = [bgzf_input(f"dask-set-{args.size}-{n}", args.size // FILES_IN_SET, 100 + n)
             for n in range(FILES_IN_SET)]
     rng = random.Random(7)
     positions = sorted(rng.sample(range(1, 200_000_000), args.positions))
