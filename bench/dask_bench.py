@@ -78,13 +78,13 @@ def content(path: Path) -> int:
 def library_run(paths: list[Path], output: Path, positions: list[int]) -> Callable[[], None]:
     def run() -> None:
         if len(paths) == 1:
-            varsift_tools.write_subset(paths[0], output, positions=positions, threads=1)
+            varsift_tools.write_subset(paths[0], output, positions=positions, compress=True, threads=1)
             return
         # The set as the library alone would do it: one file after the other, then joined.
         parts = []
         for number, path in enumerate(paths):
             part = output.with_name(f"{output.name}.{number}")
-            varsift_tools.write_subset(path, part, positions=positions, threads=1)
+            varsift_tools.write_subset(path, part, positions=positions, compress=True, threads=1)
             parts.append(part)
         with output.open("wb") as out:
             for number, part in enumerate(parts):

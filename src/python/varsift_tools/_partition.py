@@ -115,7 +115,7 @@ def _holds_byte_before(fd: int, part: Part) -> bool:
     block_size = _block_size(fd, offset)
     if block_size is None:
         return False
-    (isize,) = struct.unpack("<I", os.pread(fd, 4, offset + block_size - 4))
+    isize = int.from_bytes(os.pread(fd, 4, offset + block_size - 4), "little")
     return (part.before & 0xFFFF) == isize - 1
 
 

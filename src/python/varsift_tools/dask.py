@@ -20,20 +20,18 @@ import gzip
 import os
 import shutil
 import tempfile
-from collections.abc import Iterable, Sequence
+from collections.abc import Callable, Iterable, Sequence
 from dataclasses import dataclass
-from typing import TYPE_CHECKING
+from typing import Any, cast
 
-import dask
 import dask.bag
+from dask.base import compute
+from dask.delayed import Delayed, delayed
 
 from varsift_tools import _native
 from varsift_tools._errors import VcfFormatError
 from varsift_tools._output import output_file
 from varsift_tools._partition import EOF_MARKER, Part, partition_file
-
-if TYPE_CHECKING:
-    from dask.delayed import Delayed
 
 __all__ = ["DEFAULT_PARTITION_SIZE", "lines", "partitions", "write_subset"]
 
@@ -87,7 +85,7 @@ def _selection(positions: Iterable[int] | None, targets: Iterable[tuple[str, int
         None if targets is None else [tuple(t) for t in targets],  # type: ignore[misc]
         None if regions is None else [tuple(r) for r in regions],  # type: ignore[misc]
     )
-    return dask.delayed(selection, pure=True, traverse=False)
+    return cast(Delayed, delayed(selection, pure=True, traverse=False))
 
 
 def _lines_before(part: Part) -> int:
@@ -106,7 +104,7 @@ def _lines_before(part: Part) -> int:
     return count + 1
 
 
-def _reporting_file_lines(part: Part, call):  # type: ignore[no-untyped-def]
+def _reporting_file_lines[T](part: Part, call: Callable[[], T]) -> T:
     """Runs ``call``, turning line numbers counted from the range's start into the file's."""
     try:
         return call()
@@ -118,7 +116,7 @@ def _reporting_file_lines(part: Part, call):  # type: ignore[no-untyped-def]
 
 
 def _read_part(part: Part, selection: _Selection, header: bool) -> list[str]:
-    return _reporting_file_lines(  # type: ignore[no-any-return]
+    return _reporting_file_lines(
         part,
         lambda: _native.scan_range(
             part.path, part.native_range(), selection.positions, selection.targets,
@@ -156,8 +154,9 @@ def lines(
     parts = partitions(sources, partition_size=partition_size)
     selection = _selection(positions, targets, regions)
     flags = _header_flags(parts) if header else [False] * len(parts)
-    read = dask.delayed(_read_part, pure=True)
-    return dask.bag.from_delayed([read(part, selection, flag) for part, flag in zip(parts, flags)])
+    read = delayed(_read_part, pure=True)
+    tasks = [read(part, selection, flag) for part, flag in zip(parts, flags)]
+    return cast(dask.bag.Bag, dask.bag.from_delayed(tasks))  # type: ignore[no-untyped-call]
 
 
 def _write_part(
@@ -168,7 +167,7 @@ def _write_part(
     the job reports the first fault in file order."""
     try:
         with output_file(target) as fd:
-            return _reporting_file_lines(  # type: ignore[no-any-return]
+            return _reporting_file_lines(
                 part,
                 lambda: _native.write_range(
                     part.path, part.native_range(), fd, target, selection.positions,
@@ -227,12 +226,12 @@ def write_subset(
     )
     try:
         names = [os.path.join(directory, f"{number:08d}.bgz") for number in range(len(parts))]
-        write = dask.delayed(_write_part, pure=False)
+        write = delayed(_write_part, pure=False)
         tasks = [
             write(part, selection, flag, name)
             for part, flag, name in zip(parts, _header_flags(parts), names)
         ]
-        results = dask.compute(*tasks)
+        results: tuple[Any, ...] = compute(*tasks)  # type: ignore[no-untyped-call]
         for result in results:
             if isinstance(result, BaseException):
                 raise result
@@ -240,6 +239,6 @@ def write_subset(
             for name in names:
                 _append_part(name, out)
             _write_all(out, EOF_MARKER)
-        return sum(results)  # type: ignore[arg-type]
+        return sum(results)
     finally:
         shutil.rmtree(directory, ignore_errors=True)
