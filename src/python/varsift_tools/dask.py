@@ -37,9 +37,10 @@ __all__ = ["DEFAULT_PARTITION_SIZE", "lines", "partitions", "write_subset"]
 
 PathLike = str | os.PathLike[str]
 
-# Bytes of a file as stored per task: a few seconds of work on one core, for BGZF and for
-# plain text alike (see bench/dask_bench.py).
-DEFAULT_PARTITION_SIZE = 64 << 20
+# Bytes of a file as stored per task. BGZF is read at about 120 MB/s as stored on one core
+# (bench/dask_bench.py), so a task takes one to a few seconds: long enough that scheduling
+# costs little, short enough that two workers share even a 1 GB file evenly.
+DEFAULT_PARTITION_SIZE = 128 << 20
 
 _COPY_CHUNK = 1 << 24
 
