@@ -28,7 +28,7 @@ import dask.bag
 from dask.base import compute
 from dask.delayed import Delayed, delayed
 
-from varsift_tools import _native
+from varsift_tools import _native, write_index
 from varsift_tools._errors import VcfFormatError
 from varsift_tools._output import output_file
 from varsift_tools._partition import EOF_MARKER, Part, partition_file
@@ -208,9 +208,11 @@ def write_subset(
     targets: Iterable[tuple[str, int]] | None = None,
     regions: Iterable[tuple[str, int, int]] | None = None,
     partition_size: int | None = None,
+    index: bool = False,
 ) -> int:
     """Writes the kept lines of ``sources`` into one BGZF file at ``output`` and gives the number
-    of records written.
+    of records written. With ``index``, also its tabix index, as
+    :func:`varsift_tools.write_index` writes it, once the file is in place.
 
     Each task compresses its range into a part beside ``output``; the parts are then joined
     byte for byte, with one end-of-file marker, into a temporary file renamed into place. On
@@ -240,6 +242,8 @@ def write_subset(
             for name in names:
                 _append_part(name, out)
             _write_all(out, EOF_MARKER)
-        return sum(results)
     finally:
         shutil.rmtree(directory, ignore_errors=True)
+    if index:
+        write_index(target, threads=1)
+    return sum(results)

@@ -101,7 +101,13 @@ def test_the_written_file_is_the_library_output(
         assert gzip.decompress(output.read_bytes()) == gzip.decompress(reference.read_bytes())
         # A peer reads it as whole BGZF.
         subprocess.run(["bgzip", "-t", str(output)], check=True)
-    assert sorted(p.name for p in tmp_path.iterdir() if p.name.startswith(".")) == []
+    # The index, for the last output: a peer follows it.
+    vdask.write_subset(path, output, partition_size=1000, index=True)
+    expected = [line for line in gzip.decompress(output.read_bytes()).decode().splitlines()
+                if line.startswith("chr2\t")]
+    found = subprocess.run(["tabix", str(output), "chr2"], capture_output=True, text=True, check=True)
+    assert found.stdout.splitlines() == expected
+    assert [p.name for p in tmp_path.iterdir() if p.name.startswith(".")] == []
 
 
 def test_many_files_give_one_header_and_every_record_in_order(
