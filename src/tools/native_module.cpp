@@ -3,6 +3,7 @@
 #include <Python.h>
 
 #include "index_argument.hpp"
+#include "range_functions.hpp"
 #include "scan_type.hpp"
 #include "thread_count.hpp"
 #include "write_function.hpp"
@@ -25,6 +26,16 @@ PyMethodDef native_functions[] = {
      METH_FASTCALL,
      "index_file(path, index_path, csi, threads)\n--\n\n"
      "Writes a tabix (or, with csi, a CSI) index of the BGZF VCF at path to index_path."},
+    {"scan_range", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(scan_range)),
+     METH_FASTCALL,
+     "scan_range(path, range, positions, targets, regions, threads, header)\n--\n\n"
+     "The kept lines of one byte range of the VCF at path, as a list."},
+    {"write_range", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_range)),
+     METH_FASTCALL,
+     "write_range(path, range, fd, output_name, positions, targets, regions, threads, "
+     "header)\n--\n\n"
+     "Writes the kept lines of one byte range of the VCF at path into fd as BGZF; gives the "
+     "records written."},
     {nullptr, nullptr, 0, nullptr}};
 
 PyModuleDef native_module = {PyModuleDef_HEAD_INIT,

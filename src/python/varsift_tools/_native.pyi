@@ -33,3 +33,25 @@ def write(
     /,
 ) -> int: ...
 def index_file(path: str, index_path: str, csi: bool, threads: int, /) -> None: ...
+def scan_range(
+    path: str,
+    range: tuple[bool, int, int] | None,
+    positions: Iterable[int] | None,
+    targets: Iterable[tuple[str, int]] | None,
+    regions: Iterable[tuple[str, int, int]] | None,
+    threads: int,
+    header: bool,
+    /,
+) -> list[str]: ...
+def write_range(
+    path: str,
+    range: tuple[bool, int, int] | None,
+    fd: int,
+    output_name: str,
+    positions: Iterable[int] | None,
+    targets: Iterable[tuple[str, int]] | None,
+    regions: Iterable[tuple[str, int, int]] | None,
+    threads: int,
+    header: bool,
+    /,
+) -> int: ...

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/byte_source.hpp"
+
+namespace varsift::library {
+
+// A byte range of one input, in the input's uncompressed bytes, found by a partitioner that
+// cut the input into ranges laid end to end.
+struct InputRange {
+  // Whether the input is BGZF; plain text otherwise.
+  bool bgzf = false;
+  // Where the byte just before the range is: a file offset for plain text, a virtual offset
+  // for BGZF. Empty for the range at the input's start.
+  std::optional<std::uint64_t> before;
+  // The uncompressed bytes in the range.
+  std::uint64_t length = 0;
+};
+
+// Opens the lines of `path` that start inside `range` (see LineRangeSource), inflating BGZF on
+// `threads` threads. Throws ScanError when the file cannot be opened or the range reached.
+std::unique_ptr<core::ByteSource> open_range(const std::string& path, const InputRange& range,
+                                             int threads);
+
+}  // namespace varsift::library

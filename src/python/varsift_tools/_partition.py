@@ -1,0 +1,198 @@
+"""Cutting VCF files into byte ranges that can be read apart, a record belonging to the range
+in which it starts.
+
+Plain text is cut anywhere: a range's reader skips the line in progress at its start and reads
+on past its end to finish its last line. BGZF is cut at block boundaries, found from a ``.gzi``
+index beside the file when there is a fresh one, else by walking the block headers (a few
+bytes read per block). Other inputs (gzip that is not BGZF, damaged BGZF, standard input) are
+read whole, by the library itself, which reports their faults.
+"""
+
+from __future__ import annotations
+
+import os
+import struct
+from dataclasses import dataclass
+
+__all__ = ["EOF_MARKER", "Part", "partition_file"]
+
+EOF_MARKER = bytes.fromhex("1f8b08040000000000ff0600424302001b0003000000000000000000")
+
+_GZIP_MAGIC = b"\x1f\x8b\x08"
+_FLAG_EXTRA = 0x04
+# The fixed gzip header up to and including XLEN.
+_HEADER_SIZE = 12
+# The length given to the last range of a BGZF file: it runs to the end, whatever that is.
+_LAST_LENGTH = 1 << 62
+# The most bytes a BGZF block holds.
+_BLOCK_DATA = 1 << 16
+
+
+@dataclass(frozen=True)
+class Part:
+    """One range of one file, as the native reader takes it.
+
+    ``before`` locates the byte just before the range (a file offset for plain text, a virtual
+    offset for BGZF), None for a range at the file's start. ``length`` counts the range's
+    uncompressed bytes and ``start`` is its uncompressed offset in the file. A part with
+    ``whole`` set is the whole file, read by the library without a range.
+    """
+
+    path: str
+    bgzf: bool
+    before: int | None
+    length: int
+    start: int
+    whole: bool = False
+
+    def native_range(self) -> tuple[bool, int, int] | None:
+        """The range as the native reader takes it: (bgzf, before or -1, length)."""
+        if self.whole:
+            return None
+        return (self.bgzf, -1 if self.before is None else self.before, self.length)
+
+
+def partition_file(path: str, size: int) -> list[Part]:
+    """Cuts the file at ``path`` into ranges of about ``size`` bytes of the file as stored."""
+    if size < 1:
+        raise ValueError(f"partition_size must be at least 1, not {size}")
+    with open(path, "rb") as file:
+        fd = file.fileno()
+        head = os.pread(fd, 4, 0)
+        if not head.startswith(_GZIP_MAGIC[:2]):
+            return _plain_parts(path, os.fstat(fd).st_size, size)
+        blocks = _bgzf_blocks(path, fd)
+        parts = None if blocks is None else _bgzf_parts(path, blocks, size)
+        if parts is not None and not all(_holds_byte_before(fd, part) for part in parts):
+            # An index that does not describe this file.
+            blocks = _walk_blocks(fd)
+            parts = None if blocks is None else _bgzf_parts(path, blocks, size)
+    if parts is None:
+        return [Part(path, False, None, 0, 0, whole=True)]
+    return parts
+
+
+def _plain_parts(path: str, file_size: int, size: int) -> list[Part]:
+    starts = list(range(0, max(file_size, 1), size))
+    ends = starts[1:] + [file_size]
+    return [
+        Part(path, False, start - 1 if start else None, end - start, start)
+        for start, end in zip(starts, ends)
+    ]
+
+
+def _bgzf_parts(path: str, blocks: list[tuple[int, int]], size: int) -> list[Part]:
+    """``blocks`` holds the (compressed, uncompressed) offsets where blocks start, the first
+    at (0, 0); cuts fall at blocks at least ``size`` compressed bytes after the last cut."""
+    cuts = [0]
+    for index, (coffset, uoffset) in enumerate(blocks):
+        last = blocks[cuts[-1]]
+        # A cut needs a byte before it and bytes after it.
+        if coffset - last[0] >= size and uoffset > last[1]:
+            cuts.append(index)
+    parts = []
+    for number, cut in enumerate(cuts):
+        coffset, start = blocks[cut]
+        end = blocks[cuts[number + 1]][1] if number + 1 < len(cuts) else None
+        before = None
+        if number:
+            # The byte before lies in the last block holding data before the cut.
+            holder = cut - 1
+            while blocks[holder][1] == start:
+                holder -= 1
+            hc, hu = blocks[holder]
+            before = (hc << 16) | (start - 1 - hu)
+        length = _LAST_LENGTH if end is None else end - start
+        parts.append(Part(path, True, before, length, start))
+    return parts
+
+
+def _holds_byte_before(fd: int, part: Part) -> bool:
+    """Whether ``part.before`` names the last byte of a block, as the byte before a cut is."""
+    if part.before is None:
+        return True
+    offset = part.before >> 16
+    block_size = _block_size(fd, offset)
+    if block_size is None:
+        return False
+    isize = int.from_bytes(os.pread(fd, 4, offset + block_size - 4), "little")
+    return (part.before & 0xFFFF) == isize - 1
+
+
+def _bgzf_blocks(path: str, fd: int) -> list[tuple[int, int]] | None:
+    """Where each block starts, or None when the file is not whole BGZF (not BGZF at all,
+    damaged, or without its end-of-file marker)."""
+    file_size = os.fstat(fd).st_size
+    if file_size < len(EOF_MARKER) or os.pread(fd, 28, file_size - 28) != EOF_MARKER:
+        return None
+    from_index = _gzi_blocks(path, file_size)
+    if from_index is not None:
+        return from_index
+    return _walk_blocks(fd)
+
+
+def _walk_blocks(fd: int) -> list[tuple[int, int]] | None:
+    file_size = os.fstat(fd).st_size
+    blocks = []
+    coffset = uoffset = 0
+    while coffset < file_size:
+        block_size = _block_size(fd, coffset)
+        if block_size is None or coffset + block_size > file_size:
+            return None
+        (isize,) = struct.unpack("<I", os.pread(fd, 4, coffset + block_size - 4))
+        if isize > _BLOCK_DATA:
+            return None
+        blocks.append((coffset, uoffset))
+        coffset += block_size
+        uoffset += isize
+    # Empty blocks at the end (the end-of-file marker) start no range.
+    while len(blocks) > 1 and blocks[-1][1] == uoffset:
+        blocks.pop()
+    return blocks
+
+
+def _block_size(fd: int, offset: int) -> int | None:
+    """The size of the BGZF block at ``offset`` from its header, None if it has none."""
+    header = os.pread(fd, 18, offset)
+    if len(header) < _HEADER_SIZE or not header.startswith(_GZIP_MAGIC):
+        return None
+    if not header[3] & _FLAG_EXTRA:
+        return None
+    (extra_length,) = struct.unpack_from("<H", header, 10)
+    extra = header[_HEADER_SIZE:]
+    if len(extra) < extra_length:
+        extra = os.pread(fd, extra_length, offset + _HEADER_SIZE)
+    at = 0
+    while at + 4 <= min(len(extra), extra_length):
+        sub_length = struct.unpack_from("<H", extra, at + 2)[0]
+        if extra[at : at + 2] == b"BC" and sub_length == 2 and at + 6 <= len(extra):
+            return int(struct.unpack_from("<H", extra, at + 4)[0]) + 1
+        at += 4 + sub_length
+    return None
+
+
+def _gzi_blocks(path: str, file_size: int) -> list[tuple[int, int]] | None:
+    """Block starts from a ``.gzi`` index no older than the file, None without a usable one.
+
+    The index lists (compressed, uncompressed) offsets of the blocks after the first.
+    """
+    gzi = path + ".gzi"
+    try:
+        with open(gzi, "rb") as file:
+            if os.fstat(file.fileno()).st_mtime < os.stat(path).st_mtime:
+                return None
+            data = file.read()
+    except OSError:
+        return None
+    if len(data) < 8:
+        return None
+    (count,) = struct.unpack_from("<Q", data)
+    if len(data) != 8 + 16 * count:
+        return None
+    blocks = [(0, 0)]
+    for coffset, uoffset in struct.iter_unpack("<QQ", data[8:]):
+        last = blocks[-1]
+        if not (last[0] < coffset < file_size and 0 <= uoffset - last[1] <= _BLOCK_DATA):
+            return None
+        blocks.append((coffset, uoffset))
+    return blocks

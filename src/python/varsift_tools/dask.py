@@ -1,0 +1,249 @@
+"""Subset many VCF files, or very large ones, on Dask: on a laptop's processes or a cluster.
+
+Each file is cut into byte ranges (BGZF at block boundaries) that tasks read apart; a record
+belongs to the range in which it starts. Results are the single-process library's, in file
+order: the first file's header, then the kept records of every file.
+
+>>> from varsift_tools.dask import write_subset
+>>> write_subset(["chr1.vcf.gz", "chr2.vcf.gz"], "sites.vcf.gz", positions=sites)
+
+Work runs on the current Dask scheduler: a ``distributed.Client`` the caller made, else Dask's
+local default. Every worker must be able to read the inputs at the same paths, and
+:func:`write_subset` writes its parts beside the output, which the workers must reach too.
+Needs the ``dask`` extra: ``pip install 'varsift[dask]'``.
+"""
+
+from __future__ import annotations
+
+import errno
+import gzip
+import os
+import shutil
+import tempfile
+from collections.abc import Callable, Iterable, Sequence
+from dataclasses import dataclass
+from typing import Any, cast
+
+import dask.bag
+from dask.base import compute
+from dask.delayed import Delayed, delayed
+
+from varsift_tools import _native, write_index
+from varsift_tools._errors import VcfFormatError
+from varsift_tools._output import output_file
+from varsift_tools._partition import EOF_MARKER, Part, partition_file
+
+__all__ = ["DEFAULT_PARTITION_SIZE", "lines", "partitions", "write_subset"]
+
+PathLike = str | os.PathLike[str]
+
+# Bytes of a file as stored per task. BGZF is read at about 120 MB/s as stored on one core
+# (bench/dask_bench.py), so a task takes one to a few seconds: long enough that scheduling
+# costs little, short enough that two workers share even a 1 GB file evenly.
+DEFAULT_PARTITION_SIZE = 128 << 20
+
+_COPY_CHUNK = 1 << 24
+
+
+@dataclass(frozen=True)
+class _Selection:
+    positions: list[int] | None
+    targets: list[tuple[str, int]] | None
+    regions: list[tuple[str, int, int]] | None
+
+
+def _paths(sources: PathLike | Iterable[PathLike]) -> list[str]:
+    if isinstance(sources, (str, os.PathLike)):
+        sources = [sources]
+    paths = []
+    for source in sources:
+        path = os.fspath(source)
+        if not isinstance(path, str):
+            raise TypeError(f"sources must be str or os.PathLike[str], not {type(path).__name__}")
+        if path == "-":
+            raise ValueError("standard input cannot be shared between Dask workers")
+        paths.append(path)
+    if not paths:
+        raise ValueError("no source given")
+    return paths
+
+
+def partitions(
+    sources: PathLike | Iterable[PathLike], *, partition_size: int | None = None
+) -> list[Part]:
+    """The ranges the files are read in, in order: one or more per file."""
+    size = DEFAULT_PARTITION_SIZE if partition_size is None else partition_size
+    if isinstance(size, bool) or not isinstance(size, int):
+        raise TypeError(f"partition_size must be an int or None, not {type(size).__name__}")
+    return [part for path in _paths(sources) for part in partition_file(path, size)]
+
+
+def _selection(positions: Iterable[int] | None, targets: Iterable[tuple[str, int]] | None,
+               regions: Iterable[tuple[str, int, int]] | None) -> Delayed:
+    """One graph key for the selection, sent once to each worker rather than with each task."""
+    selection = _Selection(
+        None if positions is None else list(positions),
+        None if targets is None else [tuple(t) for t in targets],  # type: ignore[misc]
+        None if regions is None else [tuple(r) for r in regions],  # type: ignore[misc]
+    )
+    return cast(Delayed, delayed(selection, pure=True, traverse=False))
+
+
+def _lines_before(part: Part) -> int:
+    """How many lines of the file come before the range's first line (failure path only)."""
+    opener = gzip.open if part.bgzf else open
+    count = 0
+    # The range's first line follows the first line feed at or after the byte before it.
+    remaining = part.start - 1
+    with opener(part.path, "rb") as file:
+        while remaining > 0:
+            chunk = file.read(min(remaining, _COPY_CHUNK))
+            if not chunk:
+                break
+            count += chunk.count(b"\n")
+            remaining -= len(chunk)
+    return count + 1
+
+
+def _reporting_file_lines[T](part: Part, call: Callable[[], T]) -> T:
+    """Runs ``call``, turning line numbers counted from the range's start into the file's."""
+    try:
+        return call()
+    except VcfFormatError as error:
+        if part.before is None:
+            raise
+        lineno = _lines_before(part) + error.lineno
+        raise type(error)(error.filename, lineno, error.reason) from None
+
+
+def _read_part(part: Part, selection: _Selection, header: bool) -> list[str]:
+    return _reporting_file_lines(
+        part,
+        lambda: _native.scan_range(
+            part.path, part.native_range(), selection.positions, selection.targets,
+            selection.regions, 1, header,
+        ),
+    )
+
+
+def _header_flags(parts: Sequence[Part]) -> list[bool]:
+    """Header lines come from the first file only."""
+    first = parts[0].path
+    flags = []
+    in_first = True
+    for part in parts:
+        in_first = in_first and part.path == first
+        flags.append(in_first)
+    return flags
+
+
+def lines(
+    sources: PathLike | Iterable[PathLike],
+    *,
+    positions: Iterable[int] | None = None,
+    targets: Iterable[tuple[str, int]] | None = None,
+    regions: Iterable[tuple[str, int, int]] | None = None,
+    partition_size: int | None = None,
+    header: bool = True,
+) -> dask.bag.Bag:
+    """A lazy Dask Bag of the kept lines, without terminators, one partition per range.
+
+    In order: the first file's header lines (unless ``header`` is false), then the kept records
+    of each file, as :func:`varsift_tools.iter_lines` gives them. Selectors work as there.
+    Errors raise when the bag is computed, naming the file and line.
+    """
+    parts = partitions(sources, partition_size=partition_size)
+    selection = _selection(positions, targets, regions)
+    flags = _header_flags(parts) if header else [False] * len(parts)
+    read = delayed(_read_part, pure=True)
+    tasks = [read(part, selection, flag) for part, flag in zip(parts, flags)]
+    return cast(dask.bag.Bag, dask.bag.from_delayed(tasks))  # type: ignore[no-untyped-call]
+
+
+def _write_part(
+    part: Part, selection: _Selection, header: bool, target: str
+) -> int | VcfFormatError | OSError:
+    """Writes the range's kept lines as BGZF into ``target``, whole or not at all. A fault of
+    the input or the part is given back rather than raised, so that every task has ended when
+    the job reports the first fault in file order."""
+    try:
+        with output_file(target) as fd:
+            return _reporting_file_lines(
+                part,
+                lambda: _native.write_range(
+                    part.path, part.native_range(), fd, target, selection.positions,
+                    selection.targets, selection.regions, 1, header,
+                ),
+            )
+    except (VcfFormatError, OSError) as error:
+        return error
+
+
+def _write_all(out: int, data: bytes) -> None:
+    view = memoryview(data)
+    while view:
+        view = view[os.write(out, view) :]
+
+
+def _append_part(source: str, out: int) -> None:
+    """Copies a part, byte for byte, without its end-of-file marker."""
+    with open(source, "rb") as file:
+        fd = file.fileno()
+        size = os.fstat(fd).st_size - len(EOF_MARKER)
+        if size < 0 or os.pread(fd, len(EOF_MARKER), size) != EOF_MARKER:
+            raise OSError(errno.EIO, "part does not end in a BGZF end-of-file marker", source)
+        offset = 0
+        while offset < size:
+            sent = os.sendfile(out, fd, offset, min(size - offset, _COPY_CHUNK))
+            if sent == 0:
+                raise OSError(errno.EIO, "part shrank while it was copied", source)
+            offset += sent
+
+
+def write_subset(
+    sources: PathLike | Iterable[PathLike],
+    output: PathLike,
+    *,
+    positions: Iterable[int] | None = None,
+    targets: Iterable[tuple[str, int]] | None = None,
+    regions: Iterable[tuple[str, int, int]] | None = None,
+    partition_size: int | None = None,
+    index: bool = False,
+) -> int:
+    """Writes the kept lines of ``sources`` into one BGZF file at ``output`` and gives the number
+    of records written. With ``index``, also its tabix index, as
+    :func:`varsift_tools.write_index` writes it, once the file is in place.
+
+    Each task compresses its range into a part beside ``output``; the parts are then joined
+    byte for byte, with one end-of-file marker, into a temporary file renamed into place. On
+    any failure nothing changes at ``output``. The content is what
+    :func:`varsift_tools.write_subset` writes for one file, and for several the first file's
+    header followed by every file's kept records.
+    """
+    parts = partitions(sources, partition_size=partition_size)
+    selection = _selection(positions, targets, regions)
+    target = os.fspath(output)
+    directory = tempfile.mkdtemp(
+        prefix=f".{os.path.basename(target)}.", suffix=".parts",
+        dir=os.path.dirname(os.path.abspath(target)),
+    )
+    try:
+        names = [os.path.join(directory, f"{number:08d}.bgz") for number in range(len(parts))]
+        write = delayed(_write_part, pure=False)
+        tasks = [
+            write(part, selection, flag, name)
+            for part, flag, name in zip(parts, _header_flags(parts), names)
+        ]
+        results: tuple[Any, ...] = compute(*tasks)  # type: ignore[no-untyped-call]
+        for result in results:
+            if isinstance(result, BaseException):
+                raise result
+        with output_file(target) as out:
+            for name in names:
+                _append_part(name, out)
+            _write_all(out, EOF_MARKER)
+    finally:
+        shutil.rmtree(directory, ignore_errors=True)
+    if index:
+        write_index(target, threads=1)
+    return sum(results)

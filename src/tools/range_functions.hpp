@@ -1,0 +1,18 @@
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+namespace varsift::tools {
+
+// scan_range(path, range, positions, targets, regions, threads, header) -> list[str]: the kept
+// lines of one range of the VCF at path, in file order; header lines only if header is true.
+// range is None (the whole file, as open_scan reads it) or (bgzf, before, length) with before
+// -1 for a range at the file's start.
+PyObject* scan_range(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+
+// write_range(path, range, fd, output_name, positions, targets, regions, threads, header) ->
+// int: writes those lines as BGZF into fd and gives the records written.
+PyObject* write_range(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+
+}  // namespace varsift::tools

@@ -1,0 +1,103 @@
+#include "library/range_input.hpp"
+
+#include <gtest/gtest.h>
+#include <htslib/bgzf.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "library/scan_error.hpp"
+
+namespace varsift::library {
+namespace {
+
+std::string temp_path(const std::string& name) {
+  return testing::TempDir() + "range_input_" + std::to_string(::getpid()) + "_" + name;
+}
+
+std::string read_all(const std::string& path, const InputRange& range) {
+  const std::unique_ptr<core::ByteSource> source = open_range(path, range, 1);
+  std::string result;
+  core::IoError error = core::IoError::os(0);
+  std::string_view bytes;
+  for (;;) {
+    if (!source->next_bytes(bytes, error)) ADD_FAILURE() << error.display();
+    if (bytes.empty()) break;
+    result.append(bytes);
+  }
+  return result;
+}
+
+TEST(RangeInput, ReadsARangeOfAPlainFile) {
+  const std::string path = temp_path("plain.vcf");
+  std::ofstream(path) << "#h\nab\ncd\nef";
+  EXPECT_EQ(read_all(path, {false, std::nullopt, 4}), "#h\nab\n");
+  EXPECT_EQ(read_all(path, {false, 2, 2}), "ab\n");
+  EXPECT_EQ(read_all(path, {false, 3, 2}), "");
+  EXPECT_EQ(read_all(path, {false, 4, 5}), "cd\nef");
+  ::unlink(path.c_str());
+}
+
+// Writes each piece as its own BGZF block and gives the virtual offset where each starts.
+std::vector<std::uint64_t> write_blocks(const std::string& path,
+                                        const std::vector<std::string>& pieces) {
+  BGZF* file = bgzf_open(path.c_str(), "w");
+  std::vector<std::uint64_t> starts;
+  for (const std::string& piece : pieces) {
+    starts.push_back(static_cast<std::uint64_t>(bgzf_tell(file)));
+    EXPECT_EQ(bgzf_write(file, piece.data(), piece.size()), static_cast<ssize_t>(piece.size()));
+    EXPECT_EQ(bgzf_flush(file), 0);
+  }
+  EXPECT_EQ(bgzf_close(file), 0);
+  return starts;
+}
+
+TEST(RangeInput, ReadsRangesOfBgzfThatStartAtBlocks) {
+  const std::string path = temp_path("blocks.vcf.gz");
+  const std::vector<std::uint64_t> starts = write_blocks(path, {"#h\nab", "cd\nef\n", "gh\n"});
+  // The block boundaries: the second starts inside the line "abcd", the third a line.
+  const std::uint64_t last_of_first = starts[0] + 4;
+  const std::uint64_t last_of_second = starts[1] + 5;
+  EXPECT_EQ(read_all(path, {true, std::nullopt, 5}), "#h\nabcd\n");
+  EXPECT_EQ(read_all(path, {true, last_of_first, 6}), "ef\n");
+  EXPECT_EQ(read_all(path, {true, last_of_second, 3}), "gh\n");
+  ::unlink(path.c_str());
+}
+
+TEST(RangeInput, ReportsAMissingFileAsAnOsError) {
+  for (bool bgzf : {false, true}) {
+    try {
+      open_range(temp_path("missing"), {bgzf, std::nullopt, 1}, 1);
+      ADD_FAILURE() << "no error";
+    } catch (const ScanError& error) {
+      EXPECT_EQ(error.kind(), ScanError::Kind::os);
+      EXPECT_EQ(error.os_code(), ENOENT);
+    }
+  }
+}
+
+TEST(RangeInput, ReportsDamageInsideTheRange) {
+  const std::string path = temp_path("damaged.vcf.gz");
+  const std::vector<std::uint64_t> starts = write_blocks(path, {"ab\n", "cd\n"});
+  {
+    // Spoil the deflated bytes of the second block.
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>((starts[1] >> 16) + 20));
+    file.write("\xff\xff\xff\xff", 4);
+  }
+  const std::unique_ptr<core::ByteSource> source = open_range(path, {true, std::nullopt, 6}, 1);
+  core::IoError error = core::IoError::os(0);
+  std::string_view bytes;
+  bool failed = false;
+  for (int i = 0; i < 4 && !failed; ++i) failed = !source->next_bytes(bytes, error);
+  EXPECT_TRUE(failed);
+  EXPECT_FALSE(error.is_os());
+  ::unlink(path.c_str());
+}
+
+}  // namespace
+}  // namespace varsift::library
