@@ -24,7 +24,7 @@ constexpr std::size_t read_size = std::size_t{1} << 20;
 class PlainSource final : public core::ByteSource {
  public:
   explicit PlainSource(core::File file)
-      : file_(std::move(file)), buffer_(static_cast<char*>(core::allocate_or_abort(read_size))) {}
+      : file_(std::move(file)), buffer_(static_cast<char*>(core::allocate(read_size))) {}
 
   bool next_bytes(std::string_view& bytes, core::IoError& error) override {
     for (;;) {

@@ -69,9 +69,10 @@ std::unique_ptr<core::ByteSource> open_source(const std::string& path,
 class DataLines final : public library::LineSink {
  public:
   DataLines(library::LineSink& inner, bool header) noexcept : inner_(inner), header_(header) {}
-  void keep(std::string_view line, bool header, bool ascii) override {
-    if (header_ || !header) inner_.keep(line, header, ascii);
+  void header(std::string_view line, bool ascii) override {
+    if (header_) inner_.header(line, ascii);
   }
+  void data(std::string_view line, bool ascii) override { inner_.data(line, ascii); }
   bool full() const noexcept override { return inner_.full(); }
 
  private:
