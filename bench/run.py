@@ -253,6 +253,17 @@ def index_benchmark(vcf: Path, chrom: str, present: list[int], seed: int, repeat
     return seconds, kept
 
 
+def index_report(seconds: dict[str, dict[int, float | None]]) -> str:
+    """Seconds of each indexed tool for each target list, as Markdown."""
+    sizes = sorted({size for times in seconds.values() for size in times})
+    lines = ["| tool | " + " | ".join(f"{size:,} targets" for size in sizes) + " |",
+             "| --- | " + " | ".join("---:" for _ in sizes) + " |"]
+    for tool, times in seconds.items():
+        cells = ["capped" if times.get(size) is None else f"{times[size]:.3f} s" for size in sizes]
+        lines.append(f"| {tool} | " + " | ".join(cells) + " |")
+    return "\n".join(lines) + "\n"
+
+
 def wc_seconds(vcf: Path, repeats: int) -> float:
     best = float("inf")
     for _ in range(repeats):
@@ -377,6 +388,8 @@ def main() -> int:
                         default=LIST_SIZES, help="sizes of the position lists (default "
                         + ",".join(map(str, LIST_SIZES)) + ")")
     parser.add_argument("--name", help="name of the results files (default from the shape)")
+    parser.add_argument("--no-index", action="store_true",
+                        help="skip the rows on the indexed BGZF copy (10 to 1,000,000 targets)")
     parser.add_argument("--no-stored", action="store_true",
                         help="skip the rows on the BGZF form of the file (bench/stored.py)")
     options = parser.parse_args()
@@ -435,6 +448,11 @@ def main() -> int:
             stored_table = stored.measure_stored(
                 vcf, chrom, positions, sum(1 for p in present if p in wanted), len(present),
                 workdir, options.repeats)
+    index_table = None
+    if not options.no_index:
+        index_seconds, _ = index_benchmark(vcf, chrom, present, options.seed, options.repeats,
+                                           options.cap)
+        index_table = index_report(index_seconds)
     load_after = os.getloadavg()
 
     # A tool that keeps other lines than the file holds at those positions measured nothing.
@@ -457,6 +475,8 @@ def main() -> int:
     ]
     table = report(title, notes, options.lists, expected, seconds, floor, size_bytes, options.cap,
                    wrong) + memory_report(options.lists, peak) + keep_all_report(seconds, peak)
+    if index_table is not None:
+        table += "\n## The same file as indexed BGZF\n\n" + index_table
     if stored_table is not None:
         table += "\n## The same file stored as BGZF\n\n" + stored_table
     print(table)
