@@ -7,32 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "string_source.hpp"
+
 namespace varsift::library {
 namespace {
 
-// Serves a string in pieces of a fixed size, then fails if asked to.
-class StringSource final : public core::ByteSource {
- public:
-  StringSource(std::string bytes, std::size_t piece, bool fail_at_end = false)
-      : bytes_(std::move(bytes)), piece_(piece), fail_at_end_(fail_at_end) {}
-
-  bool next_bytes(std::string_view& bytes, core::IoError& error) override {
-    if (offset_ == bytes_.size() && fail_at_end_) {
-      error = core::IoError::os(5);
-      return false;
-    }
-    const std::size_t size = std::min(piece_, bytes_.size() - offset_);
-    bytes = std::string_view(bytes_).substr(offset_, size);
-    offset_ += size;
-    return true;
-  }
-
- private:
-  std::string bytes_;
-  std::size_t piece_;
-  bool fail_at_end_;
-  std::size_t offset_ = 0;
-};
+using test_support::StringSource;
 
 // What the range [begin, end) of `text` gives, read in pieces of `piece` bytes.
 std::string read_range(const std::string& text, std::size_t begin, std::size_t end,
@@ -109,7 +89,7 @@ TEST(LineRange, RangesLaidEndToEndGiveEveryByteOnce) {
 }
 
 TEST(LineRange, PassesOnAFailureOfItsSource) {
-  LineRangeSource source(std::make_unique<StringSource>("ab", 8, true), false, 10);
+  LineRangeSource source(std::make_unique<StringSource>("ab", 8, core::IoError::os(5)), false, 10);
   std::string_view bytes;
   core::IoError error = core::IoError::os(0);
   ASSERT_TRUE(source.next_bytes(bytes, error));
@@ -121,7 +101,8 @@ TEST(LineRange, PassesOnAFailureOfItsSource) {
 
 TEST(LineRange, ReadsNothingPastTheLineHoldingItsEnd) {
   // The source fails after the range's last line: the range must not ask for more.
-  LineRangeSource source(std::make_unique<StringSource>("\na\nb\n", 8, true), true, 2);
+  LineRangeSource source(std::make_unique<StringSource>("\na\nb\n", 8, core::IoError::os(5)), true,
+                         2);
   std::string_view bytes;
   core::IoError error = core::IoError::os(0);
   ASSERT_TRUE(source.next_bytes(bytes, error));
