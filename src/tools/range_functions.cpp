@@ -14,6 +14,7 @@
 #include "module/owned_ref.hpp"
 #include "python_error.hpp"
 #include "released_gil.hpp"
+#include "scan_steps.hpp"
 #include "selection_argument.hpp"
 #include "thread_count.hpp"
 
@@ -21,15 +22,6 @@ namespace varsift::tools {
 namespace {
 
 using module::OwnedRef;
-
-// Input read between two checks for signals.
-constexpr std::size_t step_bytes = std::size_t{16} << 20;
-
-std::string utf8_of(PyObject* text) {
-  Py_ssize_t size = 0;
-  const char* bytes = checked(PyUnicode_AsUTF8AndSize(text, &size));
-  return std::string(bytes, static_cast<std::size_t>(size));
-}
 
 // None, or (bgzf, before, length) with before -1 for none.
 std::optional<library::InputRange> range_from(PyObject* object) {
@@ -80,32 +72,6 @@ class DataLines final : public library::LineSink {
   bool header_;
 };
 
-// The scan's steps, run with the interpreter lock released and checked for signals between
-// them. `finish` runs after the last step. Gives false with a Python exception set.
-template <class Finish>
-bool run_scan(library::Scanner& scanner, library::LineSink& sink, const std::string& path,
-              const std::string& output_name, Finish finish) {
-  std::optional<library::ScanError> scan_failure;
-  std::optional<library::OutputError> output_failure;
-  for (bool more = true; more;) {
-    {
-      const ReleasedGil released;
-      try {
-        more = scanner.step(sink, step_bytes);
-        if (!more) finish();
-      } catch (const library::ScanError& error) {
-        scan_failure = error;
-      } catch (const library::OutputError& error) {
-        output_failure = error;
-      }
-    }
-    if (scan_failure) raise_scan_error(*scan_failure, path);
-    if (output_failure) raise_os_error(output_failure->os_code(), output_name);
-    if (PyErr_CheckSignals() < 0) return false;
-  }
-  return true;
-}
-
 std::unique_ptr<library::Scanner> open_scanner(const std::string& path,
                                                const std::optional<library::InputRange>& range,
                                                library::Selection selection, int threads) {
@@ -132,7 +98,7 @@ PyObject* scan_range(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
                       "scan_range(path, range, positions, targets, regions, threads, header)");
       return nullptr;
     }
-    const std::string path = utf8_of(args[0]);
+    const std::string path = path_bytes(args[0]);
     const std::optional<library::InputRange> range = range_from(args[1]);
     library::Selection selection = selection_from(args[2], args[3], args[4]);
     const int threads = thread_count(args[5]);
@@ -144,7 +110,7 @@ PyObject* scan_range(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     // Unbounded: the caller asked for the whole range as one list.
     LineBatch batch(SIZE_MAX);
     DataLines sink(batch, header != 0);
-    if (!run_scan(*scanner, sink, path, std::string(), [] {})) return nullptr;
+    if (!run_steps(*scanner, sink, path, std::string(), [] {})) return nullptr;
     const OwnedRef lines = OwnedRef::steal(checked(PyList_New(0)));
     batch.move_into(lines.get(), lines.get());
     return OwnedRef::borrow(lines.get()).release();
@@ -162,11 +128,11 @@ PyObject* write_range(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
                       "threads, header)");
       return nullptr;
     }
-    const std::string path = utf8_of(args[0]);
+    const std::string path = path_bytes(args[0]);
     const std::optional<library::InputRange> range = range_from(args[1]);
     const int fd = PyObject_AsFileDescriptor(args[2]);
     if (fd < 0) return nullptr;
-    const std::string output_name = utf8_of(args[3]);
+    const std::string output_name = path_bytes(args[3]);
     library::Selection selection = selection_from(args[4], args[5], args[6]);
     const int threads = thread_count(args[7]);
     const int header = PyObject_IsTrue(args[8]);
@@ -188,7 +154,7 @@ PyObject* write_range(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
       if (failure) raise_os_error(failure->os_code(), output_name);
     }
     DataLines sink(*output, header != 0);
-    if (!run_scan(*scanner, sink, path, output_name, [&] { output->finish(); })) return nullptr;
+    if (!run_steps(*scanner, sink, path, output_name, [&] { output->finish(); })) return nullptr;
     return PyLong_FromUnsignedLongLong(scanner->records_kept());
   } catch (...) {
     set_python_error_from_current();

@@ -11,16 +11,11 @@
 #include "library/scanner.hpp"
 #include "python_error.hpp"
 #include "released_gil.hpp"
+#include "scan_steps.hpp"
 #include "selection_argument.hpp"
 #include "thread_count.hpp"
 
 namespace varsift::tools {
-namespace {
-
-// Input read between two checks for signals.
-constexpr std::size_t step_bytes = std::size_t{16} << 20;
-
-}  // namespace
 
 PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   try {
@@ -63,23 +58,11 @@ PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     }
     if (unusable) raise_index_unusable(*unusable);
     if (!scan_failure && !output_failure) warn_index_skipped(warning);
-    for (bool more = !scan_failure && !output_failure; more;) {
-      {
-        const ReleasedGil released;
-        try {
-          more = scanner->step(*output, step_bytes);
-          if (!more) output->finish();
-        } catch (const library::ScanError& error) {
-          scan_failure = error;
-        } catch (const library::OutputError& error) {
-          output_failure = error;
-        }
-      }
-      if (scan_failure || output_failure) break;
-      if (PyErr_CheckSignals() < 0) return nullptr;
-    }
     if (scan_failure) raise_scan_error(*scan_failure, path);
     if (output_failure) raise_os_error(output_failure->os_code(), output_name);
+    if (!run_steps(*scanner, *output, path, output_name, [&] { output->finish(); })) {
+      return nullptr;
+    }
     return PyLong_FromUnsignedLongLong(scanner->records_kept());
   } catch (...) {
     set_python_error_from_current();

@@ -34,7 +34,7 @@ def write(
 ) -> int: ...
 def index_file(path: str, index_path: str, csi: bool, threads: int, /) -> None: ...
 def scan_range(
-    path: str,
+    path: bytes,
     range: tuple[bool, int, int] | None,
     positions: Iterable[int] | None,
     targets: Iterable[tuple[str, int]] | None,
@@ -44,10 +44,10 @@ def scan_range(
     /,
 ) -> list[str]: ...
 def write_range(
-    path: str,
+    path: bytes,
     range: tuple[bool, int, int] | None,
     fd: int,
-    output_name: str,
+    output_name: bytes,
     positions: Iterable[int] | None,
     targets: Iterable[tuple[str, int]] | None,
     regions: Iterable[tuple[str, int, int]] | None,

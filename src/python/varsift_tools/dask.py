@@ -120,7 +120,7 @@ def _read_part(part: Part, selection: _Selection, header: bool) -> list[str]:
     return _reporting_file_lines(
         part,
         lambda: _native.scan_range(
-            part.path, part.native_range(), selection.positions, selection.targets,
+            os.fsencode(part.path), part.native_range(), selection.positions, selection.targets,
             selection.regions, 1, header,
         ),
     )
@@ -171,7 +171,8 @@ def _write_part(
             return _reporting_file_lines(
                 part,
                 lambda: _native.write_range(
-                    part.path, part.native_range(), fd, target, selection.positions,
+                    os.fsencode(part.path), part.native_range(), fd, os.fsencode(target),
+                    selection.positions,
                     selection.targets, selection.regions, 1, header,
                 ),
             )

@@ -1,0 +1,50 @@
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+#include "library/line_sink.hpp"
+#include "library/output.hpp"
+#include "library/scan_error.hpp"
+#include "library/scanner.hpp"
+#include "python_error.hpp"
+#include "released_gil.hpp"
+
+namespace varsift::tools {
+
+// Input read between two checks for signals: a few milliseconds of work.
+inline constexpr std::size_t step_bytes = std::size_t{16} << 20;
+
+// Runs a scan to its end into `sink`, with the interpreter lock released and signals checked
+// between steps; `finish` runs after the last step. A scan failure raises naming `path`, an
+// output failure naming `output_name` (through PythonError). Gives false when a signal
+// handler raised.
+template <class Finish>
+bool run_steps(library::Scanner& scanner, library::LineSink& sink, std::string_view path,
+               std::string_view output_name, Finish finish) {
+  std::optional<library::ScanError> scan_failure;
+  std::optional<library::OutputError> output_failure;
+  for (bool more = true; more;) {
+    {
+      const ReleasedGil released;
+      try {
+        more = scanner.step(sink, step_bytes);
+        if (!more) finish();
+      } catch (const library::ScanError& error) {
+        scan_failure = error;
+      } catch (const library::OutputError& error) {
+        output_failure = error;
+      }
+    }
+    if (scan_failure) raise_scan_error(*scan_failure, path);
+    if (output_failure) raise_os_error(output_failure->os_code(), output_name);
+    if (PyErr_CheckSignals() < 0) return false;
+  }
+  return true;
+}
+
+}  // namespace varsift::tools
