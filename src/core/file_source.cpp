@@ -5,14 +5,15 @@
 
 namespace varsift::core {
 
-FileSource::FileSource(File file, Interruption* interruption)
+FileSource::FileSource(File file, Interruption* interruption, std::size_t read_size)
     : file_(std::move(file)),
-      buffer_(static_cast<char*>(allocate(buffer_size))),
+      read_size_(read_size),
+      buffer_(static_cast<char*>(allocate(read_size))),
       interruption_(interruption) {}
 
 bool FileSource::next_bytes(std::string_view& bytes, IoError& error) {
   for (;;) {
-    const std::ptrdiff_t n = file_.read(buffer_.get(), buffer_size, error);
+    const std::ptrdiff_t n = file_.read(buffer_.get(), read_size_, error);
     if (n >= 0) {
       bytes = {buffer_.get(), static_cast<std::size_t>(n)};
       if (interruption_ != nullptr) interruption_->consumed(bytes.size());

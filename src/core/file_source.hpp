@@ -10,14 +10,16 @@
 
 namespace varsift::core {
 
-// Reads an open file at most `buffer_size` bytes at a time into one buffer. An interrupted
+// Reads an open file at most `read_size` bytes at a time (by default `buffer_size`, the
+// module's) into one buffer. An interrupted
 // read is retried once `interruption` lets it go on, and a broken pipe ends the input.
 // `interruption`, when given, is also checked every few MB of input.
 class FileSource final : public ByteSource {
  public:
   static constexpr std::size_t buffer_size = 8192;
 
-  explicit FileSource(File file, Interruption* interruption = nullptr);
+  explicit FileSource(File file, Interruption* interruption = nullptr,
+                      std::size_t read_size = buffer_size);
 
   bool next_bytes(std::string_view& bytes, IoError& error) override;
 
@@ -27,6 +29,7 @@ class FileSource final : public ByteSource {
   };
 
   File file_;
+  std::size_t read_size_;
   std::unique_ptr<char, FreeBuffer> buffer_;
   Interruption* interruption_;
 };

@@ -7,12 +7,14 @@
 
 namespace varsift::library {
 
+void fail_to_open(const core::IoError& error) {
+  if (error.is_os()) throw ScanError::os(error.os_code(), 0);
+  throw ScanError::damaged(error, 1);
+}
+
 std::unique_ptr<core::ByteSource> open_input(const std::string& path, int threads) {
   hts::SourceResult opened = hts::BgzfSource::open(path, threads);
-  if (auto* error = std::get_if<core::IoError>(&opened)) {
-    if (error->is_os()) throw ScanError::os(error->os_code(), 0);
-    throw ScanError::damaged(*error, 1);
-  }
+  if (auto* error = std::get_if<core::IoError>(&opened)) fail_to_open(*error);
   return std::make_unique<hts::BgzfSource>(std::get<hts::BgzfSource>(std::move(opened)));
 }
 

@@ -4,8 +4,13 @@
 #include <string>
 
 #include "core/byte_source.hpp"
+#include "core/io_error.hpp"
 
 namespace varsift::library {
+
+// Throws the ScanError for a file that could not be opened: an OS error, or damage found in
+// its first bytes.
+[[noreturn]] void fail_to_open(const core::IoError& error);
 
 // Opens a VCF as it is stored, plain, gzip or BGZF, told apart by content ("-": standard input),
 // with `threads` inflating BGZF blocks. Throws ScanError for a file that cannot be opened.
