@@ -25,10 +25,10 @@ from dataclasses import dataclass
 from typing import Any, cast
 
 import dask.bag
-from dask.base import compute
+from dask.base import compute, get_scheduler
 from dask.delayed import Delayed, delayed
 
-from varsift_tools import _native, write_index
+from varsift_tools import _native, iter_lines, write_index
 from varsift_tools._errors import VcfFormatError
 from varsift_tools._output import output_file
 from varsift_tools._partition import EOF_MARKER, Part, partition_file
@@ -137,6 +137,49 @@ def _header_flags(parts: Sequence[Part]) -> list[bool]:
     return flags
 
 
+def _columns(path: str) -> tuple[int, str | None]:
+    """The file's ``#CHROM`` line and its number; without one, None and the number of the line
+    where the header ended."""
+    number = 0
+    with iter_lines(path, positions=[], threads=1, index=False) as stream:
+        for number, line in enumerate(stream, 1):
+            if line.startswith("#CHROM"):
+                return number, line
+            if not line.startswith("#"):
+                break
+    return number, None
+
+
+def _check_columns(parts: Sequence[Part]) -> None:
+    """Refuses files whose columns are not the first file's: joined under its header, their
+    sample columns would be read as other samples'."""
+    paths = list(dict.fromkeys(part.path for part in parts))
+    if len(paths) < 2:
+        return
+    _, expected = _columns(paths[0])
+    for path in paths[1:]:
+        number, found = _columns(path)
+        if found != expected:
+            what = "no #CHROM line, unlike" if found is None else "columns differ from those of"
+            raise VcfFormatError(path, number, f"{what} the first file, {paths[0]}")
+
+
+def _compute_to_the_end(tasks: list[Delayed]) -> tuple[Any, ...]:
+    """Computes every task, and returns or raises only once none runs any more, so that a
+    failed job leaves no task writing beside the output."""
+    try:
+        from distributed import Client, wait
+    except ImportError:
+        return cast(tuple[Any, ...], compute(*tasks))  # type: ignore[no-untyped-call]
+    client = getattr(get_scheduler(), "__self__", None)  # type: ignore[no-untyped-call]
+    if not isinstance(client, Client):
+        # Local schedulers: the tasks give their faults back instead of raising them.
+        return cast(tuple[Any, ...], compute(*tasks))  # type: ignore[no-untyped-call]
+    futures = client.compute(tasks)  # type: ignore[no-untyped-call]
+    wait(futures)  # type: ignore[no-untyped-call]
+    return tuple(client.gather(futures))  # type: ignore[no-untyped-call]
+
+
 def lines(
     sources: PathLike | Iterable[PathLike],
     *,
@@ -153,6 +196,7 @@ def lines(
     Errors raise when the bag is computed, naming the file and line.
     """
     parts = partitions(sources, partition_size=partition_size)
+    _check_columns(parts)
     selection = _selection(positions, targets, regions)
     flags = _header_flags(parts) if header else [False] * len(parts)
     read = delayed(_read_part, pure=True)
@@ -162,10 +206,10 @@ def lines(
 
 def _write_part(
     part: Part, selection: _Selection, header: bool, target: str
-) -> int | VcfFormatError | OSError:
-    """Writes the range's kept lines as BGZF into ``target``, whole or not at all. A fault of
-    the input or the part is given back rather than raised, so that every task has ended when
-    the job reports the first fault in file order."""
+) -> int | Exception:
+    """Writes the range's kept lines as BGZF into ``target``, whole or not at all. A fault is
+    given back rather than raised, so that every task has ended when the job reports the first
+    fault in file order."""
     try:
         with output_file(target) as fd:
             return _reporting_file_lines(
@@ -176,7 +220,7 @@ def _write_part(
                     selection.targets, selection.regions, 1, header,
                 ),
             )
-    except (VcfFormatError, OSError) as error:
+    except Exception as error:  # noqa: BLE001 - raised by the caller once every task has ended
         return error
 
 
@@ -222,6 +266,7 @@ def write_subset(
     header followed by every file's kept records.
     """
     parts = partitions(sources, partition_size=partition_size)
+    _check_columns(parts)
     selection = _selection(positions, targets, regions)
     target = os.fspath(output)
     directory = tempfile.mkdtemp(
@@ -235,7 +280,7 @@ def write_subset(
             write(part, selection, flag, name)
             for part, flag, name in zip(parts, _header_flags(parts), names)
         ]
-        results: tuple[Any, ...] = compute(*tasks)  # type: ignore[no-untyped-call]
+        results = _compute_to_the_end(tasks)
         for result in results:
             if isinstance(result, BaseException):
                 raise result

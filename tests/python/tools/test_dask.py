@@ -7,6 +7,7 @@ import gzip
 import os
 import subprocess
 import sys
+import time
 from collections.abc import Iterator
 from pathlib import Path
 
@@ -176,6 +177,57 @@ def test_damaged_compression_is_reported_by_the_library(
     with pytest.raises(varsift_tools.CompressionError) as error:
         vdask.write_subset(path, tmp_path / "out.vcf.gz", partition_size=1)
     assert str(error.value) == str(expected.value)
+
+
+@pytest.mark.parametrize(
+    ("columns", "lineno", "what"),
+    [
+        ("#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER", 3, "columns differ from those of"),
+        # The header ends at line 2.
+        (None, 2, "no #CHROM line, unlike"),
+    ],
+)
+def test_files_whose_columns_differ_are_refused(
+    tmp_path: Path, columns: str | None, lineno: int, what: str
+) -> None:
+    first = make(tmp_path, "first", "plain", 11)
+    lines = make(tmp_path, "other", "plain", 12).read_text().splitlines(keepends=True)
+    lines[2:3] = [] if columns is None else [columns + "\n"]
+    other = tmp_path / "other.vcf"
+    other.write_text("".join(lines))
+    output = tmp_path / "out.vcf.gz"
+    for run in (
+        lambda: vdask.write_subset([first, other], output),
+        lambda: vdask.lines([first, other], header=False),
+    ):
+        with pytest.raises(varsift_tools.VcfFormatError) as error:
+            run()
+        assert (error.value.filename, error.value.lineno) == (str(other), lineno)
+        assert error.value.reason == f"{what} the first file, {first}"
+    assert sorted(os.listdir(tmp_path)) == ["first.vcf", "other.vcf"]
+
+
+def test_a_failed_job_raises_only_once_every_task_has_ended(
+    tmp_path: Path, monkeypatch: pytest.MonkeyPatch
+) -> None:
+    path = make(tmp_path, "a", "small-blocks", 13, 800)
+    parts = vdask.partitions(path, partition_size=2000)
+    ended: list[int] = []
+    real = vdask._native.write_range
+
+    def write_range(source: bytes, where: object, *rest: object) -> int:
+        if where == parts[0].native_range():
+            raise RuntimeError("lost")
+        time.sleep(0.2)
+        ended.append(1)
+        return real(source, where, *rest)  # type: ignore[arg-type]
+
+    monkeypatch.setattr(vdask._native, "write_range", write_range)
+    output = tmp_path / "out.vcf.gz"
+    with dask.config.set(scheduler="threads", num_workers=2), pytest.raises(RuntimeError):
+        vdask.write_subset(path, output, partition_size=2000)
+    assert len(ended) == len(parts) - 1
+    assert sorted(os.listdir(tmp_path)) == ["a.vcf", "a.vcf.gz"]
 
 
 class KillOnce(distributed.WorkerPlugin):
