@@ -72,8 +72,15 @@ def partition_file(path: str, size: int) -> list[Part]:
     return parts
 
 
+def _even_cuts(total: int, size: int) -> list[int]:
+    """Where ranges of at most ``size`` bytes start when ``total`` bytes are cut into as few as
+    can be, all about the same size: tasks of equal length keep workers equally busy."""
+    count = max(1, -(-total // size))
+    return [total * number // count for number in range(count)]
+
+
 def _plain_parts(path: str, file_size: int, size: int) -> list[Part]:
-    starts = list(range(0, max(file_size, 1), size))
+    starts = _even_cuts(file_size, size)
     ends = starts[1:] + [file_size]
     return [
         Part(path, False, start - 1 if start else None, end - start, start)
@@ -83,12 +90,13 @@ def _plain_parts(path: str, file_size: int, size: int) -> list[Part]:
 
 def _bgzf_parts(path: str, blocks: list[tuple[int, int]], size: int) -> list[Part]:
     """``blocks`` holds the (compressed, uncompressed) offsets where blocks start, the first
-    at (0, 0); cuts fall at blocks at least ``size`` compressed bytes after the last cut."""
+    at (0, 0); cuts fall at the first block at or after each even cut of the compressed bytes."""
+    targets = _even_cuts(blocks[-1][0] + 1, size)[1:]
     cuts = [0]
     for index, (coffset, uoffset) in enumerate(blocks):
         last = blocks[cuts[-1]]
         # A cut needs a byte before it and bytes after it.
-        if coffset - last[0] >= size and uoffset > last[1]:
+        if len(cuts) <= len(targets) and coffset >= targets[len(cuts) - 1] and uoffset > last[1]:
             cuts.append(index)
     parts = []
     for number, cut in enumerate(cuts):
@@ -135,25 +143,31 @@ def _walk_blocks(fd: int) -> list[tuple[int, int]] | None:
     file_size = os.fstat(fd).st_size
     blocks = []
     coffset = uoffset = 0
+    header = os.pread(fd, 18, 0)
     while coffset < file_size:
-        block_size = _block_size(fd, coffset)
+        block_size = _block_size(fd, coffset, header)
         if block_size is None or coffset + block_size > file_size:
             return None
-        (isize,) = struct.unpack("<I", os.pread(fd, 4, coffset + block_size - 4))
+        # One read for this block's ISIZE and the next block's header.
+        tail = os.pread(fd, 4 + 18, coffset + block_size - 4)
+        (isize,) = struct.unpack_from("<I", tail)
         if isize > _BLOCK_DATA:
             return None
         blocks.append((coffset, uoffset))
         coffset += block_size
         uoffset += isize
+        header = tail[4:]
     # Empty blocks at the end (the end-of-file marker) start no range.
     while len(blocks) > 1 and blocks[-1][1] == uoffset:
         blocks.pop()
     return blocks
 
 
-def _block_size(fd: int, offset: int) -> int | None:
-    """The size of the BGZF block at ``offset`` from its header, None if it has none."""
-    header = os.pread(fd, 18, offset)
+def _block_size(fd: int, offset: int, header: bytes | None = None) -> int | None:
+    """The size of the BGZF block at ``offset`` from its header (read here unless given), None
+    if it has none."""
+    if header is None:
+        header = os.pread(fd, 18, offset)
     if len(header) < _HEADER_SIZE or not header.startswith(_GZIP_MAGIC):
         return None
     if not header[3] & _FLAG_EXTRA:

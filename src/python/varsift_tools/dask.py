@@ -20,6 +20,7 @@ import gzip
 import os
 import shutil
 import tempfile
+import zlib
 from collections.abc import Callable, Iterable, Sequence
 from dataclasses import dataclass
 from typing import Any, cast
@@ -28,7 +29,7 @@ import dask.bag
 from dask.base import compute, get_scheduler
 from dask.delayed import Delayed, delayed
 
-from varsift_tools import _native, iter_lines, write_index
+from varsift_tools import _native, write_index
 from varsift_tools._errors import VcfFormatError
 from varsift_tools._output import output_file
 from varsift_tools._partition import EOF_MARKER, Part, partition_file
@@ -137,31 +138,37 @@ def _header_flags(parts: Sequence[Part]) -> list[bool]:
     return flags
 
 
-def _columns(path: str) -> tuple[int, str | None]:
+def _columns(path: str) -> tuple[int, bytes | None] | None:
     """The file's ``#CHROM`` line and its number; without one, None and the number of the line
-    where the header ended."""
+    where the header ended. None for an empty file, and for damage, which the tasks report as
+    the library does."""
+    with open(path, "rb") as raw:
+        compressed = raw.read(2) == b"\x1f\x8b"
     number = 0
-    with iter_lines(path, positions=[], threads=1, index=False) as stream:
-        for number, line in enumerate(stream, 1):
-            if line.startswith("#CHROM"):
-                return number, line
-            if not line.startswith("#"):
-                break
-    return number, None
+    try:
+        with gzip.open(path, "rb") if compressed else open(path, "rb") as file:
+            for number, line in enumerate(file, 1):
+                if line.startswith(b"#CHROM"):
+                    return number, line.rstrip(b"\r\n")
+                if not line.startswith(b"#"):
+                    return number - 1, None
+    except (EOFError, gzip.BadGzipFile, zlib.error):
+        return None
+    return (number, None) if number else None
 
 
 def _check_columns(parts: Sequence[Part]) -> None:
     """Refuses files whose columns are not the first file's: joined under its header, their
     sample columns would be read as other samples'."""
     paths = list(dict.fromkeys(part.path for part in parts))
-    if len(paths) < 2:
+    first = _columns(paths[0]) if len(paths) > 1 else None
+    if first is None:
         return
-    _, expected = _columns(paths[0])
     for path in paths[1:]:
-        number, found = _columns(path)
-        if found != expected:
-            what = "no #CHROM line, unlike" if found is None else "columns differ from those of"
-            raise VcfFormatError(path, number, f"{what} the first file, {paths[0]}")
+        found = _columns(path)
+        if found is not None and found[1] != first[1]:
+            what = "no #CHROM line, unlike" if found[1] is None else "columns differ from those of"
+            raise VcfFormatError(path, found[0], f"{what} the first file, {paths[0]}")
 
 
 def _compute_to_the_end(tasks: list[Delayed]) -> tuple[Any, ...]:

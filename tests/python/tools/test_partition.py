@@ -5,6 +5,7 @@ from __future__ import annotations
 import gzip
 import os
 import subprocess
+from itertools import accumulate
 from pathlib import Path
 
 import pytest
@@ -29,8 +30,12 @@ def test_plain_ranges_tile_the_file(tmp_path: Path, size: int) -> None:
     path = tmp_path / "a.vcf"
     path.write_bytes(TEXT)
     parts = partition_file(str(path), size)
-    assert [p.start for p in parts] == list(range(0, len(TEXT), size))
+    # As few ranges as hold at most `size` bytes each, of sizes that differ by one at most.
+    assert len(parts) == -(-len(TEXT) // size)
     assert sum(p.length for p in parts) == len(TEXT)
+    assert max(p.length for p in parts) - min(p.length for p in parts) <= 1
+    assert max(p.length for p in parts) <= size
+    assert [p.start for p in parts] == [0] + list(accumulate(p.length for p in parts))[:-1]
     for part in parts:
         assert not part.bgzf and not part.whole
         assert part.before == (part.start - 1 if part.start else None)
@@ -54,6 +59,18 @@ def test_bgzf_ranges_start_at_blocks_and_find_the_byte_before(tmp_path: Path, si
         assert previous.start + previous.length == part.start
         assert part.before is not None
         assert byte_at(path, part.before) == TEXT[part.start - 1]
+
+
+@pytest.mark.parametrize("count", [2, 3, 7])
+def test_bgzf_ranges_are_of_even_size(tmp_path: Path, count: int) -> None:
+    # Blocks of about equal size: the last range is no runt left over by fixed-size cuts.
+    path = write_blocks(tmp_path / "a.vcf.gz", cut(TEXT, [len(TEXT) // 70 + 1]))
+    size = -(-os.path.getsize(path) // count)
+    lengths = [p.length for p in partition_file(str(path), size)[:-1]]
+    assert len(lengths) == count - 1
+    last = len(TEXT) - sum(lengths)
+    block = len(TEXT) // 70 + 1
+    assert max([*lengths, last]) - min([*lengths, last]) <= 2 * block
 
 
 @pytest.mark.skipif(not have_tools(), reason="needs bgzip")
