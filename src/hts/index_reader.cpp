@@ -27,6 +27,10 @@ std::uint64_t IndexedSource::tell() const noexcept {
          static_cast<std::uint64_t>(file_->block_offset);
 }
 
+std::uint64_t IndexedSource::block_address() const noexcept {
+  return static_cast<std::uint64_t>(file_->block_address);
+}
+
 bool IndexedSource::next_block(core::IoError& error) {
   // bgzf_peek loads the next block holding data, past empty ones.
   file_->block_offset = file_->block_length;

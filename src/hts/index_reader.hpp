@@ -26,6 +26,10 @@ class IndexedSource final : public core::ByteSource {
 
   // BGZF blocks loaded so far, each inflated once per load.
   std::uint64_t blocks_read() const noexcept { return blocks_read_; }
+  // Whether bytes past the header have been asked for: the header's lines are all given.
+  bool past_header() const noexcept { return phase_ > Phase::header; }
+  // The compressed offset of the block being read (or failing to be read).
+  std::uint64_t block_address() const noexcept;
 
  private:
   enum class Phase : unsigned char { start, header, range, finish_line, done };

@@ -11,18 +11,21 @@
 #include "hts/bgzf_source.hpp"
 #include "hts/index_reader.hpp"
 #include "input.hpp"
+#include "scanner.hpp"
 
 namespace varsift::library {
 namespace {
 
 // The indexed source with the opened file whose handle it reads.
-class IndexedInput final : public core::ByteSource {
+class IndexedInput final : public PartialSource {
  public:
   IndexedInput(hts::BgzfSource file, std::vector<hts::VirtualRange> ranges)
       : file_(std::move(file)), source_(file_.handle(), std::move(ranges)) {}
   bool next_bytes(std::string_view& bytes, core::IoError& error) override {
     return source_.next_bytes(bytes, error);
   }
+  bool past_header() const noexcept override { return source_.past_header(); }
+  std::uint64_t block_address() const noexcept override { return source_.block_address(); }
 
  private:
   hts::BgzfSource file_;

@@ -8,8 +8,8 @@
 namespace varsift::library {
 
 void fail_to_open(const core::IoError& error) {
-  if (error.is_os()) throw ScanError::os(error.os_code(), 0);
-  throw ScanError::damaged(error, 1);
+  if (error.is_os()) throw ScanError::os(error.os_code(), {});
+  throw ScanError::damaged(error, LinePlace::line(1));
 }
 
 std::unique_ptr<core::ByteSource> open_input(const std::string& path, int threads) {

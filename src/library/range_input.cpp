@@ -24,7 +24,7 @@ std::unique_ptr<core::ByteSource> open_plain(const std::string& path, const Inpu
   if (auto* error = std::get_if<core::IoError>(&opened)) fail_to_open(*error);
   core::File file = std::get<core::File>(std::move(opened));
   if (range.before && ::lseek(file.descriptor(), static_cast<off_t>(*range.before), SEEK_SET) < 0) {
-    throw ScanError::os(errno, 0);
+    throw ScanError::os(errno, {});
   }
   // Plain text from the file's current offset on, in large reads.
   return std::make_unique<core::FileSource>(std::move(file), nullptr, read_size);

@@ -36,14 +36,27 @@ std::string position_fault(std::string_view line, const core::RecordPosition& po
 }  // namespace
 
 Scanner::Scanner(std::unique_ptr<core::ByteSource> source, Selection selection)
-    : source_(std::move(source)), reader_(source_), selection_(std::move(selection)) {}
+    : partial_(dynamic_cast<const PartialSource*>(source.get())),
+      source_(std::move(source)),
+      reader_(source_),
+      selection_(std::move(selection)) {}
+
+LinePlace Scanner::place(std::uint64_t number, std::string_view what) const {
+  if (partial_ == nullptr || !partial_->past_header()) return LinePlace::line(number);
+  std::string description(what);
+  description +=
+      last_record_.empty() ? " before any record read through the index" : " after " + last_record_;
+  description +=
+      " (BGZF block at compressed offset " + std::to_string(partial_->block_address()) + ")";
+  return {std::nullopt, std::move(description)};
+}
 
 void Scanner::fail_reading() {
   const core::IoError& error = reader_.error();
-  const std::uint64_t line = line_number_ + 1;
-  if (!source_.failed()) throw ScanError::malformed("not valid UTF-8", line);
-  if (error.is_os()) throw ScanError::os(error.os_code(), line);
-  throw ScanError::damaged(error, line);
+  const LinePlace where = place(line_number_ + 1, "line");
+  if (!source_.failed()) throw ScanError::malformed("not valid UTF-8", where);
+  if (error.is_os()) throw ScanError::os(error.os_code(), where);
+  throw ScanError::damaged(error, where);
 }
 
 bool Scanner::step(LineSink& sink, std::size_t input_bytes) {
@@ -66,10 +79,20 @@ bool Scanner::step(LineSink& sink, std::size_t input_bytes) {
     }
     const core::RecordPosition position = core::read_position(line);
     if (position.fault != core::RecordPosition::Fault::none) {
-      throw ScanError::malformed(position_fault(line, position), line_number_);
+      const std::size_t tab = line.find('\t');
+      throw ScanError::malformed(
+          position_fault(line, position),
+          place(line_number_, tab == std::string_view::npos
+                                  ? "line"
+                                  : "record on " + shown(line.substr(0, tab))));
     }
-    const std::string_view chrom =
-        selection_.looks_at_chromosome() ? line.substr(0, line.find('\t')) : std::string_view();
+    const std::string_view chrom = selection_.looks_at_chromosome() || partial_ != nullptr
+                                       ? line.substr(0, line.find('\t'))
+                                       : std::string_view();
+    if (partial_ != nullptr) {
+      last_record_.assign(chrom);
+      last_record_ += ':' + std::to_string(position.value);
+    }
     if (everything || selection_.keeps(chrom, position.value)) {
       ++records_kept_;
       sink.data(line, reader_.line_is_ascii());

@@ -3,17 +3,32 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "core/byte_source.hpp"
 #include "core/line_reader.hpp"
 #include "line_sink.hpp"
+#include "scan_error.hpp"
 #include "selection.hpp"
 
 namespace varsift::library {
 
+// A source that gives the header from the file's start, then only some of the data lines (the
+// ranges an index points to): the numbers of the lines after the header are unknown.
+class PartialSource : public core::ByteSource {
+ public:
+  // Whether the source has begun giving the lines after the header.
+  virtual bool past_header() const noexcept = 0;
+  // The compressed offset of the BGZF block being read, to name where a line is.
+  virtual std::uint64_t block_address() const noexcept = 0;
+};
+
 // One pass over a VCF: every '#' line is kept as a header line, and the data lines that the
 // selection keeps, under the same line, UTF-8 and POS rules as the module. Runs in steps, so
-// that its owner can check for interruption and empty the sink between them.
+// that its owner can check for interruption and empty the sink between them. Errors name the
+// line by number; past the header of a PartialSource, by the last record read before it and
+// the BGZF block being read.
 class Scanner {
  public:
   Scanner(std::unique_ptr<core::ByteSource> source, Selection selection);
@@ -49,10 +64,16 @@ class Scanner {
   };
 
   [[noreturn]] void fail_reading();
+  // Where line `number` is; `what` names it when its number is unknown.
+  LinePlace place(std::uint64_t number, std::string_view what) const;
 
+  // The source as a PartialSource when it is one; owned through source_, set before it.
+  const PartialSource* partial_;
   WatchedSource source_;
   core::LineReader reader_;
   Selection selection_;
+  // For a PartialSource: CHROM:POS of the last record read, to name a later line.
+  std::string last_record_;
   std::uint64_t line_number_ = 0;
   std::uint64_t records_kept_ = 0;
   bool ended_ = false;

@@ -48,10 +48,16 @@ void raise_scan_error(const library::ScanError& error, std::string_view filename
   const OwnedRef type = error_class(
       error.kind() == library::ScanError::Kind::damaged ? "CompressionError" : "VcfFormatError");
   const OwnedRef name = file_name(filename);
-  const OwnedRef line = OwnedRef::steal(checked(PyLong_FromUnsignedLongLong(error.line_number())));
+  const OwnedRef line =
+      error.line_number()
+          ? OwnedRef::steal(checked(PyLong_FromUnsignedLongLong(*error.line_number())))
+          : OwnedRef::borrow(Py_None);
   const OwnedRef reason = text(error.what());
-  const OwnedRef exception = OwnedRef::steal(checked(
-      PyObject_CallFunctionObjArgs(type.get(), name.get(), line.get(), reason.get(), nullptr)));
+  // Where the number is unknown, the place names the line.
+  const OwnedRef place = error.line_number() || error.place().empty() ? OwnedRef::borrow(Py_None)
+                                                                      : text(error.place());
+  const OwnedRef exception = OwnedRef::steal(checked(PyObject_CallFunctionObjArgs(
+      type.get(), name.get(), line.get(), reason.get(), place.get(), nullptr)));
   PyErr_SetObject(type.get(), exception.get());
   throw PythonError();
 }

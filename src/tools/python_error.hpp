@@ -25,7 +25,8 @@ T* checked(T* result) {
 }
 
 // Sets the Python exception for `error` on the input named `filename`: an OSError subclass
-// chosen by errno, or the package's VcfFormatError / CompressionError with the line number.
+// chosen by errno, or the package's VcfFormatError / CompressionError with the line number, or
+// with none and the place when the number is unknown.
 [[noreturn]] void raise_scan_error(const library::ScanError& error, std::string_view filename);
 
 // Sets an OSError subclass chosen by `code`, naming `filename` (none when empty).

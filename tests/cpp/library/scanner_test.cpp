@@ -46,7 +46,7 @@ std::vector<std::string> scan(std::string bytes, Selection selection, std::size_
   } catch (const ScanError& error) {
     static const char* const kinds[] = {"os", "damaged", "malformed"};
     sink.lines.push_back(std::string(kinds[static_cast<int>(error.kind())]) + " line " +
-                         std::to_string(error.line_number()) + ": " + error.what());
+                         std::to_string(error.line_number().value()) + ": " + error.what());
   }
   return sink.lines;
 }

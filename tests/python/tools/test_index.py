@@ -9,12 +9,14 @@ import shutil
 import subprocess
 import sys
 import warnings
+import zlib
 from collections.abc import Callable
 from pathlib import Path
 from typing import Any
 
 import pytest
 import varsift_tools
+from varsift_tools import CompressionError, VcfFormatError
 from vcf_files import bgzip_file, random_vcf
 
 pytestmark = pytest.mark.skipif(
@@ -218,3 +220,96 @@ def test_write_index_refuses_what_it_cannot_index(tmp_path: Path) -> None:
     result = command(str(data), "-o", str(tmp_path / "out.vcf"), "--write-index")
     assert result.returncode == 1
     assert "--write-index needs a BGZF OUTPUT file" in result.stderr
+
+
+def faulty_vcf(tmp_path: Path, bad: bytes, header_extra: bytes = b"") -> Path:
+    """Records of chr1 over several BGZF blocks, then chr2 with `bad` as the record at 5000,
+    indexed by tabix."""
+    lines = [b"##fileformat=VCFv4.2", header_extra, b"#CHROM\tPOS\tID\tREF\tALT"]
+    lines = [line for line in lines if line]
+    lines += [b"chr1\t%d\t.\tA\tC\tNOTE=%s" % (pos, b"x" * 60) for pos in range(1, 4001)]
+    lines += [b"chr2\t%d\t.\tA\tC" % pos for pos in range(4990, 5000)]
+    lines += [bad]
+    lines += [b"chr2\t%d\t.\tA\tC" % pos for pos in range(5001, 5010)]
+    plain = tmp_path / "faulty.vcf"
+    plain.write_bytes(b"\n".join(lines) + b"\n")
+    return bgzip_file(plain, tmp_path / "faulty.vcf.gz")
+
+
+def block_at(data: Path, offset: int) -> bytes:
+    """The uncompressed content of the BGZF block at a compressed offset."""
+    with data.open("rb") as file:
+        file.seek(offset)
+        return zlib.decompressobj(31).decompress(file.read(1 << 16))
+
+
+FAULTS = [
+    (b"chr2\t5000x\t.\tA\tC\tMARK", VcfFormatError, "record on 'chr2' after chr2:4999",
+     "POS is not a number: '5000x'"),
+    (b"chr2\t5000\t.\tA\tC\tMARK\xff", VcfFormatError, "line after chr2:4999", "not valid UTF-8"),
+]
+
+
+@pytest.mark.parametrize("maker", ["tabix", "tabix-csi"])
+@pytest.mark.parametrize(("bad", "kind", "place", "reason"), FAULTS)
+def test_lines_read_through_the_index_are_named_by_place(
+    tmp_path: Path, maker: str, bad: bytes, kind: type[VcfFormatError], place: str, reason: str
+) -> None:
+    data = faulty_vcf(tmp_path, bad)
+    subprocess.run([*MAKERS[maker][0], str(data)], check=True)
+    with pytest.raises(kind) as scanned:
+        varsift_tools.subset(data, targets=[("chr2", 5000)], index=False)
+    # Two header lines, 4000 records of chr1 and ten of chr2 come before it.
+    assert scanned.value.lineno == 2 + 4000 + 10 + 1
+    with pytest.raises(kind) as followed:
+        varsift_tools.subset(data, targets=[("chr2", 5000)], index=True)
+    error = followed.value
+    assert (error.filename, error.lineno, error.reason) == (str(data), None, reason)
+    assert error.place is not None and error.place.startswith(place + " (BGZF block at ")
+    offset = int(error.place.removeprefix(place + " (BGZF block at compressed offset ")[:-1])
+    # The block named holds the end of the faulty line.
+    assert b"MARK" in block_at(data, offset)
+    assert str(error) == f"{data}: {error.place}: {reason}"
+    result = command(str(data), "--force-index", "-t", "chr2:5000")
+    assert result.returncode == 1
+    assert result.stderr == f"varsift: error: {error}\n"
+
+
+@pytest.mark.parametrize("maker", ["tabix", "tabix-csi"])
+def test_header_lines_keep_their_numbers_in_index_mode(tmp_path: Path, maker: str) -> None:
+    data = faulty_vcf(tmp_path, b"chr2\t5000\t.\tA\tC", header_extra=b"##note=caf\xe9")
+    subprocess.run([*MAKERS[maker][0], str(data)], check=True)
+    with pytest.raises(VcfFormatError) as followed:
+        varsift_tools.subset(data, targets=[("chr2", 5000)], index=True)
+    assert (followed.value.lineno, followed.value.place) == (2, None)
+    assert str(followed.value) == f"{data}:2: not valid UTF-8"
+
+
+def block_offsets(data: Path) -> list[int]:
+    """The compressed offset of every BGZF block, from the sizes in their headers."""
+    raw = data.read_bytes()
+    offsets = []
+    at = 0
+    while at < len(raw):
+        offsets.append(at)
+        at += int.from_bytes(raw[at + 16 : at + 18], "little") + 1
+    return offsets
+
+
+@pytest.mark.parametrize("maker", ["tabix", "tabix-csi"])
+def test_damage_met_through_the_index_is_named_by_block(tmp_path: Path, maker: str) -> None:
+    data = faulty_vcf(tmp_path, b"chr2\t5000\t.\tA\tC")
+    subprocess.run([*MAKERS[maker][0], str(data)], check=True)
+    damaged = next(o for o in block_offsets(data) if b"chr2\t5000\t" in block_at(data, o))
+    offsets = block_offsets(data)
+    end = offsets[offsets.index(damaged) + 1]
+    raw = bytearray(data.read_bytes())
+    raw[end - 8] ^= 0xFF  # the block's CRC32
+    stat = data.stat()
+    data.write_bytes(bytes(raw))
+    os.utime(data, ns=(stat.st_atime_ns, stat.st_mtime_ns))
+    with pytest.raises(CompressionError) as followed:
+        varsift_tools.subset(data, targets=[("chr2", 5000)], index=True)
+    assert followed.value.lineno is None
+    assert followed.value.place is not None
+    assert followed.value.place.endswith(f"(BGZF block at compressed offset {damaged})")

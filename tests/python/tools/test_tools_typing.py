@@ -27,7 +27,7 @@ count: int = varsift_tools.write_subset("a.vcf", "b.vcf.gz", positions=range(5),
 try:
     varsift_tools.subset("a.vcf")
 except varsift_tools.VcfFormatError as error:
-    assert_type(error.lineno, int)
+    assert_type(error.lineno, int | None)
 """
 
 BAD_USES = [
