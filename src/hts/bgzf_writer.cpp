@@ -37,21 +37,24 @@ WriterResult OutputWriter::open(int fd, const OutputOptions& options) {
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0) return IoError::os(errno);
   if ((flags & O_ACCMODE) == O_RDONLY) return IoError::os(EBADF);
-  if (options.format == OutputFormat::plain) return OutputWriter(fd, plain_buffer_size, nullptr);
+  if (options.format == OutputFormat::plain) {
+    return OutputWriter(fd, plain_buffer_size, nullptr, nullptr);
+  }
   if (options.level < -1 || options.level > 9) {
     return IoError::fixed(ErrorKind::InvalidInput, "compression level must be -1 to 9");
   }
   const int threads = std::max(options.threads, 1);
   return OutputWriter(fd, blocks_per_thread * static_cast<std::size_t>(threads) * BGZF_BLOCK_SIZE,
-                      std::make_unique<BlockCompressor>(options.level, threads));
+                      std::make_unique<BlockCompressor>(options.level, threads), options.observer);
 }
 
 OutputWriter::OutputWriter(int fd, std::size_t capacity,
-                           std::unique_ptr<BlockCompressor> compressor)
+                           std::unique_ptr<BlockCompressor> compressor, BlockObserver* observer)
     : fd_(fd),
       buffer_(static_cast<char*>(core::allocate(capacity))),
       capacity_(capacity),
-      compressor_(std::move(compressor)) {}
+      compressor_(std::move(compressor)),
+      observer_(observer) {}
 
 OutputWriter& OutputWriter::operator=(OutputWriter&& other) noexcept {
   if (this != &other) {
@@ -62,6 +65,7 @@ OutputWriter& OutputWriter::operator=(OutputWriter&& other) noexcept {
     used_ = other.used_;
     compressor_ = std::move(other.compressor_);
     compressed_ = std::move(other.compressed_);
+    observer_ = other.observer_;
     finished_ = other.finished_;
     failure_ = std::move(other.failure_);
   }
@@ -107,7 +111,11 @@ bool OutputWriter::flush(IoError& error) {
   if (!compressor_->compress(held, compressed_)) {
     return fail(IoError::fixed(ErrorKind::Other, "compressing a BGZF block failed"), error);
   }
-  return write_out(compressed_, error);
+  if (!write_out(compressed_, error)) return false;
+  if (observer_ != nullptr) {
+    for (const std::size_t size : compressor_->block_sizes()) observer_->block_written(size);
+  }
+  return true;
 }
 
 bool OutputWriter::write_out(std::string_view bytes, IoError& error) {
@@ -129,6 +137,8 @@ bool OutputWriter::fail(IoError failure, IoError& error) {
 void OutputWriter::abandon() noexcept {
   if (!buffer_ || finished_ || failure_) return;
   finished_ = true;
+  // What is written now is incomplete: nothing to index, and the observer may be gone.
+  observer_ = nullptr;
   IoError ignored = IoError::os(0);
   flush(ignored);
 }

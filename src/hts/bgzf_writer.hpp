@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,12 +15,24 @@ namespace varsift::hts {
 
 enum class OutputFormat : unsigned char { plain, bgzf };
 
+// Told the compressed size of each BGZF data block once it is written, in file order (the
+// end-of-file marker aside): what an index built while writing needs.
+class BlockObserver {
+ public:
+  virtual void block_written(std::uint64_t compressed_size) = 0;
+
+ protected:
+  ~BlockObserver() = default;
+};
+
 struct OutputOptions {
   OutputFormat format = OutputFormat::plain;
   // zlib level 0 to 9 for BGZF; -1 for the default.
   int level = -1;
   // Threads compressing BGZF blocks in parallel; 0 or 1 means the writing thread alone.
   int threads = 0;
+  // BGZF output only; the caller's, and must outlive the writer's last write or finish.
+  BlockObserver* observer = nullptr;
 };
 
 class OutputWriter;
@@ -52,7 +65,8 @@ class OutputWriter {
     void operator()(char* p) const noexcept;
   };
 
-  OutputWriter(int fd, std::size_t capacity, std::unique_ptr<BlockCompressor> compressor);
+  OutputWriter(int fd, std::size_t capacity, std::unique_ptr<BlockCompressor> compressor,
+               BlockObserver* observer);
 
   bool flush(core::IoError& error);
   bool write_out(std::string_view bytes, core::IoError& error);
@@ -68,6 +82,7 @@ class OutputWriter {
   // BGZF output only.
   std::unique_ptr<BlockCompressor> compressor_;
   std::string compressed_;
+  BlockObserver* observer_;
   bool finished_ = false;
   std::optional<core::IoError> failure_;
 };

@@ -30,6 +30,7 @@ void BlockCompressor::stop() noexcept {
 
 bool BlockCompressor::compress(std::string_view input, std::string& output) {
   const std::size_t count = (input.size() + BGZF_BLOCK_SIZE - 1) / BGZF_BLOCK_SIZE;
+  count_ = 0;
   if (count == 0) return true;
   while (blocks_.size() < count) {
     blocks_.push_back(std::make_unique<unsigned char[]>(BGZF_MAX_BLOCK_SIZE));
@@ -52,6 +53,7 @@ bool BlockCompressor::compress(std::string_view input, std::string& output) {
   for (std::size_t i = 0; i < count; ++i) {
     output.append(reinterpret_cast<const char*>(blocks_[i].get()), sizes_[i]);
   }
+  count_ = count;
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -25,6 +26,8 @@ class BlockCompressor {
   // Appends to `output` the blocks of `input`, cut every BGZF_BLOCK_SIZE bytes. Gives false
   // if htslib fails to compress a block.
   bool compress(std::string_view input, std::string& output);
+  // The compressed size of each block that the last successful compress() appended, in order.
+  std::span<const std::size_t> block_sizes() const noexcept { return {sizes_.data(), count_}; }
 
  private:
   void work();
@@ -49,6 +52,8 @@ class BlockCompressor {
   // One compressed block per input block, reused from call to call.
   std::vector<std::unique_ptr<unsigned char[]>> blocks_;
   std::vector<std::size_t> sizes_;
+  // Blocks of the last call, owned by the calling thread.
+  std::size_t count_ = 0;
 };
 
 }  // namespace varsift::hts

@@ -123,8 +123,7 @@ std::optional<std::string> IndexWriter::save(std::uint64_t data_end, const std::
   return std::nullopt;
 }
 
-StreamIndexer::StreamIndexer(Index::Format format, std::uint64_t header_bytes)
-    : format_(format), header_bytes_(header_bytes) {}
+StreamIndexer::StreamIndexer(Index::Format format) : format_(format) {}
 
 std::optional<std::uint64_t> StreamIndexer::virtual_offset(std::uint64_t uncompressed,
                                                            bool final) const {
@@ -144,7 +143,8 @@ std::optional<std::uint64_t> StreamIndexer::virtual_offset(std::uint64_t uncompr
 
 std::optional<std::string> StreamIndexer::drain(bool final) {
   if (!writer_) {
-    const auto start = virtual_offset(header_bytes_, final);
+    if (!data_start_) return std::nullopt;
+    const auto start = virtual_offset(*data_start_, final);
     if (!start) return std::nullopt;
     writer_.emplace(format_, *start);
   }
@@ -157,8 +157,9 @@ std::optional<std::string> StreamIndexer::drain(bool final) {
   return std::nullopt;
 }
 
-std::optional<std::string> StreamIndexer::add(std::string_view line,
-                                              std::uint64_t uncompressed_end) {
+std::optional<std::string> StreamIndexer::add(std::string_view line, std::uint64_t begin,
+                                              std::uint64_t end) {
+  if (!data_start_) data_start_ = begin;
   // CHROM to INFO are all the index reads: keep up to the eighth TAB.
   std::size_t cut = std::string_view::npos;
   std::size_t from = 0;
@@ -167,8 +168,8 @@ std::optional<std::string> StreamIndexer::add(std::string_view line,
     if (cut == std::string_view::npos) break;
     from = cut + 1;
   }
-  pending_.emplace_back(line.substr(0, cut), uncompressed_end);
-  uncompressed_end_ = uncompressed_end;
+  pending_.emplace_back(line.substr(0, cut), end);
+  uncompressed_end_ = end;
   return drain(false);
 }
 
@@ -177,9 +178,13 @@ std::optional<std::string> StreamIndexer::block_written(std::uint64_t compressed
   return drain(false);
 }
 
-std::optional<std::string> StreamIndexer::save(const std::string& data_path,
+std::optional<std::string> StreamIndexer::save(std::uint64_t uncompressed_size,
+                                               const std::string& data_path,
                                                const std::string& index_path) {
-  uncompressed_end_ = std::max(uncompressed_end_, header_bytes_);
+  if (uncompressed_size < uncompressed_end_) return "cannot index: the output is not all written";
+  uncompressed_end_ = uncompressed_size;
+  // Without records, the data starts and ends where the output does.
+  if (!data_start_) data_start_ = uncompressed_size;
   // Every block must be written, the last one included.
   const std::uint64_t blocks = (uncompressed_end_ + BGZF_BLOCK_SIZE - 1) / BGZF_BLOCK_SIZE;
   if (block_addresses_.size() <= blocks) return "cannot index: the output is not all written";

@@ -44,19 +44,20 @@ class IndexWriter {
 };
 
 // Indexes BGZF output whose blocks are compressed and written after the lines are given, each
-// block cut after BGZF_BLOCK_SIZE input bytes (as OutputWriter cuts them): lines come with the
-// offset just past them in the uncompressed output, and the compressed size of each block as it
-// is written. A record is indexed once the block it starts in has an address.
+// block cut after BGZF_BLOCK_SIZE input bytes (as OutputWriter cuts them): data lines come with
+// their span in the uncompressed output, and the compressed size of each block as it is
+// written. A record is indexed once the block it starts in has an address.
 class StreamIndexer {
  public:
-  // `header_bytes`: the uncompressed size of the header, where the first data line begins.
-  StreamIndexer(Index::Format format, std::uint64_t header_bytes);
+  explicit StreamIndexer(Index::Format format);
 
-  // Error messages as IndexWriter gives them, perhaps for an earlier line.
-  std::optional<std::string> add(std::string_view line, std::uint64_t uncompressed_end);
+  // A data line written from uncompressed offset `begin` to `end` (past its line feed). Error
+  // messages as IndexWriter gives them, perhaps for an earlier line.
+  std::optional<std::string> add(std::string_view line, std::uint64_t begin, std::uint64_t end);
   std::optional<std::string> block_written(std::uint64_t compressed_size);
-  // Once every data block is written; as IndexWriter::save.
-  std::optional<std::string> save(const std::string& data_path, const std::string& index_path);
+  // Once every block of the output, `uncompressed_size` bytes, is written; as IndexWriter::save.
+  std::optional<std::string> save(std::uint64_t uncompressed_size, const std::string& data_path,
+                                  const std::string& index_path);
 
  private:
   // The virtual offset of an uncompressed one, once the blocks that name it are written.
@@ -65,7 +66,8 @@ class StreamIndexer {
   std::optional<std::string> drain(bool final);
 
   Index::Format format_;
-  std::uint64_t header_bytes_;
+  // Where the first data line begins; the output's end when there is none.
+  std::optional<std::uint64_t> data_start_;
   std::uint64_t uncompressed_end_ = 0;
   // The address of each block written, then the address of the next.
   std::vector<std::uint64_t> block_addresses_{0};

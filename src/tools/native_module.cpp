@@ -19,9 +19,9 @@ PyMethodDef native_functions[] = {
     {"write", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_subset)),
      METH_FASTCALL,
      "write(path, fd, output_name, positions, targets, regions, compress, threads, index, "
-     "index_path)\n--\n\n"
-     "Writes the kept lines of the VCF at path into the descriptor fd; gives the records "
-     "written."},
+     "index_path, output_index, csi)\n--\n\n"
+     "Writes the kept lines of the VCF at path into the descriptor fd, indexing them into "
+     "output_index when given; gives the records written."},
     {"index_file", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(index_file)),
      METH_FASTCALL,
      "index_file(path, index_path, csi, threads)\n--\n\n"

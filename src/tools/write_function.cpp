@@ -9,6 +9,7 @@
 #include "library/output.hpp"
 #include "library/scan_error.hpp"
 #include "library/scanner.hpp"
+#include "module/owned_ref.hpp"
 #include "python_error.hpp"
 #include "released_gil.hpp"
 #include "scan_steps.hpp"
@@ -17,23 +18,32 @@
 
 namespace varsift::tools {
 
+using module::OwnedRef;
+
 PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  std::string output_name;
   try {
-    if (nargs != 10) {
+    if (nargs != 12) {
       PyErr_SetString(PyExc_TypeError,
                       "write(path, fd, output_name, positions, targets, regions, compress, "
-                      "threads, index, index_path)");
+                      "threads, index, index_path, output_index, csi)");
       return nullptr;
     }
     const std::string path = path_bytes(args[0]);
     const int fd = PyObject_AsFileDescriptor(args[1]);
     if (fd < 0) return nullptr;
-    const std::string output_name = path_bytes(args[2]);
+    output_name = path_bytes(args[2]);
     library::Selection selection = selection_from(args[3], args[4], args[5]);
     const int compress = PyObject_IsTrue(args[6]);
     if (compress < 0) return nullptr;
     const int threads = thread_count(args[7]);
     const library::IndexOptions index = index_options_from(args[8], args[9]);
+    std::optional<std::string> output_index;
+    if (args[10] != Py_None) output_index = path_bytes(args[10]);
+    const int csi = PyObject_IsTrue(args[11]);
+    if (csi < 0) return nullptr;
+    std::optional<hts::Index::Format> index_format;
+    if (output_index) index_format = csi != 0 ? hts::Index::Format::csi : hts::Index::Format::tbi;
     std::optional<library::IndexUnusable> unusable;
     std::string warning;
 
@@ -47,7 +57,7 @@ PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         scanner = std::make_unique<library::Scanner>(
             library::open_selected_input(path, selection, index, threads, warning),
             std::move(selection));
-        output = std::make_unique<library::Output>(fd, compress != 0, threads);
+        output = std::make_unique<library::Output>(fd, compress != 0, threads, index_format);
       } catch (const library::ScanError& error) {
         scan_failure = error;
       } catch (const library::IndexUnusable& error) {
@@ -60,10 +70,18 @@ PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     if (!scan_failure && !output_failure) warn_index_skipped(warning);
     if (scan_failure) raise_scan_error(*scan_failure, path);
     if (output_failure) raise_os_error(output_failure->os_code(), output_name);
-    if (!run_steps(*scanner, *output, path, output_name, [&] { output->finish(); })) {
-      return nullptr;
-    }
+    const auto finish = [&] {
+      output->finish();
+      if (output_index) output->save_index(output_name, *output_index);
+    };
+    if (!run_steps(*scanner, *output, path, output_name, finish)) return nullptr;
     return PyLong_FromUnsignedLongLong(scanner->records_kept());
+  } catch (const library::IndexingError& error) {
+    // The output's name before the reason, as for other failures of a file.
+    const OwnedRef name = OwnedRef::steal(PyUnicode_DecodeFSDefaultAndSize(
+        output_name.data(), static_cast<Py_ssize_t>(output_name.size())));
+    if (name) PyErr_Format(PyExc_ValueError, "%U: %s", name.get(), error.what());
+    return nullptr;
   } catch (...) {
     set_python_error_from_current();
     return nullptr;

@@ -11,6 +11,7 @@ import os
 import secrets
 from collections.abc import Iterable, Iterator
 from types import TracebackType
+from typing import Literal
 
 from varsift_tools import _native
 from varsift_tools._errors import CompressionError, VcfFormatError
@@ -181,6 +182,7 @@ def write_subset(
     threads: int | None = None,
     index: bool | None = None,
     index_path: PathLike | None = None,
+    write_index: Literal["tbi", "csi"] | None = None,
 ) -> int:
     """Writes the lines that :func:`subset` keeps to ``output``, in file order, without making
     Python strings, and gives the number of data lines written.
@@ -190,22 +192,56 @@ def write_subset(
     left open. ``compress`` writes BGZF (``None``: when the path ends in ``.gz`` or ``.bgz``),
     compressed on ``threads`` threads. Raises as :func:`subset` does, and :class:`OSError` when
     the output cannot be written; the output path is never left partly written.
+
+    ``write_index`` (``"tbi"`` or ``"csi"``) indexes a BGZF ``output`` path while it is written,
+    as ``tabix -p vcf`` (``"tbi"``, positions up to 2**29) or ``tabix -C -p vcf`` (``"csi"``)
+    would, into ``OUTPUT.tbi`` or ``OUTPUT.csi``: put in place just after the output, and only
+    when both are complete. Raises :class:`ValueError` when the records cannot be indexed
+    (not sorted, each sequence not in one run), leaving neither file.
     """
     path = _input_path(source)
     count = _thread_count(threads)
     if compress is None:
         compress = _compress_by_name(output)
     index_file = _index_path(index_path)
+    if write_index is not None:
+        if write_index not in ("tbi", "csi"):
+            raise ValueError(f"write_index must be 'tbi', 'csi' or None, not {write_index!r}")
+        if isinstance(output, int) or not compress:
+            raise ValueError("write_index needs a BGZF output path (compress=True, or .gz)")
     if isinstance(output, int):
         return _native.write(
-            path, output, b"", positions, targets, regions, compress, count, index, index_file
+            path, output, b"", positions, targets, regions, compress, count, index, index_file,
+            None, False,
         )
     name = os.fspath(output)
-    with output_file(name) as fd:
-        return _native.write(
-            path, fd, os.fsencode(name), positions, targets, regions, compress, count, index,
-            index_file,
-        )
+    if write_index is None:
+        with output_file(name) as fd:
+            return _native.write(
+                path, fd, os.fsencode(name), positions, targets, regions, compress, count, index,
+                index_file, None, False,
+            )
+    final_index = f"{name}.{write_index}"
+    temporary = _temporary_beside(final_index)
+    try:
+        with output_file(name) as fd:
+            written = _native.write(
+                path, fd, os.fsencode(name), positions, targets, regions, compress, count, index,
+                index_file, os.fsencode(temporary), write_index == "csi",
+            )
+        # After the data: an index older than its data would be taken for a stale one.
+        os.replace(temporary, final_index)
+    except BaseException:
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink(temporary)
+        raise
+    return written
+
+
+def _temporary_beside(path: str) -> str:
+    # A fresh name rather than a file made here: htslib creates it with the usual mode.
+    directory, name = os.path.split(path)
+    return os.path.join(directory, f".{name}.{os.getpid()}.{secrets.token_hex(6)}.tmp")
 
 
 def write_index(path: PathLike, *, csi: bool = False, threads: int | None = None) -> str:
@@ -220,9 +256,7 @@ def write_index(path: PathLike, *, csi: bool = False, threads: int | None = None
     if not isinstance(data, str):
         raise TypeError(f"path must be a str or os.PathLike[str], not {type(data).__name__}")
     final = data + (".csi" if csi else ".tbi")
-    directory, name = os.path.split(final)
-    # A fresh name rather than a file made here: htslib creates it with the usual mode.
-    temporary = os.path.join(directory, f".{name}.{os.getpid()}.{secrets.token_hex(6)}.tmp")
+    temporary = _temporary_beside(final)
     try:
         _native.index_file(data, temporary, csi, _thread_count(threads))
         os.replace(temporary, final)

@@ -30,6 +30,8 @@ def write(
     threads: int,
     index: bool | None,
     index_path: str | None,
+    output_index: bytes | None,
+    csi: bool,
     /,
 ) -> int: ...
 def index_file(path: str, index_path: str, csi: bool, threads: int, /) -> None: ...

@@ -366,13 +366,10 @@ def run(argv: Sequence[str] | None = None, *, closed: frozenset[int] = frozenset
                 threads=options.threads,
                 index=options.index,
                 index_path=options.index_path,
+                write_index=options.write_index,
             )
         for warning in caught:
             print(f"varsift: warning: {warning.message}", file=sys.stderr)
-        if options.write_index:
-            varsift_tools.write_index(
-                options.output, csi=options.write_index == "csi", threads=options.threads
-            )
     except ValueError as error:
         # Malformed input (VcfFormatError) or an index asked for that cannot be used.
         return _fail(str(error))

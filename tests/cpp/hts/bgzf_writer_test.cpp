@@ -6,9 +6,11 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <string>
 #include <tuple>
 #include <variant>
+#include <vector>
 
 #include "child_process.hpp"
 #include "command.hpp"
@@ -184,6 +186,59 @@ TEST(OutputWriterTest, ClosesOnlyItsOwnDescriptors) {
   write_file({}, 100000);
   EXPECT_EQ(testing::open_descriptor_count(), before);
 }
+
+}  // namespace
+}  // namespace varsift::hts
+
+namespace varsift::hts {
+namespace {
+
+struct SizeLog final : BlockObserver {
+  std::vector<std::uint64_t> sizes;
+  void block_written(std::uint64_t compressed_size) override { sizes.push_back(compressed_size); }
+};
+
+// The compressed size of each block of a BGZF file, from the BSIZE of its header.
+std::vector<std::uint64_t> block_sizes(const std::string& bgzf) {
+  std::vector<std::uint64_t> sizes;
+  for (std::size_t at = 0; at + 18 <= bgzf.size();) {
+    const std::uint64_t size =
+        (static_cast<std::uint64_t>(static_cast<unsigned char>(bgzf[at + 16])) |
+         static_cast<std::uint64_t>(static_cast<unsigned char>(bgzf[at + 17])) << 8) +
+        1;
+    sizes.push_back(size);
+    at += size;
+  }
+  return sizes;
+}
+
+class ObservedOutputTest : public ::testing::TestWithParam<int> {};
+
+// Every data block is told, in order; the end-of-file marker is not.
+TEST_P(ObservedOutputTest, TellsEachBlockWrittenInOrder) {
+  SizeLog log;
+  const std::string bgzf = write_file({OutputFormat::bgzf, -1, GetParam(), &log}, 777);
+  std::vector<std::uint64_t> expected = block_sizes(bgzf);
+  ASSERT_EQ(expected.back(), 28U);
+  expected.pop_back();
+  EXPECT_EQ(expected.size(), (text().size() + BGZF_BLOCK_SIZE - 1) / BGZF_BLOCK_SIZE);
+  EXPECT_EQ(log.sizes, expected);
+}
+
+// What an unfinished writer writes out is incomplete: it is not told.
+TEST_P(ObservedOutputTest, AbandonedBlocksAreNotTold) {
+  SizeLog log;
+  const std::string bgzf = write_file({OutputFormat::bgzf, -1, GetParam(), &log}, 4096, false);
+  std::uint64_t told = 0;
+  for (const std::uint64_t size : log.sizes) told += size;
+  EXPECT_LT(told, bgzf.size());
+  const std::vector<std::uint64_t> written = block_sizes(bgzf);
+  EXPECT_EQ(log.sizes,
+            std::vector<std::uint64_t>(
+                written.begin(), written.begin() + static_cast<std::ptrdiff_t>(log.sizes.size())));
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, ObservedOutputTest, ::testing::Values(1, 2));
 
 }  // namespace
 }  // namespace varsift::hts

@@ -83,11 +83,12 @@ void write_streamed(const std::string& path, const RandomVcf& vcf, const Peer& p
                     std::size_t batch_blocks) {
   std::string header;
   for (const auto& line : vcf.header) header += line + "\n";
-  hts::StreamIndexer indexer(peer.format, header.size());
+  hts::StreamIndexer indexer(peer.format);
   std::string text = header;
   for (const auto& line : vcf.records) {
+    const std::size_t begin = text.size();
     text += line + "\n";
-    const auto problem = indexer.add(line, text.size());
+    const auto problem = indexer.add(line, begin, text.size());
     ASSERT_FALSE(problem) << *problem;
   }
   hts::BlockCompressor compressor(-1, 2);
@@ -114,7 +115,7 @@ void write_streamed(const std::string& path, const RandomVcf& vcf, const Peer& p
                                            0,    0,    0,    0,    0, 0, 0,    0};
   compressed.append(reinterpret_cast<const char*>(marker), sizeof marker);
   write_file(path, compressed);
-  const auto problem = indexer.save(path, path + peer.suffix);
+  const auto problem = indexer.save(text.size(), path, path + peer.suffix);
   ASSERT_FALSE(problem) << *problem;
 }
 
@@ -165,9 +166,9 @@ TEST_P(WrittenIndex, StreamedOffsetsAtBlockEndsAreThePeers) {
 
 TEST(StreamIndexer, SavesNothingBeforeEveryBlockIsWritten) {
   TempDir dir;
-  hts::StreamIndexer indexer(Index::Format::tbi, 10);
-  ASSERT_FALSE(indexer.add("chr1\t5\t.\tA\tC", 30));
-  const auto problem = indexer.save(dir.path("data.vcf.gz"), dir.path("data.vcf.gz.tbi"));
+  hts::StreamIndexer indexer(Index::Format::tbi);
+  ASSERT_FALSE(indexer.add("chr1\t5\t.\tA\tC", 10, 30));
+  const auto problem = indexer.save(30, dir.path("data.vcf.gz"), dir.path("data.vcf.gz.tbi"));
   ASSERT_TRUE(problem);
   EXPECT_FALSE(std::filesystem::exists(dir.path("data.vcf.gz.tbi")));
 }

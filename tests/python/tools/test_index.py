@@ -3,6 +3,7 @@ trusted."""
 
 from __future__ import annotations
 
+import gzip
 import os
 import random
 import shutil
@@ -12,7 +13,7 @@ import warnings
 import zlib
 from collections.abc import Callable
 from pathlib import Path
-from typing import Any
+from typing import Any, Literal
 
 import pytest
 import varsift_tools
@@ -313,3 +314,129 @@ def test_damage_met_through_the_index_is_named_by_block(tmp_path: Path, maker: s
     assert followed.value.lineno is None
     assert followed.value.place is not None
     assert followed.value.place.endswith(f"(BGZF block at compressed offset {damaged})")
+
+
+def peer_answers(data: Path, regions: list[str]) -> list[bytes]:
+    """What tabix and bcftools answer from the index beside `data`."""
+    answers = []
+    for region in regions:
+        for query in (["tabix", str(data), region], ["bcftools", "view", "-H", "-r", region]):
+            if query[0] == "bcftools":
+                query.append(str(data))
+            answers.append(subprocess.run(query, capture_output=True, check=True).stdout)
+    return answers
+
+
+@pytest.mark.parametrize("threads", [1, 2])
+@pytest.mark.parametrize(
+    ("kind", "peer"),
+    [("tbi", ["tabix", "-p", "vcf"]), ("csi", ["bcftools", "index", "-c"])],
+)
+def test_index_written_while_writing_answers_as_the_peers(
+    tmp_path: Path, threads: int, kind: Literal["tbi", "csi"], peer: list[str]
+) -> None:
+    # Enough records for many blocks, so that several batches of blocks are written; a
+    # sequence that is left out.
+    rng = random.Random(threads)
+    contigs = ["chr1", "chr2", "chrX", "chrY"]
+    lines = ["##fileformat=VCFv4.2", *(f"##contig=<ID={chrom}>" for chrom in contigs)]
+    lines.append("#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO")
+    sites = []
+    for chrom in contigs:
+        pos = 1
+        for _ in range(20000):
+            pos += rng.choice([0, 1, 7, 300])
+            ref, info = rng.choice([("A", "."), ("ACGT", "DP=5"), ("G", "END=%d" % (pos + 900))])
+            lines.append(f"{chrom}\t{pos}\trs{rng.randrange(10**9)}\t{ref}\tC\t50\tPASS\t{info}")
+            sites.append((chrom, pos))
+    source = tmp_path / "in.vcf"
+    source.write_text("\n".join(lines) + "\n")
+    out = tmp_path / "out.vcf.gz"
+    kept = varsift_tools.write_subset(
+        source, out, regions=[("chr1", 1, 10**9), ("chr2", 1, 10**9), ("chrX", 1, 10**9)],
+        threads=threads, write_index=kind,
+    )
+    sites = [site for site in sites if site[0] != "chrY"]
+    assert kept == len(sites)
+    # More than one batch of blocks, at two threads too (16 blocks a thread).
+    size = len(gzip.decompress(out.read_bytes()))
+    assert size > 2 * 16 * 65536
+    ours = Path(f"{out}.{kind}")
+    assert ours.stat().st_mtime_ns >= out.stat().st_mtime_ns
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["in.vcf", out.name, ours.name]
+    theirs = tmp_path / "theirs" / out.name
+    theirs.parent.mkdir()
+    shutil.copy(out, theirs)
+    subprocess.run([*peer, str(theirs)], check=True)
+    regions = ["chr2", "chrY"] + [
+        f"{chrom}:{pos}-{pos + rng.choice([0, 100, 50000])}" for chrom, pos in rng.sample(sites, 20)
+    ]
+    assert peer_answers(out, regions) == peer_answers(theirs, regions)
+    assert subprocess.run(["tabix", "-l", str(out)], capture_output=True, check=True).stdout == (
+        b"chr1\nchr2\nchrX\n"
+    )
+
+
+@pytest.mark.parametrize("kind", ["tbi", "csi"])
+@pytest.mark.parametrize(
+    "records",
+    [
+        [("chr1", 5), ("chr1", 3)],
+        [("chr1", 5), ("chr2", 5), ("chr1", 6)],
+        # Past the first block: found once a batch of blocks is written, before the end.
+        [("chr1", pos) for pos in range(1, 3000)]
+        + [("chr1", 7)]
+        + [("chr2", pos) for pos in range(1, 90000)],
+    ],
+    ids=["unsorted", "split-sequence", "unsorted-past-first-block"],
+)
+def test_output_that_cannot_be_indexed_leaves_nothing(
+    tmp_path: Path, kind: Literal["tbi", "csi"], records: list[tuple[str, int]]
+) -> None:
+    source = tmp_path / "in.vcf"
+    source.write_text(
+        "#CHROM\tPOS\tID\tREF\tALT\n"
+        + "".join(f"{chrom}\t{pos}\t.\tA\tC\t{'x' * 20}\n" for chrom, pos in records)
+    )
+    out = tmp_path / "out.vcf.gz"
+    with pytest.raises(ValueError, match="not sorted by POS|are not together") as raised:
+        varsift_tools.write_subset(source, out, write_index=kind, threads=2)
+    assert not isinstance(raised.value, VcfFormatError)
+    assert str(raised.value).startswith(f"{out}: cannot index")
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["in.vcf"]
+    # An output and an index already there are kept as they were.
+    out.write_bytes(b"old")
+    Path(f"{out}.{kind}").write_bytes(b"old index")
+    with pytest.raises(ValueError):
+        varsift_tools.write_subset(source, out, write_index=kind)
+    assert (out.read_bytes(), Path(f"{out}.{kind}").read_bytes()) == (b"old", b"old index")
+    assert len(list(tmp_path.iterdir())) == 3
+    result = command(str(source), "-o", str(out), "--write-index", kind)
+    assert result.returncode == 1
+    assert result.stderr.startswith(f"varsift: error: {out}: cannot index")
+
+
+def test_write_index_needs_a_bgzf_output_path(tmp_path: Path) -> None:
+    source = tmp_path / "in.vcf"
+    source.write_text("#h\nchr1\t5\t.\tA\tC\n")
+    with pytest.raises(ValueError, match="needs a BGZF output path"):
+        varsift_tools.write_subset(source, tmp_path / "out.vcf", write_index="tbi")
+    with open(tmp_path / "fd.vcf.gz", "wb") as file, pytest.raises(ValueError):
+        varsift_tools.write_subset(source, file.fileno(), compress=True, write_index="tbi")
+    with pytest.raises(ValueError, match="'tbi', 'csi' or None"):
+        varsift_tools.write_subset(
+            source, tmp_path / "out.vcf.gz", write_index="bai"  # type: ignore[arg-type]
+        )
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["fd.vcf.gz", "in.vcf"]
+
+
+def test_output_without_records_is_indexed(tmp_path: Path) -> None:
+    source = tmp_path / "in.vcf"
+    source.write_text("##fileformat=VCFv4.2\n#CHROM\tPOS\tID\tREF\tALT\nchr1\t5\t.\tA\tC\n")
+    out = tmp_path / "out.vcf.gz"
+    assert varsift_tools.write_subset(source, out, positions=[], write_index="tbi") == 0
+    assert varsift_tools.subset(out, targets=[("chr1", 5)], index=True) == (
+        ["##fileformat=VCFv4.2", "#CHROM\tPOS\tID\tREF\tALT"], []
+    )
+    listed = subprocess.run(["tabix", "-l", str(out)], capture_output=True, check=True)
+    assert listed.stdout == b""
