@@ -63,10 +63,11 @@ output:
 
 exit status:
   0  success
-  1  the VCF could not be read or is malformed, or the output could not be written
-     (one line on standard error: 'varsift: error: FILE:LINE: what is wrong' or
-     'varsift: error: FILE: reason'); also, quietly, when the reader of standard
-     output goes away (| head)
+  1  the VCF could not be read or is malformed, or the output could not be written or
+     indexed (one line on standard error: 'varsift: error: FILE:LINE: what is wrong',
+     'varsift: error: FILE: PLACE: what is wrong' for a line reached through an index,
+     whose number is unknown, or 'varsift: error: FILE: reason'); also, quietly, when the
+     reader of standard output goes away (| head)
   2  bad command line or positions file
   a run stopped by SIGINT, SIGTERM or SIGHUP removes its temporary file and ends by that
   signal.
@@ -290,7 +291,7 @@ def build_parser() -> argparse.ArgumentParser:
         nargs="?",
         const="tbi",
         choices=["tbi", "csi"],
-        help="index the BGZF OUTPUT too, as OUTPUT.tbi (default) or OUTPUT.csi",
+        help="index the BGZF OUTPUT while writing it, as OUTPUT.tbi (default) or OUTPUT.csi",
     )
     choice = indexed.add_mutually_exclusive_group()
     choice.add_argument(
