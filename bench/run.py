@@ -14,6 +14,7 @@ plain Python when every record is kept, and writes them with a PNG chart to benc
 import argparse
 import datetime
 import importlib.metadata
+import importlib.util
 import os
 import platform
 import random
@@ -134,14 +135,16 @@ IN_PROCESS = {
 }
 
 
-def in_process(tool: str):
+def in_process(tool: str, targets: bool = False):
     """A Python function, timed in a fresh interpreter of its own (see measure_child) so that
-    its peak RSS is its own; the time covers the call alone."""
+    its peak RSS is its own; the time covers the call alone. With `targets`, it is given the
+    case's targets (CHROM, POS) rather than its positions."""
 
     def measure(vcf: Path, case: Case, workdir: Path, cap: float) -> Measurement:
         report = workdir / "measurement"
-        command = [sys.executable, __file__, "--measure", tool, str(vcf),
-                   str(case.positions_file), str(report)]
+        selection = case.targets_file if targets else case.positions_file
+        command = [sys.executable, __file__, "--measure", tool, str(vcf), str(selection),
+                   str(report)]
         run_measured(command, subprocess.DEVNULL, workdir, cap)
         elapsed, kept, rss = report.read_text().split()
         report.unlink()
@@ -153,10 +156,16 @@ def in_process(tool: str):
 def measure_child(tool: str, vcf: str, positions_file: str, report: str) -> None:
     """The child's side of in_process: reads the positions, calls the tool once and writes the
     call's seconds, the count of kept data lines and the process's peak RSS to `report`."""
-    positions = [int(line) for line in Path(positions_file).read_text().split()]
-    function = IN_PROCESS[tool]
+    function = IN_PROCESS.get(tool)
+    if function is None:
+        # A targets file: CHROM and POS on each line.
+        selection = [(chrom, int(pos)) for chrom, pos in
+                     (line.split("\t") for line in Path(positions_file).read_text().splitlines())]
+        function = IN_PROCESS_TARGETS[tool]
+    else:
+        selection = [int(line) for line in Path(positions_file).read_text().split()]
     start = time.perf_counter()
-    _, data = function(vcf, positions)
+    _, data = function(vcf, selection)
     elapsed = time.perf_counter() - start
     status = Path("/proc/self/status").read_text().splitlines()
     peak_kb = next(int(line.split()[1]) for line in status if line.startswith("VmHWM:"))
@@ -198,21 +207,39 @@ def indexed_copy(vcf: Path) -> Path:
     return gz
 
 
-def indexed_tools(gz: Path, chrom: str) -> dict[str, Callable]:
+def library_subset(path: str, targets: list[tuple[str, int]]) -> tuple[list[str], list[str]]:
+    import varsift_tools
+
+    return varsift_tools.subset(path, targets=targets)
+
+
+# Python functions that take targets; timed as IN_PROCESS's are.
+IN_PROCESS_TARGETS = {"varsift_tools.subset": library_subset}
+
+
+def varsift_command() -> list[str] | None:
+    """The `varsift` command of the interpreter running the benchmark: its entry point, or
+    `python -m varsift_tools`; None when the package is not installed."""
+    if importlib.util.find_spec("varsift_tools") is None:
+        return None
+    entry = Path(sys.executable).parent / "varsift"
+    return [str(entry)] if entry.is_file() else [sys.executable, "-m", "varsift_tools"]
+
+
+def indexed_tools(gz: Path) -> dict[str, Callable]:
     """Subsetting the indexed file by targets (CHROM, POS): the library, which chooses between
-    following the index and a parallel scan, and the peers that follow the index. The peers
-    keep every record overlapping a site (a deletion starting before it too), so their counts
-    may exceed the records whose POS matches."""
+    following the index and a parallel scan, the command, which adds its interpreter's
+    start-up (see command_startup), and the peers that follow the index. The peers keep every
+    record overlapping a site (a deletion starting before it too), so their counts may exceed
+    the records whose POS matches."""
     found: dict[str, Callable] = {}
-    try:
-        import varsift_tools
-    except ImportError:
+    command = varsift_command()
+    if command is None:
         print("varsift_tools is not installed: measuring the peers only", file=sys.stderr)
     else:
-        def library(path: str, positions: list[int]) -> tuple[list[str], list[str]]:
-            return varsift_tools.subset(path, targets=[(chrom, p) for p in positions])
-
-        found["varsift_tools.subset"] = in_process(library)
+        found["varsift_tools.subset"] = in_process("varsift_tools.subset", targets=True)
+        found["varsift -P (command)"] = external(
+            lambda case: [*command, "-P", str(case.targets_file), str(gz)])
     if shutil.which("tabix"):
         found["tabix -h -R"] = external(
             lambda case: ["tabix", "-h", "-R", str(case.targets_file), str(gz)])
@@ -229,7 +256,7 @@ def index_benchmark(vcf: Path, chrom: str, present: list[int], seed: int, repeat
     """Times the indexed tools on the BGZF copy of `vcf` for target lists of `sizes`; gives the
     best seconds (None when capped) and the kept data lines of each tool and size."""
     gz = indexed_copy(vcf)
-    measures = indexed_tools(gz, chrom)
+    measures = indexed_tools(gz)
     seconds: dict[str, dict[int, float | None]] = {tool: {} for tool in measures}
     kept: dict[str, dict[int, int]] = {tool: {} for tool in measures}
     with tempfile.TemporaryDirectory(dir="/dev/shm" if Path("/dev/shm").is_dir() else DATA) as tmp:
@@ -241,7 +268,7 @@ def index_benchmark(vcf: Path, chrom: str, present: list[int], seed: int, repeat
                 best: float | None = float("inf")
                 for _ in range(repeats):
                     try:
-                        elapsed, count = measure(gz, case, workdir, cap)
+                        elapsed, count, _ = measure(gz, case, workdir, cap)
                     except Capped:
                         best = None
                         break
@@ -253,14 +280,38 @@ def index_benchmark(vcf: Path, chrom: str, present: list[int], seed: int, repeat
     return seconds, kept
 
 
-def index_report(seconds: dict[str, dict[int, float | None]]) -> str:
-    """Seconds of each indexed tool for each target list, as Markdown."""
+def command_startup(repeats: int) -> float | None:
+    """The best wall time of the command on an empty selection of a one-record file: its
+    interpreter's start-up and imports, which the command's rows include; None without it."""
+    command = varsift_command()
+    if command is None:
+        return None
+    with tempfile.TemporaryDirectory() as tmp:
+        vcf = Path(tmp) / "tiny.vcf"
+        vcf.write_text("##fileformat=VCFv4.2\n#CHROM\tPOS\tID\tREF\tALT\n1\t5\t.\tA\tC\n")
+        empty = Path(tmp) / "empty.txt"
+        empty.write_text("")
+        best = float("inf")
+        for _ in range(max(repeats, 3)):
+            start = time.perf_counter()
+            subprocess.run([*command, "-P", str(empty), str(vcf)], stdout=subprocess.DEVNULL,
+                           check=True)
+            best = min(best, time.perf_counter() - start)
+    return best
+
+
+def index_report(seconds: dict[str, dict[int, float | None]], startup: float | None) -> str:
+    """Seconds of each indexed tool for each target list, and the command's start-up, as
+    Markdown."""
     sizes = sorted({size for times in seconds.values() for size in times})
     lines = ["| tool | " + " | ".join(f"{size:,} targets" for size in sizes) + " |",
              "| --- | " + " | ".join("---:" for _ in sizes) + " |"]
     for tool, times in seconds.items():
         cells = ["capped" if times.get(size) is None else f"{times[size]:.3f} s" for size in sizes]
         lines.append(f"| {tool} | " + " | ".join(cells) + " |")
+    if startup is not None:
+        lines += ["", f"The command's start-up, measured in the same run (`varsift` on an empty "
+                  f"selection of a one-record file): {startup:.3f} s; its rows include it."]
     return "\n".join(lines) + "\n"
 
 
@@ -452,7 +503,7 @@ def main() -> int:
     if not options.no_index:
         index_seconds, _ = index_benchmark(vcf, chrom, present, options.seed, options.repeats,
                                            options.cap)
-        index_table = index_report(index_seconds)
+        index_table = index_report(index_seconds, command_startup(options.repeats))
     load_after = os.getloadavg()
 
     # A tool that keeps other lines than the file holds at those positions measured nothing.
