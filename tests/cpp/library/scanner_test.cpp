@@ -136,5 +136,57 @@ TEST(Scanner, PausesWhenTheSinkIsFullAndGoesOn) {
   EXPECT_FALSE(scanner.step(sink, SIZE_MAX));
 }
 
+// The header in one piece, then the data lines an index would lead to, from block 4242.
+class PartialStrings final : public PartialSource {
+ public:
+  PartialStrings(std::string header, std::string data)
+      : header_(std::move(header)), data_(std::move(data)) {}
+  bool next_bytes(std::string_view& bytes, core::IoError&) override {
+    bytes = given_ == 0 ? std::string_view(header_) : given_ == 1 ? data_ : std::string_view();
+    ++given_;
+    return true;
+  }
+  bool past_header() const noexcept override { return given_ > 1; }
+  std::uint64_t block_address() const noexcept override { return 4242; }
+
+ private:
+  std::string header_;
+  std::string data_;
+  int given_ = 0;
+};
+
+// "line N: reason", or "PLACE: reason" when the number is unknown.
+std::string partial_failure(std::string header, std::string data) {
+  Scanner scanner(std::make_unique<PartialStrings>(std::move(header), std::move(data)),
+                  Selection::everything());
+  Collected sink;
+  try {
+    while (scanner.step(sink, SIZE_MAX)) {
+    }
+  } catch (const ScanError& error) {
+    if (error.line_number()) {
+      EXPECT_EQ(error.place(), "");
+      return "line " + std::to_string(*error.line_number()) + ": " + error.what();
+    }
+    return error.place() + ": " + error.what();
+  }
+  return "no error";
+}
+
+TEST(Scanner, LinesPastTheHeaderOfAPartialSourceAreNamedByPlace) {
+  const std::string header = "##a\n#CHROM\tPOS\n";
+  EXPECT_EQ(partial_failure("##a\n#caf\xE9\n", "c1\t5\n"), "line 2: not valid UTF-8");
+  EXPECT_EQ(partial_failure(header, "c1\t5\nc1\t7\nc2\tx\n"),
+            "record on 'c2' after c1:7 (BGZF block at compressed offset 4242): POS is not a "
+            "number: 'x'");
+  EXPECT_EQ(partial_failure(header, "c1\t5\nno tab\n"),
+            "line after c1:5 (BGZF block at compressed offset 4242): no POS field (the line has "
+            "no TAB)");
+  EXPECT_EQ(partial_failure(header, "c1\t5\xFF\n"),
+            "line before any record read through the index (BGZF block at compressed offset "
+            "4242): not valid UTF-8");
+  EXPECT_EQ(partial_failure(header, "c1\t5\n"), "no error");
+}
+
 }  // namespace
 }  // namespace varsift::library
