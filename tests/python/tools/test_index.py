@@ -225,7 +225,7 @@ def test_write_index_refuses_what_it_cannot_index(tmp_path: Path) -> None:
 
 def faulty_vcf(tmp_path: Path, bad: bytes, header_extra: bytes = b"") -> Path:
     """Records of chr1 over several BGZF blocks, then chr2 with `bad` as the record at 5000,
-    indexed by tabix."""
+    as BGZF made by bgzip."""
     lines = [b"##fileformat=VCFv4.2", header_extra, b"#CHROM\tPOS\tID\tREF\tALT"]
     lines = [line for line in lines if line]
     lines += [b"chr1\t%d\t.\tA\tC\tNOTE=%s" % (pos, b"x" * 60) for pos in range(1, 4001)]
@@ -245,24 +245,24 @@ def block_at(data: Path, offset: int) -> bytes:
 
 
 FAULTS = [
-    (b"chr2\t5000x\t.\tA\tC\tMARK", VcfFormatError, "record on 'chr2' after chr2:4999",
+    (b"chr2\t5000x\t.\tA\tC\tMARK", "record on 'chr2' after chr2:4999",
      "POS is not a number: '5000x'"),
-    (b"chr2\t5000\t.\tA\tC\tMARK\xff", VcfFormatError, "line after chr2:4999", "not valid UTF-8"),
+    (b"chr2\t5000\t.\tA\tC\tMARK\xff", "line after chr2:4999", "not valid UTF-8"),
 ]
 
 
 @pytest.mark.parametrize("maker", ["tabix", "tabix-csi"])
-@pytest.mark.parametrize(("bad", "kind", "place", "reason"), FAULTS)
+@pytest.mark.parametrize(("bad", "place", "reason"), FAULTS)
 def test_lines_read_through_the_index_are_named_by_place(
-    tmp_path: Path, maker: str, bad: bytes, kind: type[VcfFormatError], place: str, reason: str
+    tmp_path: Path, maker: str, bad: bytes, place: str, reason: str
 ) -> None:
     data = faulty_vcf(tmp_path, bad)
     subprocess.run([*MAKERS[maker][0], str(data)], check=True)
-    with pytest.raises(kind) as scanned:
+    with pytest.raises(VcfFormatError) as scanned:
         varsift_tools.subset(data, targets=[("chr2", 5000)], index=False)
     # Two header lines, 4000 records of chr1 and ten of chr2 come before it.
     assert scanned.value.lineno == 2 + 4000 + 10 + 1
-    with pytest.raises(kind) as followed:
+    with pytest.raises(VcfFormatError) as followed:
         varsift_tools.subset(data, targets=[("chr2", 5000)], index=True)
     error = followed.value
     assert (error.filename, error.lineno, error.reason) == (str(data), None, reason)
@@ -320,9 +320,10 @@ def peer_answers(data: Path, regions: list[str]) -> list[bytes]:
     """What tabix and bcftools answer from the index beside `data`."""
     answers = []
     for region in regions:
-        for query in (["tabix", str(data), region], ["bcftools", "view", "-H", "-r", region]):
-            if query[0] == "bcftools":
-                query.append(str(data))
+        for query in (
+            ["tabix", str(data), region],
+            ["bcftools", "view", "-H", "-r", region, str(data)],
+        ):
             answers.append(subprocess.run(query, capture_output=True, check=True).stdout)
     return answers
 

@@ -24,6 +24,7 @@ with varsift_tools.iter_lines("-", regions={("chr2", 1, 9)}) as lines:
     for line in lines:
         assert_type(line, str)
 count: int = varsift_tools.write_subset("a.vcf", "b.vcf.gz", positions=range(5), compress=True)
+count = varsift_tools.write_subset("a.vcf", "b.vcf.gz", write_index="csi")
 try:
     varsift_tools.subset("a.vcf")
 except varsift_tools.VcfFormatError as error:
@@ -37,6 +38,7 @@ BAD_USES = [
     ('varsift_tools.subset(b"a.vcf")', "arg-type"),
     ('varsift_tools.write_subset("a.vcf", 2.0)', "arg-type"),
     ('varsift_tools.subset("a.vcf", threads="2")', "arg-type"),
+    ('varsift_tools.write_subset("a.vcf", "b.vcf.gz", write_index="bai")', "arg-type"),
 ]
 
 
