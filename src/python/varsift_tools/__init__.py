@@ -9,6 +9,7 @@ from __future__ import annotations
 import contextlib
 import os
 import secrets
+import stat
 from collections.abc import Iterable, Iterator
 from types import TracebackType
 from typing import Literal
@@ -221,6 +222,10 @@ def write_subset(
                 path, fd, os.fsencode(name), positions, targets, regions, compress, count, index,
                 index_file, None, False,
             )
+    # An index beside a device or a FIFO would index nothing that stays.
+    with contextlib.suppress(FileNotFoundError):
+        if not stat.S_ISREG(os.stat(name).st_mode):
+            raise ValueError(f"write_index needs a regular output file, not {name}")
     final_index = f"{name}.{write_index}"
     temporary = _temporary_beside(final_index)
     try:

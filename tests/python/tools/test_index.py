@@ -429,6 +429,11 @@ def test_write_index_needs_a_bgzf_output_path(tmp_path: Path) -> None:
             source, tmp_path / "out.vcf.gz", write_index="bai"  # type: ignore[arg-type]
         )
     assert sorted(p.name for p in tmp_path.iterdir()) == ["fd.vcf.gz", "in.vcf"]
+    fifo = tmp_path / "fifo.vcf.gz"
+    os.mkfifo(fifo)
+    with pytest.raises(ValueError, match="needs a regular output file"):
+        varsift_tools.write_subset(source, fifo, write_index="tbi")
+    assert not Path(f"{fifo}.tbi").exists()
 
 
 def test_output_without_records_is_indexed(tmp_path: Path) -> None:
