@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import gzip
 import os
+import pickle
 import random
 import shutil
 import subprocess
@@ -271,6 +272,11 @@ def test_lines_read_through_the_index_are_named_by_place(
     # The block named holds the end of the faulty line.
     assert b"MARK" in block_at(data, offset)
     assert str(error) == f"{data}: {error.place}: {reason}"
+    # As a task's failure travels between processes.
+    copy = pickle.loads(pickle.dumps(error))
+    assert (type(copy), copy.lineno, copy.place, str(copy)) == (
+        type(error), None, error.place, str(error)
+    )
     result = command(str(data), "--force-index", "-t", "chr2:5000")
     assert result.returncode == 1
     assert result.stderr == f"varsift: error: {error}\n"
