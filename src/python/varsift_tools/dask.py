@@ -111,7 +111,7 @@ def _reporting_file_lines[T](part: Part, call: Callable[[], T]) -> T:
     try:
         return call()
     except VcfFormatError as error:
-        if part.before is None:
+        if part.before is None or error.lineno is None:
             raise
         lineno = _lines_before(part) + error.lineno
         raise type(error)(error.filename, lineno, error.reason) from None
