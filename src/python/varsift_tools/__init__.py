@@ -228,19 +228,24 @@ def write_subset(
             raise ValueError(f"write_index needs a regular output file, not {name}")
     final_index = f"{name}.{write_index}"
     temporary = _temporary_beside(final_index)
+    # Put in place after the data: an index older than its data would be taken for a stale one.
+    with _put_in_place(temporary, final_index), output_file(name) as fd:
+        return _native.write(
+            path, fd, os.fsencode(name), positions, targets, regions, compress, count, index,
+            index_file, os.fsencode(temporary), write_index == "csi",
+        )
+
+
+@contextlib.contextmanager
+def _put_in_place(temporary: str, final: str) -> Iterator[None]:
+    """Renames ``temporary`` to ``final`` once the block succeeds, and removes it otherwise."""
     try:
-        with output_file(name) as fd:
-            written = _native.write(
-                path, fd, os.fsencode(name), positions, targets, regions, compress, count, index,
-                index_file, os.fsencode(temporary), write_index == "csi",
-            )
-        # After the data: an index older than its data would be taken for a stale one.
-        os.replace(temporary, final_index)
+        yield
+        os.replace(temporary, final)
     except BaseException:
         with contextlib.suppress(FileNotFoundError):
             os.unlink(temporary)
         raise
-    return written
 
 
 def _temporary_beside(path: str) -> str:
@@ -262,11 +267,6 @@ def write_index(path: PathLike, *, csi: bool = False, threads: int | None = None
         raise TypeError(f"path must be a str or os.PathLike[str], not {type(data).__name__}")
     final = data + (".csi" if csi else ".tbi")
     temporary = _temporary_beside(final)
-    try:
+    with _put_in_place(temporary, final):
         _native.index_file(data, temporary, csi, _thread_count(threads))
-        os.replace(temporary, final)
-    except BaseException:
-        with contextlib.suppress(FileNotFoundError):
-            os.unlink(temporary)
-        raise
     return final
