@@ -14,7 +14,6 @@ namespace {
 using core::ErrorKind;
 using core::IoError;
 
-constexpr int blocks_per_worker_batch = 256;
 constexpr std::size_t block_header_size = 18;
 
 Compression compression_of(BGZF* fp) noexcept {
@@ -80,21 +79,24 @@ SourceResult BgzfSource::from_descriptor(int fd, int threads) {
     seekable = marker != 2;
     eof_marker = marker == 1;
   }
-  const bool threaded = seekable && threads > 1;
-  if (threaded) {
-    errno = 0;
-    if (bgzf_mt(fp, threads, blocks_per_worker_batch) != 0) {
-      return IoError::os(errno != 0 ? errno : ENOMEM);
-    }
+  std::unique_ptr<BlockReader> blocks;
+  if (seekable && threads >= 1) {
+    blocks = std::make_unique<BlockReader>(std::get<UniqueFd>(std::move(raw)),
+                                           BlockReader::Options{threads});
   }
-  return BgzfSource(std::move(file), std::get<UniqueFd>(std::move(raw)), compression, seekable,
-                    threaded, eof_marker);
+  return BgzfSource(std::move(file), std::get<UniqueFd>(std::move(raw)), std::move(blocks),
+                    compression, seekable, eof_marker);
 }
 
 bool BgzfSource::next_bytes(std::string_view& bytes, IoError& error) {
   if (failure_) {
     error = *failure_;
     return false;
+  }
+  if (blocks_) {
+    BgzfFailure failure{IoError::os(0), false};
+    if (blocks_->next(bytes, failure) != BlockReader::Status::failed) return true;
+    return fail_with(std::move(failure.error), failure.damaged, error);
   }
   BGZF* const fp = file_.get();
   for (;;) {
@@ -156,6 +158,10 @@ bool BgzfSource::seek(std::int64_t virtual_offset, IoError& error) {
                            "only a BGZF file read from its start can be positioned");
     return false;
   }
+  if (blocks_) {
+    blocks_->seek(static_cast<std::uint64_t>(virtual_offset));
+    return true;
+  }
   BGZF* const fp = file_.get();
   errno = 0;
   if (bgzf_seek(fp, virtual_offset, SEEK_SET) < 0 || fp->errcode != 0) return fail(errno, error);
@@ -183,7 +189,7 @@ bool BgzfSource::check_block(bool after_seek, IoError& error) {
   const BGZF* const fp = file_.get();
   // The calling thread's read leaves the whole block in compressed_block; with workers, or to
   // see whether an offset sought lies in the file, the block is read again from the file.
-  if (!threaded_ && !(after_seek && fp->block_length == 0)) {
+  if (!(after_seek && fp->block_length == 0)) {
     const auto* const block = static_cast<const unsigned char*>(fp->compressed_block);
     return check_isize(block_trailer(block), error);
   }

@@ -3,11 +3,13 @@
 #include <htslib/bgzf.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <variant>
 
 #include "bgzf_file.hpp"
+#include "block_reader.hpp"
 #include "core/byte_source.hpp"
 #include "core/io_error.hpp"
 #include "unique_fd.hpp"
@@ -21,14 +23,16 @@ class BgzfSource;
 using SourceResult = std::variant<BgzfSource, core::IoError>;
 
 // Reads plain text, gzip (one member or several) and BGZF alike, telling them apart by content,
-// and hands out the blocks htslib inflates without copying them. Damaged compressed data is
+// and hands out inflated blocks without copying them. htslib reads pipes and the gzip and
+// plain forms; a BGZF file read from its start goes through our own BlockReader, which
+// inflates on a pool of threads. Damaged compressed data is
 // an InvalidData error, never an early end: a cut, a bad CRC32 or ISIZE, corrupt deflate data,
 // trailing garbage, or a BGZF file without its end-of-file marker block.
 class BgzfSource final : public core::ByteSource {
  public:
   // Opens a local file, or standard input for "-" (which stays open when the source closes).
-  // BGZF blocks are inflated by `threads` workers when there are two or more and the input is
-  // seekable; a pipe is read by the calling thread, which alone can check its final block.
+  // BGZF blocks are inflated by `threads` threads (the caller's included) when the input is
+  // seekable; a pipe is read by the calling thread alone.
   static SourceResult open(std::string_view path, int threads = 0);
   // Reads from a duplicate of `fd`, which stays the caller's.
   static SourceResult from_descriptor(int fd, int threads = 0);
@@ -42,22 +46,24 @@ class BgzfSource final : public core::ByteSource {
   // Whether the last failure was damaged compressed data rather than a system error.
   bool damaged() const noexcept { return damaged_; }
   // Virtual offset of the first byte not yet handed out (BGZF only).
-  std::int64_t tell() const noexcept { return bgzf_tell(file_.get()); }
+  std::int64_t tell() const noexcept {
+    return blocks_ ? blocks_->tell() : bgzf_tell(file_.get());
+  }
   // Moves to a virtual offset from tell() or an index: the next bytes start there. BGZF files
   // that can be positioned only; an offset outside the file fails at the next read. A failure
   // of the source is final.
   bool seek(std::int64_t virtual_offset, core::IoError& error);
-  // The handle, borrowed, for index code.
+  // The handle, borrowed, for index code, which reads through it alone.
   BGZF* handle() const noexcept { return file_.get(); }
 
  private:
-  BgzfSource(BgzfFile file, UniqueFd raw, Compression compression, bool seekable, bool threaded,
-             bool eof_marker) noexcept
+  BgzfSource(BgzfFile file, UniqueFd raw, std::unique_ptr<BlockReader> blocks,
+             Compression compression, bool seekable, bool eof_marker) noexcept
       : file_(std::move(file)),
         raw_(std::move(raw)),
+        blocks_(std::move(blocks)),
         compression_(compression),
         seekable_(seekable),
-        threaded_(threaded),
         eof_marker_(eof_marker) {}
 
   // Records a failed htslib call and gives false.
@@ -77,12 +83,12 @@ class BgzfSource final : public core::ByteSource {
   bool ended_with_marker() const noexcept;
 
   BgzfFile file_;
-  // The same input, for reading again the blocks that worker threads inflated.
+  // The same input, for reading again a block htslib inflated after a seek.
   UniqueFd raw_;
+  // Reads the blocks of a seekable BGZF file in place of htslib.
+  std::unique_ptr<BlockReader> blocks_;
   Compression compression_;
   bool seekable_;
-  // Whether worker threads inflate the blocks.
-  bool threaded_;
   bool eof_marker_;
   bool damaged_ = false;
   bool seek_pending_ = false;

@@ -1,0 +1,93 @@
+#include "bgzf_block.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "core/allocator.hpp"
+
+namespace varsift::hts {
+namespace {
+
+constexpr unsigned char eof_marker[28] = {0x1f, 0x8b, 0x08, 0x04, 0x00, 0x00, 0x00,
+                                          0x00, 0x00, 0xff, 0x06, 0x00, 0x42, 0x43,
+                                          0x02, 0x00, 0x1b, 0x00, 0x03, 0x00, 0x00,
+                                          0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+
+// ID1, ID2, CM (deflate) and FLG (only FEXTRA): the fixed start of every block.
+constexpr unsigned char fixed_start[4] = {0x1f, 0x8b, 0x08, 0x04};
+// Up to XLEN.
+constexpr std::size_t xlen_end = 12;
+constexpr std::size_t trailer_size = 8;
+
+std::uint16_t little_endian_16(const unsigned char* p) noexcept {
+  return static_cast<std::uint16_t>(p[0] | p[1] << 8U);
+}
+
+std::uint32_t little_endian_32(const unsigned char* p) noexcept {
+  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8U | std::uint32_t{p[2]} << 16U |
+         std::uint32_t{p[3]} << 24U;
+}
+
+}  // namespace
+
+LayoutStatus read_layout(const unsigned char* bytes, std::size_t available, BlockLayout& layout) {
+  if (std::memcmp(bytes, fixed_start, std::min(available, sizeof fixed_start)) != 0) {
+    return LayoutStatus::invalid;
+  }
+  if (available < xlen_end) return LayoutStatus::partial;
+  const std::size_t xlen = little_endian_16(bytes + 10);
+  const std::size_t data_offset = xlen_end + xlen;
+  if (available < data_offset) return LayoutStatus::partial;
+  // The BC subfield may sit among others.
+  std::size_t size = 0;
+  for (std::size_t at = xlen_end; at < data_offset;) {
+    if (data_offset - at < 4) return LayoutStatus::invalid;
+    const std::size_t length = little_endian_16(bytes + at + 2);
+    if (data_offset - at - 4 < length) return LayoutStatus::invalid;
+    if (bytes[at] == 'B' && bytes[at + 1] == 'C' && length == 2) {
+      size = std::size_t{little_endian_16(bytes + at + 4)} + 1;
+    }
+    at += 4 + length;
+  }
+  if (size < data_offset + trailer_size) return LayoutStatus::invalid;
+  if (available < size) return LayoutStatus::partial;
+  const unsigned char* const trailer = bytes + size - trailer_size;
+  layout = {size,
+            data_offset,
+            size - data_offset - trailer_size,
+            little_endian_32(trailer),
+            little_endian_32(trailer + 4),
+            size == sizeof eof_marker && std::memcmp(bytes, eof_marker, size) == 0};
+  return LayoutStatus::whole;
+}
+
+BlockInflater::BlockInflater() : decompressor_(libdeflate_alloc_decompressor()) {
+  if (!decompressor_) core::memory_exhausted(sizeof(void*));
+}
+
+BlockDamage BlockInflater::inflate(const unsigned char* block, const BlockLayout& layout,
+                                   char* out) {
+  const unsigned char* const data = block + layout.data_offset;
+  if (layout.isize <= bgzf_max_block_size &&
+      libdeflate_deflate_decompress(decompressor_.get(), data, layout.data_size, out,
+                                    layout.isize, nullptr) == LIBDEFLATE_SUCCESS &&
+      libdeflate_crc32(0, out, layout.isize) == layout.crc32) {
+    return BlockDamage::none;
+  }
+  return diagnose(data, layout);
+}
+
+BlockDamage BlockInflater::diagnose(const unsigned char* data, const BlockLayout& layout) {
+  // Rare: only damaged blocks come here, so the room for a whole block is made on demand.
+  std::vector<char> room(bgzf_max_block_size);
+  std::size_t size = 0;
+  if (libdeflate_deflate_decompress(decompressor_.get(), data, layout.data_size, room.data(),
+                                    room.size(), &size) == LIBDEFLATE_SUCCESS &&
+      size != layout.isize && libdeflate_crc32(0, room.data(), size) == layout.crc32) {
+    return BlockDamage::isize_mismatch;
+  }
+  return BlockDamage::corrupt;
+}
+
+}  // namespace varsift::hts
