@@ -9,10 +9,9 @@
 namespace varsift::hts {
 namespace {
 
-constexpr unsigned char eof_marker[28] = {0x1f, 0x8b, 0x08, 0x04, 0x00, 0x00, 0x00,
-                                          0x00, 0x00, 0xff, 0x06, 0x00, 0x42, 0x43,
-                                          0x02, 0x00, 0x1b, 0x00, 0x03, 0x00, 0x00,
-                                          0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+constexpr unsigned char eof_marker[28] = {
+    0x1f, 0x8b, 0x08, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0xff, 0x06, 0x00, 0x42, 0x43,
+    0x02, 0x00, 0x1b, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 
 // ID1, ID2, CM (deflate) and FLG (only FEXTRA): the fixed start of every block.
 constexpr unsigned char fixed_start[4] = {0x1f, 0x8b, 0x08, 0x04};
@@ -70,8 +69,8 @@ BlockDamage BlockInflater::inflate(const unsigned char* block, const BlockLayout
                                    char* out) {
   const unsigned char* const data = block + layout.data_offset;
   if (layout.isize <= bgzf_max_block_size &&
-      libdeflate_deflate_decompress(decompressor_.get(), data, layout.data_size, out,
-                                    layout.isize, nullptr) == LIBDEFLATE_SUCCESS &&
+      libdeflate_deflate_decompress(decompressor_.get(), data, layout.data_size, out, layout.isize,
+                                    nullptr) == LIBDEFLATE_SUCCESS &&
       libdeflate_crc32(0, out, layout.isize) == layout.crc32) {
     return BlockDamage::none;
   }

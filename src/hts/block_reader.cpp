@@ -174,9 +174,8 @@ void BlockReader::split(Batch& batch) {
     }
     BlockLayout layout{};
     LayoutStatus status = LayoutStatus::whole;
-    while (used < have &&
-           (status = read_layout(batch.compressed.get() + used, have - used, layout)) ==
-               LayoutStatus::whole) {
+    while (used < have && (status = read_layout(batch.compressed.get() + used, have - used,
+                                                layout)) == LayoutStatus::whole) {
       batch.blocks.push_back({offset_ + used, used, inflated, layout});
       inflated += std::min<std::size_t>(layout.isize, bgzf_max_block_size);
       used += layout.size;
@@ -233,8 +232,8 @@ void BlockReader::inflate(Batch& batch, BlockInflater& inflater) {
                          batch.inflated.get() + block.inflated_at);
     if (found != BlockDamage::none) {
       batch.good = i;
-      batch.failure = damage(found == BlockDamage::corrupt ? corrupt_block_message
-                                                           : isize_mismatch_message);
+      batch.failure =
+          damage(found == BlockDamage::corrupt ? corrupt_block_message : isize_mismatch_message);
       batch.last = true;
       return;
     }
