@@ -4,6 +4,8 @@
 //   hts_bench read-copy FILE THREADS     bgzf_read into a buffer
 //   hts_bench read FILE THREADS          BgzfSource blocks
 //   hts_bench lines FILE THREADS         lines through LineReader over BgzfSource
+//   hts_bench chunks FILE THREADS KB     lines through LineReader over a BlockReader reading
+//                                        KB compressed kilobytes at once
 //   hts_bench write-plain OUT MB         OutputWriter, plain
 //   hts_bench write-htslib OUT MB        htslib's own uncompressed writer ("wu")
 //   hts_bench write-bgzf OUT MB THREADS  OutputWriter, BGZF
@@ -23,6 +25,7 @@
 #include "core/line_reader.hpp"
 #include "hts/bgzf_source.hpp"
 #include "hts/bgzf_writer.hpp"
+#include "hts/block_reader.hpp"
 
 namespace {
 
@@ -101,6 +104,41 @@ int read_blocks(const char* path, int threads, bool by_line) {
   return 0;
 }
 
+// A BlockReader as a source of bytes, to try its read sizes.
+class BlockSource final : public varsift::core::ByteSource {
+ public:
+  explicit BlockSource(varsift::hts::BlockReader& reader) noexcept : reader_(reader) {}
+  bool next_bytes(std::string_view& bytes, varsift::core::IoError& error) override {
+    varsift::hts::BgzfFailure failure{varsift::core::IoError::os(0), false};
+    if (reader_.next(bytes, failure) != varsift::hts::BlockReader::Status::failed) return true;
+    error = failure.error;
+    return false;
+  }
+
+ private:
+  varsift::hts::BlockReader& reader_;
+};
+
+int read_chunks(const char* path, int threads, std::size_t kilobytes) {
+  const auto start = Clock::now();
+  varsift::hts::UniqueFd file(::open(path, O_RDONLY));
+  if (file.get() < 0) return 1;
+  varsift::hts::BlockReader reader(std::move(file), {threads, kilobytes << 10});
+  BlockSource source(reader);
+  varsift::core::LineReader lines(source);
+  std::size_t bytes = 0;
+  std::size_t count = 0;
+  for (;;) {
+    const auto status = lines.next();
+    if (status == varsift::core::LineReader::Status::error) return 1;
+    if (status == varsift::core::LineReader::Status::end) break;
+    bytes += lines.line().size() + 1;
+    ++count;
+  }
+  report("BlockReader lines", bytes, start, count);
+  return 0;
+}
+
 std::string sample_lines() {
   std::string text;
   for (int i = 0; text.size() < (1 << 20); ++i) {
@@ -156,6 +194,9 @@ int main(int argc, char** argv) {
   if (mode == "read-copy") return read_copy(argv[2], number);
   if (mode == "read") return read_blocks(argv[2], number, false);
   if (mode == "lines") return read_blocks(argv[2], number, true);
+  if (mode == "chunks" && argc > 4) {
+    return read_chunks(argv[2], number, static_cast<std::size_t>(std::atoi(argv[4])));
+  }
   if (mode.starts_with("write-")) {
     return write(argv[2], mode.c_str() + 6, static_cast<std::size_t>(number), threads);
   }
