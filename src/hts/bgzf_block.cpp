@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "core/allocator.hpp"
 
@@ -61,7 +60,9 @@ LayoutStatus read_layout(const unsigned char* bytes, std::size_t available, Bloc
   return LayoutStatus::whole;
 }
 
-BlockInflater::BlockInflater() : decompressor_(libdeflate_alloc_decompressor()) {
+BlockInflater::BlockInflater()
+    : decompressor_(libdeflate_alloc_decompressor()),
+      room_(std::make_unique_for_overwrite<char[]>(bgzf_max_block_size)) {
   if (!decompressor_) core::memory_exhausted(sizeof(void*));
 }
 
@@ -78,12 +79,10 @@ BlockDamage BlockInflater::inflate(const unsigned char* block, const BlockLayout
 }
 
 BlockDamage BlockInflater::diagnose(const unsigned char* data, const BlockLayout& layout) {
-  // Rare: only damaged blocks come here, so the room for a whole block is made on demand.
-  std::vector<char> room(bgzf_max_block_size);
   std::size_t size = 0;
-  if (libdeflate_deflate_decompress(decompressor_.get(), data, layout.data_size, room.data(),
-                                    room.size(), &size) == LIBDEFLATE_SUCCESS &&
-      size != layout.isize && libdeflate_crc32(0, room.data(), size) == layout.crc32) {
+  if (libdeflate_deflate_decompress(decompressor_.get(), data, layout.data_size, room_.get(),
+                                    bgzf_max_block_size, &size) == LIBDEFLATE_SUCCESS &&
+      size != layout.isize && libdeflate_crc32(0, room_.get(), size) == layout.crc32) {
     return BlockDamage::isize_mismatch;
   }
   return BlockDamage::corrupt;

@@ -59,6 +59,8 @@ class BlockInflater {
   BlockDamage diagnose(const unsigned char* data, const BlockLayout& layout);
 
   std::unique_ptr<libdeflate_decompressor, Free> decompressor_;
+  // Room for a whole block, to see what a damaged one holds.
+  std::unique_ptr<char[]> room_;
 };
 
 }  // namespace varsift::hts

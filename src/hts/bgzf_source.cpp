@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <system_error>
 
 #include "core/file.hpp"
 
@@ -61,8 +62,13 @@ SourceResult BgzfSource::from_descriptor(int fd, int threads) {
     if (marker != 2) {
       DuplicateResult raw = UniqueFd::duplicate(fd);
       if (auto* error = std::get_if<IoError>(&raw)) return *error;
-      blocks = std::make_unique<BlockReader>(std::get<UniqueFd>(std::move(raw)),
-                                             BlockReader::Options{threads});
+      try {
+        blocks = std::make_unique<BlockReader>(std::get<UniqueFd>(std::move(raw)),
+                                               BlockReader::Options{threads});
+      } catch (const std::system_error& failure) {
+        // Threads that cannot be started.
+        return IoError::os(failure.code().value());
+      }
     }
   }
   return BgzfSource(std::move(file), std::move(blocks), compression);
