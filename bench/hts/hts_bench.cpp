@@ -123,7 +123,7 @@ int read_chunks(const char* path, int threads, std::size_t kilobytes) {
   const auto start = Clock::now();
   varsift::hts::UniqueFd file(::open(path, O_RDONLY));
   if (file.get() < 0) return 1;
-  varsift::hts::BlockReader reader(std::move(file), {threads, kilobytes << 10});
+  varsift::hts::BlockReader reader(std::move(file), {threads, kilobytes << 10, kilobytes << 12});
   BlockSource source(reader);
   varsift::core::LineReader lines(source);
   std::size_t bytes = 0;

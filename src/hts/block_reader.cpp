@@ -36,9 +36,12 @@ void reserve(std::unique_ptr<T[]>& buffer, std::size_t& capacity, std::size_t si
 }  // namespace
 
 BlockReader::BlockReader(UniqueFd file, Options options)
-    : file_(std::move(file)), chunk_size_(std::max<std::size_t>(options.chunk_size, 1)) {
+    : file_(std::move(file)),
+      chunk_size_(std::max<std::size_t>(options.chunk_size, 1)),
+      batch_limit_(options.batch_limit) {
   const int threads = std::clamp(options.threads, 1, max_threads);
-  batches_.resize(threads == 1 ? 1 : 2 * static_cast<std::size_t>(threads));
+  // A batch for each thread to inflate, one being read and one ready for it.
+  batches_.resize(threads == 1 ? 1 : static_cast<std::size_t>(threads) + 2);
   worker_inflaters_.resize(static_cast<std::size_t>(threads - 1));
   workers_.reserve(worker_inflaters_.size());
   for (BlockInflater& inflater : worker_inflaters_) {
@@ -174,13 +177,20 @@ void BlockReader::split(Batch& batch) {
     }
     BlockLayout layout{};
     LayoutStatus status = LayoutStatus::whole;
-    while (used < have && (status = read_layout(batch.compressed.get() + used, have - used,
-                                                layout)) == LayoutStatus::whole) {
+    bool full = false;
+    while (used < have) {
+      if (inflated >= batch_limit_ && !batch.blocks.empty()) {
+        full = true;
+        break;
+      }
+      status = read_layout(batch.compressed.get() + used, have - used, layout);
+      if (status != LayoutStatus::whole) break;
       batch.blocks.push_back({offset_ + used, used, inflated, layout});
       inflated += std::min<std::size_t>(layout.isize, bgzf_max_block_size);
       used += layout.size;
       last_was_marker_ = layout.eof_marker;
     }
+    if (full) break;
     if (status == LayoutStatus::invalid) {
       batch.failure = damage(bad_header_message);
       break;

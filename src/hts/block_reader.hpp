@@ -26,8 +26,11 @@ class BlockReader {
   struct Options {
     // Threads that inflate, the reader's own included: 1 means no worker thread.
     int threads = 1;
-    // Compressed bytes read at once, the size of a batch; a larger block is read whole.
+    // Compressed bytes read at once, the most a batch holds; a larger block is read whole.
     std::size_t chunk_size = std::size_t{1} << 20;
+    // Inflated bytes after which a batch takes no more blocks, so that blocks that compress
+    // very well cannot make it large.
+    std::size_t batch_limit = std::size_t{4} << 20;
   };
 
   BlockReader(UniqueFd file, Options options);
@@ -81,6 +84,7 @@ class BlockReader {
 
   UniqueFd file_;
   std::size_t chunk_size_;
+  std::size_t batch_limit_;
   BlockInflater inflater_;
   std::vector<BlockInflater> worker_inflaters_;
 

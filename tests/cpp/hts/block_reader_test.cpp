@@ -94,7 +94,7 @@ UniqueFd open_file(const TempFile& file) { return UniqueFd(::open(file.path().c_
 
 Outcome read_file(const std::string& bytes, int threads, std::size_t chunk_size) {
   const TempFile file(bytes);
-  BlockReader reader(open_file(file), {threads, chunk_size});
+  BlockReader reader(open_file(file), {threads, chunk_size, std::size_t{4} << 20});
   return read_through(reader);
 }
 
@@ -124,6 +124,19 @@ TEST_P(ChunkTest, SkipsEmptyBlocksBetweenParts) {
   const Outcome outcome = read_file(bytes, threads, chunk_sizes()[chunk]);
   EXPECT_FALSE(outcome.failed) << outcome.error;
   EXPECT_TRUE(outcome.bytes == text());
+}
+
+TEST(BlockReaderTest, BatchesStopAtTheirInflatedLimit) {
+  const TempFile file(bgzipped());
+  // One block a batch, two or three, and all of them.
+  for (const std::size_t limit : {std::size_t{1}, std::size_t{150000}, std::size_t{1} << 30}) {
+    for (const int threads : {1, 2, 3}) {
+      BlockReader reader(open_file(file), {threads, std::size_t{1} << 20, limit});
+      const Outcome outcome = read_through(reader);
+      EXPECT_FALSE(outcome.failed) << outcome.error;
+      EXPECT_TRUE(outcome.bytes == text()) << limit << " " << threads;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(ChunksAndThreads, ChunkTest,
@@ -268,7 +281,7 @@ TEST(BlockReaderTest, FailuresAreFinal) {
   const auto blocks = bgzf_blocks(bytes);
   set_isize(bytes, blocks[1], 1);
   const TempFile file(bytes);
-  BlockReader reader(open_file(file), {2, 1000});
+  BlockReader reader(open_file(file), {2, 1000, std::size_t{4} << 20});
   read_through(reader);
   const Outcome again = read_through(reader);
   EXPECT_TRUE(again.failed);
@@ -279,7 +292,7 @@ TEST(BlockReaderTest, StopsWhileWorkersAreAhead) {
   // The reader goes away after one block while the workers have batches in flight.
   const TempFile file(bgzipped());
   for (const std::size_t chunk : {std::size_t{100}, std::size_t{40000}}) {
-    BlockReader reader(open_file(file), {4, chunk});
+    BlockReader reader(open_file(file), {4, chunk, std::size_t{4} << 20});
     std::string_view bytes;
     BgzfFailure failure{core::IoError::os(0), false};
     ASSERT_EQ(reader.next(bytes, failure), BlockReader::Status::bytes);
@@ -291,14 +304,14 @@ class SeekTest : public ::testing::TestWithParam<std::tuple<int, std::size_t>> {
 TEST_P(SeekTest, RestartsAtEveryBlockAndInside) {
   const auto [threads, chunk] = GetParam();
   const TempFile file(bgzipped());
-  BlockReader reader(open_file(file), {threads, chunk_sizes()[chunk]});
+  BlockReader reader(open_file(file), {threads, chunk_sizes()[chunk], std::size_t{4} << 20});
   const Outcome whole = read_through(reader);
   ASSERT_FALSE(whole.failed);
   // tells[i] is where piece i starts; reading from there gives the rest of the text.
   std::size_t at = 0;
   std::vector<std::size_t> starts;
   {
-    BlockReader counting(open_file(file), {1, 1 << 20});
+    BlockReader counting(open_file(file), {});
     std::string_view bytes;
     BgzfFailure failure{core::IoError::os(0), false};
     while (counting.next(bytes, failure) == BlockReader::Status::bytes) {
