@@ -27,10 +27,10 @@ class BlockReader {
     // Threads that inflate, the reader's own included: 1 means no worker thread.
     int threads = 1;
     // Compressed bytes read at once, the most a batch holds; a larger block is read whole.
-    std::size_t chunk_size = std::size_t{1} << 20;
+    std::size_t chunk_size = std::size_t{256} << 10;
     // Inflated bytes after which a batch takes no more blocks, so that blocks that compress
     // very well cannot make it large.
-    std::size_t batch_limit = std::size_t{4} << 20;
+    std::size_t batch_limit = std::size_t{2} << 20;
   };
 
   BlockReader(UniqueFd file, Options options);
