@@ -15,7 +15,7 @@ constexpr unsigned char eof_marker[28] = {
 // ID1, ID2, CM (deflate) and FLG (only FEXTRA): the fixed start of every block.
 constexpr unsigned char fixed_start[4] = {0x1f, 0x8b, 0x08, 0x04};
 // Up to XLEN.
-constexpr std::size_t xlen_end = 12;
+constexpr std::size_t xlen_end = bgzf_fixed_header_size;
 constexpr std::size_t trailer_size = 8;
 
 std::uint16_t little_endian_16(const unsigned char* p) noexcept {
@@ -29,16 +29,19 @@ std::uint32_t little_endian_32(const unsigned char* p) noexcept {
 
 }  // namespace
 
-LayoutStatus read_layout(const unsigned char* bytes, std::size_t available, BlockLayout& layout) {
+std::size_t header_size(const unsigned char* bytes) noexcept {
+  return xlen_end + little_endian_16(bytes + 10);
+}
+
+LayoutStatus read_block_size(const unsigned char* bytes, std::size_t available, std::size_t& size) {
   if (std::memcmp(bytes, fixed_start, std::min(available, sizeof fixed_start)) != 0) {
     return LayoutStatus::invalid;
   }
   if (available < xlen_end) return LayoutStatus::partial;
-  const std::size_t xlen = little_endian_16(bytes + 10);
-  const std::size_t data_offset = xlen_end + xlen;
+  const std::size_t data_offset = header_size(bytes);
   if (available < data_offset) return LayoutStatus::partial;
   // The BC subfield may sit among others.
-  std::size_t size = 0;
+  size = 0;
   for (std::size_t at = xlen_end; at < data_offset;) {
     if (data_offset - at < 4) return LayoutStatus::invalid;
     const std::size_t length = little_endian_16(bytes + at + 2);
@@ -49,7 +52,15 @@ LayoutStatus read_layout(const unsigned char* bytes, std::size_t available, Bloc
     at += 4 + length;
   }
   if (size < data_offset + trailer_size) return LayoutStatus::invalid;
+  return LayoutStatus::whole;
+}
+
+LayoutStatus read_layout(const unsigned char* bytes, std::size_t available, BlockLayout& layout) {
+  std::size_t size = 0;
+  const LayoutStatus header = read_block_size(bytes, available, size);
+  if (header != LayoutStatus::whole) return header;
   if (available < size) return LayoutStatus::partial;
+  const std::size_t data_offset = header_size(bytes);
   const unsigned char* const trailer = bytes + size - trailer_size;
   layout = {size,
             data_offset,

@@ -35,6 +35,15 @@ struct BlockLayout {
 
 enum class LayoutStatus : unsigned char { whole, partial, invalid };
 
+// Bytes of a block's header up to XLEN, which header_size() needs.
+inline constexpr std::size_t bgzf_fixed_header_size = 12;
+// Bytes before a block's compressed data: the fixed part and the extra subfields.
+std::size_t header_size(const unsigned char* bytes) noexcept;
+
+// Reads the total size of the block at the start of `bytes` from its header alone, with the
+// statuses of read_layout: `whole` once the header is there.
+LayoutStatus read_block_size(const unsigned char* bytes, std::size_t available, std::size_t& size);
+
 // Reads the layout of the block at the start of `bytes`: `whole` when all of it is there,
 // `partial` when what is there is a valid beginning (a header, or its first bytes), `invalid`
 // when it cannot start a BGZF block.

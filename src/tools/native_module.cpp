@@ -2,6 +2,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "block_functions.hpp"
 #include "index_argument.hpp"
 #include "range_functions.hpp"
 #include "scan_type.hpp"
@@ -36,6 +37,15 @@ PyMethodDef native_functions[] = {
      "header)\n--\n\n"
      "Writes the kept lines of one byte range of the VCF at path into fd as BGZF; gives the "
      "records written."},
+    {"bgzf_blocks", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(bgzf_blocks)),
+     METH_FASTCALL,
+     "bgzf_blocks(fd)\n--\n\n"
+     "Where each block of the BGZF file open at fd starts: (compressed, uncompressed) offsets, "
+     "or None when its blocks do not tile it."},
+    {"bgzf_block", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(bgzf_block)),
+     METH_FASTCALL,
+     "bgzf_block(fd, offset)\n--\n\n"
+     "The size and ISIZE of the BGZF block at offset of the file open at fd, or None."},
     {nullptr, nullptr, 0, nullptr}};
 
 PyModuleDef native_module = {PyModuleDef_HEAD_INIT,

@@ -14,14 +14,12 @@ import os
 import struct
 from dataclasses import dataclass
 
+from varsift_tools import _native
+
 __all__ = ["EOF_MARKER", "Part", "partition_file"]
 
 EOF_MARKER = bytes.fromhex("1f8b08040000000000ff0600424302001b0003000000000000000000")
 
-_GZIP_MAGIC = b"\x1f\x8b\x08"
-_FLAG_EXTRA = 0x04
-# The fixed gzip header up to and including XLEN.
-_HEADER_SIZE = 12
 # The length given to the last range of a BGZF file: it runs to the end, whatever that is.
 _LAST_LENGTH = 1 << 62
 # The most bytes a BGZF block holds.
@@ -59,7 +57,7 @@ def partition_file(path: str, size: int) -> list[Part]:
     with open(path, "rb") as file:
         fd = file.fileno()
         head = os.pread(fd, 4, 0)
-        if not head.startswith(_GZIP_MAGIC[:2]):
+        if not head.startswith(b"\x1f\x8b"):
             return _plain_parts(path, os.fstat(fd).st_size, size)
         blocks = _bgzf_blocks(path, fd)
         parts = None if blocks is None else _bgzf_parts(path, blocks, size)
@@ -119,12 +117,8 @@ def _holds_byte_before(fd: int, part: Part) -> bool:
     """Whether ``part.before`` names the last byte of a block, as the byte before a cut is."""
     if part.before is None:
         return True
-    offset = part.before >> 16
-    block_size = _block_size(fd, offset)
-    if block_size is None:
-        return False
-    isize = int.from_bytes(os.pread(fd, 4, offset + block_size - 4), "little")
-    return (part.before & 0xFFFF) == isize - 1
+    block = _native.bgzf_block(fd, part.before >> 16)
+    return block is not None and (part.before & 0xFFFF) == block[1] - 1
 
 
 def _bgzf_blocks(path: str, fd: int) -> list[tuple[int, int]] | None:
@@ -140,49 +134,14 @@ def _bgzf_blocks(path: str, fd: int) -> list[tuple[int, int]] | None:
 
 
 def _walk_blocks(fd: int) -> list[tuple[int, int]] | None:
-    file_size = os.fstat(fd).st_size
-    blocks = []
-    coffset = uoffset = 0
-    header = os.pread(fd, 18, 0)
-    while coffset < file_size:
-        block_size = _block_size(fd, coffset, header)
-        if block_size is None or coffset + block_size > file_size:
-            return None
-        # One read for this block's ISIZE and the next block's header.
-        tail = os.pread(fd, 4 + 18, coffset + block_size - 4)
-        (isize,) = struct.unpack_from("<I", tail)
-        if isize > _BLOCK_DATA:
-            return None
-        blocks.append((coffset, uoffset))
-        coffset += block_size
-        uoffset += isize
-        header = tail[4:]
+    blocks = _native.bgzf_blocks(fd)
+    if not blocks:
+        return None
     # Empty blocks at the end (the end-of-file marker) start no range.
+    uoffset = blocks[-1][1]
     while len(blocks) > 1 and blocks[-1][1] == uoffset:
         blocks.pop()
     return blocks
-
-
-def _block_size(fd: int, offset: int, header: bytes | None = None) -> int | None:
-    """The size of the BGZF block at ``offset`` from its header (read here unless given), None
-    if it has none."""
-    if header is None:
-        header = os.pread(fd, 18, offset)
-    if len(header) < _HEADER_SIZE or not header.startswith(_GZIP_MAGIC):
-        return None
-    if not header[3] & _FLAG_EXTRA:
-        return None
-    (extra_length,) = struct.unpack_from("<H", header, 10)
-    extra = header[_HEADER_SIZE:]
-    if len(extra) < extra_length:
-        extra = os.pread(fd, extra_length, offset + _HEADER_SIZE)
-    at = 0
-    while at + 4 <= min(len(extra), extra_length):
-        sub_length = struct.unpack_from("<H", extra, at + 2)[0]
-        if extra[at : at + 2] == b"BC" and sub_length == 2 and at + 6 <= len(extra):
-            return int(struct.unpack_from("<H", extra, at + 4)[0]) + 1
-        at += 4 + sub_length
-    return None
 
 
 def _gzi_blocks(path: str, file_size: int) -> list[tuple[int, int]] | None:

@@ -20,6 +20,7 @@ using testing::bgzf_blocks;
 using testing::BlockSpan;
 using testing::compress_with;
 using testing::TempFile;
+using testing::with_extra_subfields;
 
 std::string sample_text() {
   std::string text = "##fileformat=VCFv4.2\n";
@@ -142,25 +143,6 @@ TEST(BlockReaderTest, BatchesStopAtTheirInflatedLimit) {
 INSTANTIATE_TEST_SUITE_P(ChunksAndThreads, ChunkTest,
                          ::testing::Combine(::testing::Range<std::size_t>(0, 7),
                                             ::testing::Values(1, 2, 3)));
-
-// A block of `bytes` with extra subfields around its BC subfield.
-std::string with_extra_subfields(std::string_view block) {
-  const std::string before(
-      "XY\x02\x00"
-      "ab",
-      6);
-  const std::string after("ZZ\x00\x00", 4);
-  std::string out(block.substr(0, 10));
-  const std::size_t xlen = 6 + before.size() + after.size();
-  const std::size_t bsize = block.size() - 1 + before.size() + after.size();
-  out += {static_cast<char>(xlen), 0};
-  out += before;
-  out += block.substr(12, 4);
-  out += {static_cast<char>(bsize & 0xffU), static_cast<char>(bsize >> 8U)};
-  out += after;
-  out += block.substr(18);
-  return out;
-}
 
 TEST(BlockReaderTest, FindsTheBlockSizeAmongOtherSubfields) {
   const std::string& bytes = bgzipped();

@@ -61,4 +61,22 @@ std::vector<BlockSpan> bgzf_blocks(std::string_view data) {
   return blocks;
 }
 
+std::string with_extra_subfields(std::string_view block) {
+  const std::string before(
+      "XY\x02\x00"
+      "ab",
+      6);
+  const std::string after("ZZ\x00\x00", 4);
+  std::string out(block.substr(0, 10));
+  const std::size_t xlen = 6 + before.size() + after.size();
+  const std::size_t bsize = block.size() - 1 + before.size() + after.size();
+  out += {static_cast<char>(xlen), 0};
+  out += before;
+  out += block.substr(12, 4);
+  out += {static_cast<char>(bsize & 0xffU), static_cast<char>(bsize >> 8U)};
+  out += after;
+  out += block.substr(18);
+  return out;
+}
+
 }  // namespace varsift::testing

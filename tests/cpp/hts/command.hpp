@@ -26,4 +26,7 @@ struct BlockSpan {
 };
 std::vector<BlockSpan> bgzf_blocks(std::string_view data);
 
+// The BGZF block `block` with extra subfields before and after its BC subfield.
+std::string with_extra_subfields(std::string_view block);
+
 }  // namespace varsift::testing
