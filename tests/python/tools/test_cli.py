@@ -527,6 +527,13 @@ def wait_for(condition, what):
         time.sleep(0.01)
 
 
+def default_signals():
+    """Run in the child before the command starts: it sees the signals as a foreground job
+    does, even when the tests run under nohup, whose ignored SIGHUP it would keep ignoring."""
+    for signum in (signal.SIGHUP, signal.SIGINT, signal.SIGTERM):
+        signal.signal(signum, signal.SIG_DFL)
+
+
 def feed_until_closed(feed, records):
     """Writes records into a FIFO until its reader goes away."""
     try:
@@ -542,7 +549,10 @@ def test_signal_during_a_run_leaves_no_temporary_file(tmp_path, signum):
     # signalled, and busy rather than waiting for input.
     os.mkfifo(tmp_path / "in.vcf")
     child = subprocess.Popen(
-        [str(VARSIFT), "in.vcf", "-o", "out.vcf"], cwd=tmp_path, stderr=subprocess.PIPE
+        [str(VARSIFT), "in.vcf", "-o", "out.vcf"],
+        cwd=tmp_path,
+        stderr=subprocess.PIPE,
+        preexec_fn=default_signals,
     )
     records = "".join(f"chr1\t{n}\t.\tA\tG\t50\tPASS\tDP=10\n" for n in range(10_000))
     try:
@@ -569,7 +579,10 @@ def test_signal_during_a_run_leaves_no_temporary_file(tmp_path, signum):
 def test_signal_while_waiting_for_input_ends_the_run_at_once(tmp_path):
     os.mkfifo(tmp_path / "in.vcf")
     child = subprocess.Popen(
-        [str(VARSIFT), "in.vcf", "-o", "out.vcf"], cwd=tmp_path, stderr=subprocess.PIPE
+        [str(VARSIFT), "in.vcf", "-o", "out.vcf"],
+        cwd=tmp_path,
+        stderr=subprocess.PIPE,
+        preexec_fn=default_signals,
     )
     try:
         with open(tmp_path / "in.vcf", "wb", buffering=0) as feed:
