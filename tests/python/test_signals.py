@@ -157,6 +157,8 @@ def test_ctrl_c_raises_keyboard_interrupt_in_a_call_waiting_for_a_writer():
     code = textwrap.dedent(
         SETUP
         + """
+# Python leaves SIGINT ignored when it starts ignored (a background job): Ctrl-C as at a prompt.
+signal.signal(signal.SIGINT, signal.default_int_handler)
 print("waiting", flush=True)
 try:
     varsift.subset_vcf(fifo, [])
