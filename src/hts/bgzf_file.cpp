@@ -13,26 +13,22 @@ namespace {
 using core::ErrorKind;
 using core::IoError;
 
-BgzfFailure damage(const char* message) noexcept {
-  return {IoError::fixed(ErrorKind::InvalidData, message), true};
-}
-
 // A failure inside a plain gzip member, told apart by zlib's own message.
 BgzfFailure gzip_failure(const BGZF& fp) noexcept {
   const char* const message = fp.gz_stream != nullptr ? fp.gz_stream->msg : nullptr;
   if (message != nullptr) {
     if (std::strcmp(message, "incorrect data check") == 0) {
-      return damage("gzip member CRC32 mismatch (corrupt data)");
+      return BgzfFailure::damage("gzip member CRC32 mismatch (corrupt data)");
     }
     if (std::strcmp(message, "incorrect length check") == 0) {
-      return damage("gzip member ISIZE mismatch (corrupt data)");
+      return BgzfFailure::damage("gzip member ISIZE mismatch (corrupt data)");
     }
     // The first member's header was read when the file was opened.
     if (std::strcmp(message, "incorrect header check") == 0) {
-      return damage("trailing garbage after the last gzip member");
+      return BgzfFailure::damage("trailing garbage after the last gzip member");
     }
   }
-  return damage("corrupt deflate data");
+  return BgzfFailure::damage("corrupt deflate data");
 }
 
 }  // namespace
@@ -75,14 +71,15 @@ BgzfFailure describe_failure(const BGZF& fp, int call_errno) noexcept {
   const unsigned code = fp.errcode;
   if ((code & BGZF_ERR_IO) != 0U && call_errno != 0) return {IoError::os(call_errno), false};
   if ((code & BGZF_ERR_HEADER) != 0U) {
-    return damage("invalid BGZF block header (corrupt data or trailing garbage)");
+    return BgzfFailure::damage("invalid BGZF block header (corrupt data or trailing garbage)");
   }
   // htslib reports a block or member cut short as an I/O error without errno.
-  if ((code & BGZF_ERR_IO) != 0U) return damage(truncated_message);
+  if ((code & BGZF_ERR_IO) != 0U) return BgzfFailure::damage(truncated_message);
   if ((code & (BGZF_ERR_CRC | BGZF_ERR_ZLIB)) != 0U) {
     // Which check fails first for a BGZF block depends on whether workers inflate it.
-    return fp.is_gzip ? gzip_failure(fp)
-                      : damage("corrupt BGZF block (inflating or its CRC32 check failed)");
+    return fp.is_gzip
+               ? gzip_failure(fp)
+               : BgzfFailure::damage("corrupt BGZF block (inflating or its CRC32 check failed)");
   }
   if (call_errno != 0) return {IoError::os(call_errno), false};
   return {IoError::fixed(ErrorKind::Other, "the BGZF layer failed without saying why"), false};

@@ -45,6 +45,11 @@ struct BgzfFailure {
   core::IoError error;
   // True when the compressed data is damaged, false when the system failed.
   bool damaged;
+
+  // Damaged compressed data, described by a static message.
+  static BgzfFailure damage(const char* message) noexcept {
+    return {core::IoError::fixed(core::ErrorKind::InvalidData, message), true};
+  }
 };
 
 inline constexpr const char* truncated_message =

@@ -12,10 +12,6 @@ namespace {
 using core::ErrorKind;
 using core::IoError;
 
-BgzfFailure damage(const char* message) noexcept {
-  return {IoError::fixed(ErrorKind::InvalidData, message), true};
-}
-
 BgzfFailure misplaced(const char* message) noexcept {
   return {IoError::fixed(ErrorKind::InvalidInput, message), false};
 }
@@ -192,16 +188,16 @@ void BlockReader::split(Batch& batch) {
     }
     if (full) break;
     if (status == LayoutStatus::invalid) {
-      batch.failure = damage(bad_header_message);
+      batch.failure = BgzfFailure::damage(bad_header_message);
       break;
     }
     if (used == have && at_end) {
       batch.last = true;
-      if (!last_was_marker_) batch.failure = damage(missing_marker_message);
+      if (!last_was_marker_) batch.failure = BgzfFailure::damage(missing_marker_message);
       break;
     }
     if (at_end) {
-      batch.failure = damage(truncated_message);
+      batch.failure = BgzfFailure::damage(truncated_message);
       break;
     }
     // A partial block waits for the next batch, unless it is the first: then it is read whole.
@@ -242,8 +238,8 @@ void BlockReader::inflate(Batch& batch, BlockInflater& inflater) {
                          batch.inflated.get() + block.inflated_at);
     if (found != BlockDamage::none) {
       batch.good = i;
-      batch.failure =
-          damage(found == BlockDamage::corrupt ? corrupt_block_message : isize_mismatch_message);
+      batch.failure = BgzfFailure::damage(found == BlockDamage::corrupt ? corrupt_block_message
+                                                                        : isize_mismatch_message);
       batch.last = true;
       return;
     }
