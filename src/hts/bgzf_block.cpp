@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/allocator.hpp"
+#include "little_endian.hpp"
 
 namespace varsift::hts {
 namespace {
@@ -17,15 +18,6 @@ constexpr unsigned char fixed_start[4] = {0x1f, 0x8b, 0x08, 0x04};
 // Up to XLEN.
 constexpr std::size_t xlen_end = bgzf_fixed_header_size;
 constexpr std::size_t trailer_size = 8;
-
-std::uint16_t little_endian_16(const unsigned char* p) noexcept {
-  return static_cast<std::uint16_t>(p[0] | p[1] << 8U);
-}
-
-std::uint32_t little_endian_32(const unsigned char* p) noexcept {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8U | std::uint32_t{p[2]} << 16U |
-         std::uint32_t{p[3]} << 24U;
-}
 
 }  // namespace
 

@@ -7,7 +7,9 @@
 #include <string>
 #include <system_error>
 
+#include "bgzf_block.hpp"
 #include "core/file.hpp"
+#include "little_endian.hpp"
 
 namespace varsift::hts {
 namespace {
@@ -24,11 +26,6 @@ Compression compression_of(BGZF* fp) noexcept {
     default:
       return Compression::plain;
   }
-}
-
-std::uint32_t little_endian_32(const unsigned char* p) noexcept {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8U | std::uint32_t{p[2]} << 16U |
-         std::uint32_t{p[3]} << 24U;
 }
 
 }  // namespace
@@ -137,11 +134,12 @@ bool BgzfSource::fail_with(IoError failure, bool damaged, IoError& error) {
 bool BgzfSource::check_isize(IoError& error) {
   if (compression_ != Compression::bgzf) return true;
   const BGZF* const fp = file_.get();
-  // The block just read is whole in compressed_block; its size less one is in its header, and
-  // ISIZE ends it.
+  // The block just read is whole in compressed_block: its header gives its size, and ISIZE
+  // ends it.
   const auto* const block = static_cast<const unsigned char*>(fp->compressed_block);
-  const std::size_t size = (std::size_t{block[16]} | std::size_t{block[17]} << 8U) + 1;
-  if (little_endian_32(block + size - 4) == static_cast<std::uint32_t>(fp->block_length)) {
+  std::size_t size = 0;
+  if (read_block_size(block, bgzf_max_block_size, size) == LayoutStatus::whole &&
+      little_endian_32(block + size - 4) == static_cast<std::uint32_t>(fp->block_length)) {
     return true;
   }
   return fail_with(IoError::fixed(ErrorKind::InvalidData, isize_mismatch_message), true, error);

@@ -1,6 +1,7 @@
 #include "block_reader.hpp"
 
-#include <unistd.h>
+#include "positioned_read.hpp"
+
 
 #include <algorithm>
 #include <cerrno>
@@ -215,19 +216,10 @@ void BlockReader::split(Batch& batch) {
 
 bool BlockReader::read_at(unsigned char* buffer, std::size_t size, std::uint64_t offset,
                           std::size_t& got, Batch& batch) {
-  got = 0;
-  while (got < size) {
-    const ssize_t n = ::pread(file_.get(), buffer + got, size - got, static_cast<off_t>(offset));
-    if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      batch.failure = BgzfFailure{IoError::os(errno), false};
-      return false;
-    }
-    got += static_cast<std::size_t>(n);
-    offset += static_cast<std::uint64_t>(n);
-  }
-  return true;
+  IoError error = IoError::bare(ErrorKind::Other);
+  if (hts::read_at(file_.get(), buffer, size, offset, got, error)) return true;
+  batch.failure = BgzfFailure{std::move(error), false};
+  return false;
 }
 
 void BlockReader::inflate(Batch& batch, BlockInflater& inflater) {

@@ -1,39 +1,18 @@
 #include "block_walk.hpp"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
 #include <cerrno>
 
 #include "bgzf_block.hpp"
+#include "little_endian.hpp"
+#include "positioned_read.hpp"
 
 namespace varsift::hts {
 namespace {
 
 constexpr std::size_t isize_bytes = 4;
-
-// Reads up to `size` bytes at `offset`, fewer only at the end of the file.
-bool read_at(int fd, unsigned char* buffer, std::size_t size, std::uint64_t offset,
-             std::size_t& got, core::IoError& error) {
-  got = 0;
-  while (got < size) {
-    const ssize_t read = ::pread(fd, buffer + got, size - got, static_cast<off_t>(offset + got));
-    if (read < 0) {
-      if (errno == EINTR) continue;
-      error = core::IoError::os(errno);
-      return false;
-    }
-    if (read == 0) break;
-    got += static_cast<std::size_t>(read);
-  }
-  return true;
-}
-
-std::uint32_t little_endian_32(const unsigned char* p) noexcept {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8U | std::uint32_t{p[2]} << 16U |
-         std::uint32_t{p[3]} << 24U;
-}
 
 }  // namespace
 

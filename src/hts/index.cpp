@@ -1,6 +1,7 @@
 #include "index.hpp"
 
 #include "bgzf_file.hpp"
+#include "little_endian.hpp"
 
 #include <htslib/bgzf.h>
 #include <htslib/hts.h>
@@ -53,11 +54,6 @@ std::optional<struct stat> stat_of(const std::string& path) {
 
 bool older(const struct timespec& a, const struct timespec& b) noexcept {
   return a.tv_sec != b.tv_sec ? a.tv_sec < b.tv_sec : a.tv_nsec < b.tv_nsec;
-}
-
-std::uint32_t little_endian_32(const unsigned char* bytes) noexcept {
-  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
 // Reads the format, and for CSI its min_shift and depth, from the start of the index file, and
