@@ -9,11 +9,18 @@ from pathlib import Path
 from varsift_tools._partition import EOF_MARKER
 
 
-def bgzf_block(data: bytes) -> bytes:
+def bgzf_block(data: bytes, *, extra: bytes = b"") -> bytes:
+    """A block of ``data``; ``extra`` adds subfields before the BC one, as the format allows."""
     deflate = zlib.compressobj(6, zlib.DEFLATED, -15)
     body = deflate.compress(data) + deflate.flush()
-    size = 18 + len(body) + 8
-    header = b"\x1f\x8b\x08\x04\x00\x00\x00\x00\x00\xff\x06\x00BC\x02\x00" + struct.pack("<H", size - 1)
+    size = 18 + len(extra) + len(body) + 8
+    header = (
+        b"\x1f\x8b\x08\x04\x00\x00\x00\x00\x00\xff"
+        + struct.pack("<H", 6 + len(extra))
+        + extra
+        + b"BC\x02\x00"
+        + struct.pack("<H", size - 1)
+    )
     return header + body + struct.pack("<II", zlib.crc32(data), len(data))
 
 

@@ -15,6 +15,8 @@ import pytest
 import varsift
 import varsift_tools
 from varsift_tools import CompressionError, VcfFormatError
+from bgzf_blocks import bgzf_block
+from varsift_tools._partition import EOF_MARKER
 from vcf_files import bgzip_file, gzip_file, random_vcf
 
 FORMS = ["plain", "gzip", "gzip-members", "bgzf", "bgzf-small-blocks"]
@@ -241,6 +243,25 @@ def test_damaged_gzip_is_never_a_short_file(tmp_path, damage):
 
 def _child(code: str, **kwargs):
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, timeout=60, **kwargs)
+
+
+def test_blocks_with_other_subfields_read_alike_from_a_file_and_a_pipe(tmp_path):
+    text = random_vcf(21, 600)[0]
+    raw = text.encode()
+    path = tmp_path / "extra.vcf.gz"
+    path.write_bytes(
+        b"".join(bgzf_block(raw[at : at + 3000], extra=b"XY\x02\x00ab")
+                 for at in range(0, len(raw), 3000))
+        + EOF_MARKER
+    )
+    header, data = varsift_tools.subset(path)
+    assert "".join(line + "\n" for line in header + data) == text
+    # Through a pipe, which is read another way than a file.
+    piped = _child(
+        "import varsift_tools; h, d = varsift_tools.subset('-'); print(len(h) + len(d))",
+        input=path.read_bytes(),
+    )
+    assert piped.stdout.strip() == str(len(header) + len(data)).encode(), piped.stderr
 
 
 def test_reads_standard_input(tmp_path):
