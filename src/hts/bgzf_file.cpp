@@ -44,6 +44,14 @@ BgzfOpenResult BgzfFile::open(UniqueFd fd, const char* mode) {
   return IoError::fixed(ErrorKind::InvalidData, "unreadable gzip header");
 }
 
+BgzfOpenResult BgzfFile::open(const std::string& path, const char* mode) {
+  silence_htslib_logging();
+  errno = 0;
+  BGZF* const fp = bgzf_open(path.c_str(), mode);
+  if (fp != nullptr) return BgzfFile(fp);
+  return IoError::os(errno != 0 ? errno : EIO);
+}
+
 BgzfFile& BgzfFile::operator=(BgzfFile&& other) noexcept {
   if (this != &other) {
     close();

@@ -2,6 +2,7 @@
 
 #include <htslib/bgzf.h>
 
+#include <string>
 #include <variant>
 
 #include "core/io_error.hpp"
@@ -19,6 +20,10 @@ class BgzfFile {
   // Opens `fd` with `mode` ("r", "wu", "w6"...). htslib takes the descriptor and closes it
   // with the handle, whether or not the open succeeds.
   static BgzfOpenResult open(UniqueFd fd, const char* mode);
+  // Opens a file by name through htslib, which reads URLs as well.
+  static BgzfOpenResult open(const std::string& path, const char* mode);
+  // No handle.
+  BgzfFile() noexcept : fp_(nullptr) {}
 
   BgzfFile(BgzfFile&& other) noexcept : fp_(other.fp_) { other.fp_ = nullptr; }
   BgzfFile& operator=(BgzfFile&& other) noexcept;

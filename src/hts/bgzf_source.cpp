@@ -10,6 +10,7 @@
 #include "bgzf_block.hpp"
 #include "core/file.hpp"
 #include "little_endian.hpp"
+#include "remote_file.hpp"
 
 namespace varsift::hts {
 namespace {
@@ -28,11 +29,18 @@ Compression compression_of(BGZF* fp) noexcept {
   }
 }
 
+// Whether `head`, the first bytes of a file, start a BGZF block.
+bool starts_bgzf(const unsigned char* head, std::size_t size) {
+  BlockLayout layout{};
+  return size >= bgzf_header_size && read_layout(head, size, layout) != LayoutStatus::invalid;
+}
+
 }  // namespace
 
 SourceResult BgzfSource::open(std::string_view path, int threads) {
   if (path == "-") return from_descriptor(STDIN_FILENO, threads);
-  // Opened here rather than by htslib, which would read "-", URLs and "data:" specially.
+  if (is_url(path)) return open_url(std::string(path), threads);
+  // Opened here rather than by htslib, which would read "-" and "data:" specially.
   core::OpenResult opened = core::File::open(path);
   if (auto* error = std::get_if<IoError>(&opened)) return *error;
   return from_descriptor(std::get<core::File>(opened).descriptor(), threads);
@@ -69,6 +77,34 @@ SourceResult BgzfSource::from_descriptor(int fd, int threads) {
     }
   }
   return BgzfSource(std::move(file), std::move(blocks), compression);
+}
+
+SourceResult BgzfSource::open_url(const std::string& url, int threads) {
+  RemoteOpenResult opened = RemoteFile::open(url);
+  if (auto* error = std::get_if<core::IoError>(&opened)) return *error;
+  auto file = std::make_unique<RemoteFile>(std::get<RemoteFile>(std::move(opened)));
+  unsigned char head[bgzf_header_size];
+  if (starts_bgzf(head, file->peek(head, sizeof head))) {
+    std::unique_ptr<BlockReader> blocks;
+    try {
+      blocks = std::make_unique<BlockReader>(std::move(file), BlockReader::Options{threads});
+    } catch (const std::system_error& failure) {
+      return core::IoError::os(failure.code().value());
+    }
+    return BgzfSource(BgzfFile(), std::move(blocks), Compression::bgzf);
+  }
+  // Plain text or gzip: read once, in order, by htslib.
+  file.reset();
+  return open_for_index(url);
+}
+
+SourceResult BgzfSource::open_for_index(const std::string& path) {
+  if (!is_url(path)) return open(path);
+  BgzfOpenResult opened = BgzfFile::open(path, "r");
+  if (auto* error = std::get_if<core::IoError>(&opened)) return *error;
+  BgzfFile file = std::get<BgzfFile>(std::move(opened));
+  const Compression compression = compression_of(file.get());
+  return BgzfSource(std::move(file), nullptr, compression);
 }
 
 bool BgzfSource::next_bytes(std::string_view& bytes, IoError& error) {

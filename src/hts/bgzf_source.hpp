@@ -28,10 +28,17 @@ using SourceResult = std::variant<BgzfSource, core::IoError>;
 // garbage, or a BGZF file without its end-of-file marker block.
 class BgzfSource final : public core::ByteSource {
  public:
-  // Opens a local file, or standard input for "-" (which stays open when the source closes).
-  // The blocks of a BGZF file are inflated by `threads` threads, the caller's included (0 or 1:
-  // the caller alone); a pipe is read by the caller alone.
+  // Opens a local file, a URL (see open_url), or standard input for "-" (which stays open when
+  // the source closes). The blocks of a BGZF file are inflated by `threads` threads, the
+  // caller's included (0 or 1: the caller alone); a pipe is read by the caller alone.
   static SourceResult open(std::string_view path, int threads = 0);
+  // Opens a URL: BGZF through a BlockReader over byte ranges, which streams when read in
+  // order and can be positioned where the server serves ranges; plain text and gzip streamed
+  // through htslib.
+  static SourceResult open_url(const std::string& url, int threads);
+  // Opens a file for index code: as open() for a local file; a URL through an htslib handle
+  // alone, which seeks by byte ranges.
+  static SourceResult open_for_index(const std::string& path);
   // Reads from a duplicate of `fd`, which stays the caller's.
   static SourceResult from_descriptor(int fd, int threads = 0);
 
@@ -49,7 +56,8 @@ class BgzfSource final : public core::ByteSource {
   // that can be positioned only; an offset outside the file fails at the next read. A failure
   // of the source is final.
   bool seek(std::int64_t virtual_offset, core::IoError& error);
-  // The handle, borrowed, for index code, which reads through it alone.
+  // The handle, borrowed, for index code, which reads through it alone; null for a URL that
+  // open() read through a BlockReader.
   BGZF* handle() const noexcept { return file_.get(); }
 
  private:

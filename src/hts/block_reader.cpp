@@ -2,7 +2,6 @@
 
 #include "positioned_read.hpp"
 
-
 #include <algorithm>
 #include <cerrno>
 #include <new>
@@ -30,10 +29,26 @@ void reserve(std::unique_ptr<T[]>& buffer, std::size_t& capacity, std::size_t si
   capacity = size;
 }
 
+// A local file, read with pread.
+class FileInput final : public PositionedInput {
+ public:
+  explicit FileInput(UniqueFd file) noexcept : file_(std::move(file)) {}
+  bool read_at(unsigned char* buffer, std::size_t size, std::uint64_t offset, std::size_t& got,
+               IoError& error) override {
+    return hts::read_at(file_.get(), buffer, size, offset, got, error);
+  }
+
+ private:
+  UniqueFd file_;
+};
+
 }  // namespace
 
 BlockReader::BlockReader(UniqueFd file, Options options)
-    : file_(std::move(file)),
+    : BlockReader(std::make_unique<FileInput>(std::move(file)), options) {}
+
+BlockReader::BlockReader(std::unique_ptr<PositionedInput> input, Options options)
+    : input_(std::move(input)),
       chunk_size_(std::max<std::size_t>(options.chunk_size, 1)),
       batch_limit_(options.batch_limit) {
   const int threads = std::clamp(options.threads, 1, max_threads);
@@ -217,7 +232,7 @@ void BlockReader::split(Batch& batch) {
 bool BlockReader::read_at(unsigned char* buffer, std::size_t size, std::uint64_t offset,
                           std::size_t& got, Batch& batch) {
   IoError error = IoError::bare(ErrorKind::Other);
-  if (hts::read_at(file_.get(), buffer, size, offset, got, error)) return true;
+  if (input_->read_at(buffer, size, offset, got, error)) return true;
   batch.failure = BgzfFailure{std::move(error), false};
   return false;
 }

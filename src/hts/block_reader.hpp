@@ -13,6 +13,7 @@
 
 #include "bgzf_block.hpp"
 #include "bgzf_file.hpp"
+#include "positioned_read.hpp"
 #include "unique_fd.hpp"
 
 namespace varsift::hts {
@@ -34,6 +35,8 @@ class BlockReader {
   };
 
   BlockReader(UniqueFd file, Options options);
+  // Reads another input that can be positioned, such as a URL read by byte ranges.
+  BlockReader(std::unique_ptr<PositionedInput> input, Options options);
   BlockReader(const BlockReader&) = delete;
   BlockReader& operator=(const BlockReader&) = delete;
   ~BlockReader() = default;
@@ -82,7 +85,7 @@ class BlockReader {
   void finish(Batch& batch) noexcept;
   void work(std::stop_token stop, BlockInflater& inflater);
 
-  UniqueFd file_;
+  std::unique_ptr<PositionedInput> input_;
   std::size_t chunk_size_;
   std::size_t batch_limit_;
   BlockInflater inflater_;

@@ -58,9 +58,9 @@ bool older(const struct timespec& a, const struct timespec& b) noexcept {
 
 // Reads the format, and for CSI its min_shift and depth, from the start of the index file, and
 // checks it ends with the BGZF end-of-file block: htslib may accept a file cut between blocks.
-std::optional<IndexProblem> read_preamble(const std::string& path, Index::Format& format,
-                                          int& min_shift, int& depth) {
-  BgzfHandle file(bgzf_open(path.c_str(), "r"));
+std::optional<IndexProblem> read_preamble(const std::string& local, const std::string& path,
+                                          Index::Format& format, int& min_shift, int& depth) {
+  BgzfHandle file(bgzf_open(local.c_str(), "r"));
   if (!file) {
     return problem(IndexProblem::Kind::unreadable,
                    "cannot open index " + path + ": " + std::strerror(errno));
@@ -184,15 +184,23 @@ std::optional<Index> Index::load(const std::string& data_path,
                           "index " + path + " is older than its data file " + data_path);
     return std::nullopt;
   }
+  return load_file(data_path, path, path, static_cast<std::uint64_t>(data_status->st_size),
+                   problem_out);
+}
+
+std::optional<Index> Index::load_file(const std::string& data_path, const std::string& file,
+                                      std::string path, std::optional<std::uint64_t> data_size,
+                                      IndexProblem& problem_out) {
+  silence_htslib_logging();
   Format format{};
   int min_shift = 0;
   int depth = 0;
-  if (auto bad = read_preamble(path, format, min_shift, depth)) {
+  if (auto bad = read_preamble(file, path, format, min_shift, depth)) {
     problem_out = std::move(*bad);
     return std::nullopt;
   }
   std::unique_ptr<tbx_t, TbxDestroyer> tbx(
-      tbx_index_load3(data_path.c_str(), path.c_str(), HTS_IDX_SILENT_FAIL));
+      tbx_index_load3(data_path.c_str(), file.c_str(), HTS_IDX_SILENT_FAIL));
   if (!tbx) {
     problem_out = problem(IndexProblem::Kind::unreadable,
                           "index " + path + " is malformed or not a tabix-style index");
@@ -200,15 +208,19 @@ std::optional<Index> Index::load(const std::string& data_path,
   }
   Index index(tbx.release(), format, std::move(path), min_shift, depth);
   // An index of a longer file points past this one's end.
-  std::vector<Region> everything;
-  everything.push_back({"", 1, static_cast<std::uint64_t>(max_coordinate)});
-  const auto all = index.ranges(index.plan(everything));
-  if (!all.empty() && (all.back().end >> 16) > static_cast<std::uint64_t>(data_status->st_size)) {
+  if (data_size && index.last_block() > *data_size) {
     problem_out = problem(IndexProblem::Kind::stale,
                           "index " + index.path_ + " points past the end of " + data_path);
     return std::nullopt;
   }
   return index;
+}
+
+std::uint64_t Index::last_block() const {
+  std::vector<Region> everything;
+  everything.push_back({"", 1, static_cast<std::uint64_t>(max_coordinate)});
+  const auto all = ranges(plan(everything));
+  return all.empty() ? 0 : all.back().end >> 16;
 }
 
 std::optional<std::uint64_t> Index::records(int tid) const noexcept {

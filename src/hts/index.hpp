@@ -68,6 +68,14 @@ class Index {
                                    const std::optional<std::string>& index_path,
                                    IndexProblem& problem);
 
+  // Loads the index file `file` of data of `data_size` bytes (none: unknown), with every check
+  // of load() but its age; problems and path() name it `path`.
+  static std::optional<Index> load_file(const std::string& data_path, const std::string& file,
+                                        std::string path, std::optional<std::uint64_t> data_size,
+                                        IndexProblem& problem);
+  // The compressed offset of the last block that holds an indexed record.
+  std::uint64_t last_block() const;
+
   Index(Index&& other) noexcept;
   Index& operator=(Index&& other) noexcept;
   Index(const Index&) = delete;

@@ -54,8 +54,12 @@ bool IndexedSource::seek(std::uint64_t offset, core::IoError& error) {
   }
   errno = 0;
   if (bgzf_seek(file_, static_cast<std::int64_t>(offset), SEEK_SET) < 0) {
-    error = core::IoError::fixed(core::ErrorKind::InvalidData,
-                                 "index points to no BGZF block of the data file");
+    // The system's reason (a server without byte ranges, a lost connection) where there is one.
+    const BgzfFailure failure = describe_failure(*file_, errno);
+    error = failure.damaged || !failure.error.is_os()
+                ? core::IoError::fixed(core::ErrorKind::InvalidData,
+                                       "index points to no BGZF block of the data file")
+                : failure.error;
     return false;
   }
   const int next = bgzf_peek(file_);

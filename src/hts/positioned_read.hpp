@@ -7,6 +7,16 @@
 
 namespace varsift::hts {
 
+// Bytes that can be read at any offset: a local file, or a remote one read by byte ranges.
+class PositionedInput {
+ public:
+  virtual ~PositionedInput() = default;
+  // Reads up to `size` bytes at `offset` into `buffer`: fewer only at the end of the input.
+  // Gives false with the reason otherwise.
+  virtual bool read_at(unsigned char* buffer, std::size_t size, std::uint64_t offset,
+                       std::size_t& got, core::IoError& error) = 0;
+};
+
 // Reads up to `size` bytes at `offset` of `fd` into `buffer`, retrying interrupted and short
 // reads: fewer only at the end of the file. Gives false with the system's error otherwise.
 bool read_at(int fd, unsigned char* buffer, std::size_t size, std::uint64_t offset,

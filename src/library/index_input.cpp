@@ -7,9 +7,14 @@
 #include <variant>
 #include <vector>
 
+#include "bcf_input.hpp"
 #include "core/line_reader.hpp"
+#include "hts/bcf_reader.hpp"
+#include "hts/bgzf_block.hpp"
 #include "hts/bgzf_source.hpp"
 #include "hts/index_reader.hpp"
+#include "hts/remote_file.hpp"
+#include "hts/remote_index.hpp"
 #include "input.hpp"
 #include "scanner.hpp"
 
@@ -71,13 +76,32 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   if (automatic && selection.keeps_everything()) return choice;
 
   hts::IndexProblem problem;
-  std::optional<hts::Index> index = hts::Index::load(path, options.path, problem);
+  std::optional<hts::Index> index;
+  std::optional<hts::BgzfSource> data;
+  std::uint64_t file_bytes = 0;
+  if (hts::is_url(path)) {
+    // Opened first, as tabix does: its first bytes tell BCF apart, without another request.
+    hts::SourceResult opened = hts::BgzfSource::open_for_index(path);
+    if (std::holds_alternative<core::IoError>(opened)) return choice;
+    data.emplace(std::get<hts::BgzfSource>(std::move(opened)));
+    choice.bcf = hts::starts_bcf(data->handle());
+    if (*choice.bcf) return choice;
+    index = hts::load_remote_index(path, options.path, problem);
+    // The server gives no size: what the index covers stands for it.
+    if (index) file_bytes = index->last_block() + hts::bgzf_max_block_size;
+  } else {
+    index = hts::Index::load(path, options.path, problem);
+  }
   if (!index) return decline(std::move(problem), options.path.value_or(""));
-
-  hts::SourceResult opened = hts::BgzfSource::open(path);
-  // An input that cannot be opened is for the scan to report, as it always does.
-  if (std::holds_alternative<core::IoError>(opened)) return choice;
-  hts::BgzfSource file = std::get<hts::BgzfSource>(std::move(opened));
+  if (!data) {
+    hts::SourceResult opened = hts::BgzfSource::open(path);
+    // An input that cannot be opened is for the scan to report, as it always does.
+    if (std::holds_alternative<core::IoError>(opened)) return choice;
+    data.emplace(std::get<hts::BgzfSource>(std::move(opened)));
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0) file_bytes = static_cast<std::uint64_t>(status.st_size);
+  }
+  hts::BgzfSource& file = *data;
   if (file.compression() != hts::Compression::bgzf) {
     return decline({hts::IndexProblem::Kind::foreign,
                     path + " is not BGZF-compressed, so " + index->path() + " cannot index it"},
@@ -89,9 +113,6 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   if (auto foreign = index->check_header(header))
     return decline(std::move(*foreign), index->path());
 
-  struct stat status {};
-  const std::uint64_t file_bytes =
-      ::stat(path.c_str(), &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
   std::uint64_t block_bytes =
       hts::block_bytes_at(file.handle(), static_cast<std::uint64_t>(bgzf_tell(file.handle())));
   if (block_bytes == 0) block_bytes = file_bytes;  // the data fit one block
@@ -100,6 +121,8 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   selection.for_each_span([&](std::string_view chrom, std::uint64_t first, std::uint64_t last) {
     planner.add(chrom, first, last);
   });
+  // Forced to follow the index while keeping everything: every record it holds.
+  if (selection.keeps_everything()) planner.add("", 0, UINT64_MAX);
   const hts::QueryPlan plan = planner.finish();
   choice.cost = hts::plan_cost(plan, block_bytes, file_bytes);
   if (automatic && hts::plan_rules_out_index(choice.cost, static_cast<unsigned>(threads))) {
@@ -118,10 +141,23 @@ std::unique_ptr<core::ByteSource> open_selected_input(const std::string& path,
                                                       const Selection& selection,
                                                       const IndexOptions& options, int threads,
                                                       std::string& warning) {
+  const auto read_bcf = [&] {
+    // BCF is read in order, whole: its index is not followed.
+    if (options.mode == IndexOptions::Mode::force || options.path) {
+      throw IndexUnusable({hts::IndexProblem::Kind::unreadable,
+                           path + " is BCF, whose index is not followed; read it whole"},
+                          options.path.value_or(""));
+    }
+    return open_bcf(path, threads);
+  };
+  // A local file is looked at first; a URL as choose_index opens it, if it does.
+  const bool remote = hts::is_url(path);
+  if (!remote && hts::is_bcf(path)) return read_bcf();
   IndexChoice choice = choose_index(path, selection, options, threads);
+  if (choice.bcf ? *choice.bcf : remote && hts::is_bcf(path)) return read_bcf();
   warning = std::move(choice.warning);
   if (choice.source) return std::move(choice.source);
-  return open_input(path, threads);
+  return open_text_input(path, threads);
 }
 
 }  // namespace varsift::library

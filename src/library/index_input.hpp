@@ -47,6 +47,9 @@ struct IndexChoice {
   // empty otherwise. The caller shows it as a warning.
   std::string warning;
   hts::ReadCost cost;
+  // Whether the input was found to be BCF, when it was opened to find out (a URL): BCF is
+  // read whole, without its index.
+  std::optional<bool> bcf;
 };
 
 // Decides whether to follow an index for this selection, and opens the indexed input if so.

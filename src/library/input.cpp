@@ -2,6 +2,8 @@
 
 #include <variant>
 
+#include "bcf_input.hpp"
+#include "hts/bcf_reader.hpp"
 #include "hts/bgzf_source.hpp"
 #include "scan_error.hpp"
 
@@ -13,6 +15,11 @@ void fail_to_open(const core::IoError& error) {
 }
 
 std::unique_ptr<core::ByteSource> open_input(const std::string& path, int threads) {
+  if (hts::is_bcf(path)) return open_bcf(path, threads);
+  return open_text_input(path, threads);
+}
+
+std::unique_ptr<core::ByteSource> open_text_input(const std::string& path, int threads) {
   hts::SourceResult opened = hts::BgzfSource::open(path, threads);
   if (auto* error = std::get_if<core::IoError>(&opened)) fail_to_open(*error);
   return std::make_unique<hts::BgzfSource>(std::get<hts::BgzfSource>(std::move(opened)));

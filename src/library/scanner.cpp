@@ -39,7 +39,9 @@ Scanner::Scanner(std::unique_ptr<core::ByteSource> source, Selection selection)
     : partial_(dynamic_cast<const PartialSource*>(source.get())),
       source_(std::move(source)),
       reader_(source_),
-      selection_(std::move(selection)) {}
+      selection_(std::move(selection)) {
+  if (auto* partial = dynamic_cast<PartialSource*>(&source_.inner())) partial->select(selection_);
+}
 
 LinePlace Scanner::place(std::uint64_t number, std::string_view what) const {
   if (partial_ == nullptr || !partial_->past_header()) return LinePlace::line(number);

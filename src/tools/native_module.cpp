@@ -2,11 +2,13 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "bcf_function.hpp"
 #include "block_functions.hpp"
 #include "index_argument.hpp"
 #include "range_functions.hpp"
 #include "scan_type.hpp"
 #include "thread_count.hpp"
+#include "url_functions.hpp"
 #include "write_function.hpp"
 
 namespace varsift::tools {
@@ -22,6 +24,12 @@ PyMethodDef native_functions[] = {
      "write(path, fd, output_name, positions, targets, regions, compress, threads, index, "
      "index_path, output_index, csi)\n--\n\n"
      "Writes the kept lines of the VCF at path into the descriptor fd, indexing them into "
+     "output_index when given; gives the records written."},
+    {"write_bcf", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_bcf)),
+     METH_FASTCALL,
+     "write_bcf(path, fd, output_name, positions, targets, regions, compress, threads, "
+     "output_index)\n--\n\n"
+     "Copies the kept records of the BCF at path into fd as BCF, indexing them into "
      "output_index when given; gives the records written."},
     {"index_file", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(index_file)),
      METH_FASTCALL,
@@ -46,6 +54,12 @@ PyMethodDef native_functions[] = {
      METH_FASTCALL,
      "bgzf_block(fd, offset)\n--\n\n"
      "The size and ISIZE of the BGZF block at offset of the file open at fd, or None."},
+    {"is_url", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(is_url)),
+     METH_FASTCALL, "is_url(path)\n--\n\nWhether htslib opens path as a URL."},
+    {"read_url", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_url)),
+     METH_FASTCALL,
+     "read_url(url, limit)\n--\n\nThe whole of a small remote file, or None when there is "
+     "none."},
     {nullptr, nullptr, 0, nullptr}};
 
 PyModuleDef native_module = {PyModuleDef_HEAD_INIT,

@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "hts/remote_file.hpp"
 #include "module/owned_ref.hpp"
 
 namespace varsift::tools {
@@ -37,6 +38,14 @@ void raise_os_error(int code, std::string_view filename) {
     throw PythonError();
   }
   const OwnedRef name = file_name(filename);
+  if (hts::is_url(filename)) {
+    // The errno stands for the server's answer or the transfer's fault: say which.
+    const OwnedRef reason = text(hts::remote_reason(code));
+    const OwnedRef error = OwnedRef::steal(
+        checked(PyObject_CallFunction(PyExc_OSError, "iOO", code, reason.get(), name.get())));
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), error.get());
+    throw PythonError();
+  }
   errno = code;
   PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name.get());
   throw PythonError();

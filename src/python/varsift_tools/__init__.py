@@ -1,4 +1,4 @@
-"""Read VCF files as they are stored (plain, gzip or BGZF) and keep the header and the chosen
+"""Read VCF files as they are stored (plain, gzip, BGZF or BCF, local or at a URL) and keep the header and the chosen
 records: by position on any chromosome, by target (chromosome and position) or by region.
 
 >>> header, records = subset("calls.vcf.gz", targets=[("chr1", 10177)])
@@ -184,6 +184,7 @@ def write_subset(
     index: bool | None = None,
     index_path: PathLike | None = None,
     write_index: Literal["tbi", "csi"] | None = None,
+    format: Literal["vcf", "bcf"] | None = None,
 ) -> int:
     """Writes the lines that :func:`subset` keeps to ``output``, in file order, without making
     Python strings, and gives the number of data lines written.
@@ -199,9 +200,22 @@ def write_subset(
     would, into ``OUTPUT.tbi`` or ``OUTPUT.csi``: put in place just after the output, and only
     when both are complete. Raises :class:`ValueError` when the records cannot be indexed
     (not sorted, each sequence not in one run), leaving neither file.
+
+    ``format="bcf"`` (``None``: when the path ends in ``.bcf``) writes BCF from a BCF
+    ``source``, copying each kept record's bytes unchanged: BGZF-compressed unless
+    ``compress`` is False, and indexed with ``write_index="csi"`` as ``bcftools index`` would.
     """
     path = _input_path(source)
     count = _thread_count(threads)
+    if format is None:
+        format = "bcf" if not isinstance(output, int) and os.fspath(output).endswith(".bcf") else "vcf"
+    if format not in ("vcf", "bcf"):
+        raise ValueError(f"format must be 'vcf', 'bcf' or None, not {format!r}")
+    if format == "bcf":
+        return _write_bcf(
+            path, output, positions, targets, regions, compress, count, index, index_path,
+            write_index,
+        )
     if compress is None:
         compress = _compress_by_name(output)
     index_file = _index_path(index_path)
@@ -233,6 +247,42 @@ def write_subset(
         return _native.write(
             path, fd, os.fsencode(name), positions, targets, regions, compress, count, index,
             index_file, os.fsencode(temporary), write_index == "csi",
+        )
+
+
+def _write_bcf(
+    path: bytes,
+    output: PathLike | int,
+    positions: Positions | None,
+    targets: Targets | None,
+    regions: Regions | None,
+    compress: bool | None,
+    threads: int,
+    index: bool | None,
+    index_path: PathLike | None,
+    write_index: Literal["tbi", "csi"] | None,
+) -> int:
+    if index or index_path is not None:
+        raise ValueError("a BCF input is read whole: its index is not followed")
+    if write_index not in (None, "csi"):
+        raise ValueError(f"a BCF output is indexed as 'csi' only, not {write_index!r}")
+    compress = True if compress is None else compress
+    if write_index is not None and (isinstance(output, int) or not compress):
+        raise ValueError("write_index needs a compressed BCF output path")
+    if isinstance(output, int):
+        return _native.write_bcf(path, output, b"", positions, targets, regions, compress, threads, None)
+    name = os.fspath(output)
+    if write_index is None:
+        with output_file(name) as fd:
+            return _native.write_bcf(
+                path, fd, os.fsencode(name), positions, targets, regions, compress, threads, None
+            )
+    final_index = f"{name}.csi"
+    temporary = _temporary_beside(final_index)
+    with _put_in_place(temporary, final_index), output_file(name) as fd:
+        return _native.write_bcf(
+            path, fd, os.fsencode(name), positions, targets, regions, compress, threads,
+            os.fsencode(temporary),
         )
 
 

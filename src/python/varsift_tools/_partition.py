@@ -54,6 +54,8 @@ def partition_file(path: str, size: int) -> list[Part]:
     """Cuts the file at ``path`` into ranges of about ``size`` bytes of the file as stored."""
     if size < 1:
         raise ValueError(f"partition_size must be at least 1, not {size}")
+    if _native.is_url(os.fsencode(path)):
+        return _url_parts(path, size)
     with open(path, "rb") as file:
         fd = file.fileno()
         head = os.pread(fd, 4, 0)
@@ -144,11 +146,19 @@ def _walk_blocks(fd: int) -> list[tuple[int, int]] | None:
     return blocks
 
 
-def _gzi_blocks(path: str, file_size: int) -> list[tuple[int, int]] | None:
-    """Block starts from a ``.gzi`` index no older than the file, None without a usable one.
+def _url_parts(url: str, size: int) -> list[Part]:
+    """A URL tells neither its size nor its blocks without reading it all: it is cut by a
+    ``.gzi`` index beside it (before any query), or read whole by one task."""
+    base, mark, query = url.partition("?")
+    # A .gzi larger than this indexes a file of terabytes.
+    data = _native.read_url(os.fsencode(f"{base}.gzi{mark}{query}"), 1 << 28)
+    blocks = None if data is None else _blocks_from_gzi(data, None)
+    parts = None if blocks is None else _bgzf_parts(url, blocks, size)
+    return parts or [Part(url, False, None, 0, 0, whole=True)]
 
-    The index lists (compressed, uncompressed) offsets of the blocks after the first.
-    """
+
+def _gzi_blocks(path: str, file_size: int) -> list[tuple[int, int]] | None:
+    """Block starts from a ``.gzi`` index no older than the file, None without a usable one."""
     gzi = path + ".gzi"
     try:
         with open(gzi, "rb") as file:
@@ -157,6 +167,13 @@ def _gzi_blocks(path: str, file_size: int) -> list[tuple[int, int]] | None:
             data = file.read()
     except OSError:
         return None
+    return _blocks_from_gzi(data, file_size)
+
+
+def _blocks_from_gzi(data: bytes, file_size: int | None) -> list[tuple[int, int]] | None:
+    """Block starts from the bytes of a ``.gzi`` index, which lists the (compressed,
+    uncompressed) offsets of the blocks after the first; None when they are not such a list
+    (for a file of ``file_size`` bytes, when known)."""
     if len(data) < 8:
         return None
     (count,) = struct.unpack_from("<Q", data)
@@ -165,7 +182,9 @@ def _gzi_blocks(path: str, file_size: int) -> list[tuple[int, int]] | None:
     blocks = [(0, 0)]
     for coffset, uoffset in struct.iter_unpack("<QQ", data[8:]):
         last = blocks[-1]
-        if not (last[0] < coffset < file_size and 0 <= uoffset - last[1] <= _BLOCK_DATA):
+        if not (
+            last[0] < coffset < (file_size or coffset + 1) and 0 <= uoffset - last[1] <= _BLOCK_DATA
+        ):
             return None
         blocks.append((coffset, uoffset))
     return blocks

@@ -33,8 +33,9 @@ MAX_LINE_BYTES = 65536
 
 DESCRIPTION = """\
 Write the header lines of a VCF file and the data lines chosen by position, as a VCF.
-INPUT is plain text, gzip (one member or several) or BGZF (.vcf.gz, read in parallel), told
-apart by content; '-' reads standard input. A data line is chosen by its POS column (the
+INPUT is plain text, gzip (one member or several), BGZF (.vcf.gz, read in parallel) or BCF,
+told apart by content; '-' reads standard input (not BCF). INPUT may be a URL (http, https,
+ftp, s3, gs), read by byte ranges where its index allows. A data line is chosen by its POS column (the
 second TAB-separated field) and, for targets and regions, its CHROM column (the first).
 Lines keep their order and their text. With no selector, every data line is kept; with
 selectors, the lines any of them chooses are kept."""
@@ -54,7 +55,9 @@ positions file (-P):
 output:
   a plain VCF on standard output. -o OUTPUT writes a file instead: BGZF when its name ends
   in .gz or .bgz (readable by bgzip, tabix and bcftools), plain otherwise; -O z or -O v
-  chooses either whatever the name. A regular OUTPUT is written to a temporary file beside
+  chooses either whatever the name. From a BCF INPUT, records are written as the VCF text
+  htslib formats; -O b (or an OUTPUT ending in .bcf) writes BCF, -O u uncompressed BCF,
+  each kept record's bytes copied unchanged. A regular OUTPUT is written to a temporary file beside
   it and renamed into place once complete, keeping the old file's mode and owner, so OUTPUT
   is never left half-written and keeps its old content on failure or interruption; a file
   the user may not write is refused. A symbolic link is followed and its target replaced;
@@ -231,7 +234,7 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument(
         "input",
         metavar="INPUT",
-        help="the VCF to read: plain, gzip or BGZF; '-' for standard input",
+        help="the VCF to read: plain, gzip, BGZF or BCF, a file or a URL; '-' for standard input",
     )
     selectors = parser.add_argument_group("selectors")
     for short, long, dest, metavar, parse, what in [
@@ -270,8 +273,9 @@ def build_parser() -> argparse.ArgumentParser:
     output.add_argument(
         "-O",
         "--output-type",
-        choices=["v", "z"],
-        help="v: plain VCF, z: BGZF (default: BGZF for an OUTPUT ending in .gz or .bgz)",
+        choices=["v", "z", "b", "u"],
+        help="v: plain VCF, z: BGZF VCF, b: BCF, u: uncompressed BCF, both from a BCF INPUT "
+        "(default: BGZF for an OUTPUT ending in .gz or .bgz, BCF for .bcf)",
     )
     output.add_argument(
         "-@",
@@ -291,9 +295,10 @@ def build_parser() -> argparse.ArgumentParser:
     indexed.add_argument(
         "--write-index",
         nargs="?",
-        const="tbi",
+        const=True,
         choices=["tbi", "csi"],
-        help="index the BGZF OUTPUT while writing it, as OUTPUT.tbi (default) or OUTPUT.csi",
+        help="index the BGZF OUTPUT while writing it, as OUTPUT.tbi (default) or OUTPUT.csi; "
+        "a BCF OUTPUT as OUTPUT.csi",
     )
     choice = indexed.add_mutually_exclusive_group()
     choice.add_argument(
@@ -343,7 +348,18 @@ def run(argv: Sequence[str] | None = None, *, closed: frozenset[int] = frozenset
     if options.input == "-" and 0 in closed:
         return _fail(f"cannot read standard input: {os.strerror(errno.EBADF)}")
     to_stdout = options.output in (None, "-")
-    compress = {None: None, "v": False, "z": True}[options.output_type]
+    compress = {None: None, "v": False, "z": True, "b": True, "u": False}[options.output_type]
+    bcf = options.output_type in ("b", "u") or (
+        options.output_type is None and not to_stdout and options.output.endswith(".bcf")
+    )
+    if options.write_index is True:
+        options.write_index = "csi" if bcf else "tbi"
+    if bcf:
+        compress = compress is not False
+        if options.write_index and (to_stdout or not compress):
+            return _fail("--write-index needs a compressed BCF OUTPUT file")
+        if options.write_index == "tbi":
+            return _fail("a BCF OUTPUT is indexed as csi only")
     if to_stdout:
         if 1 in closed:
             return _fail(f"cannot write standard output: {os.strerror(errno.EBADF)}")
@@ -351,7 +367,7 @@ def run(argv: Sequence[str] | None = None, *, closed: frozenset[int] = frozenset
         compress = bool(compress)
     else:
         output = options.output
-    if options.write_index:
+    if options.write_index and not bcf:
         bgzf = compress or (
             compress is None and not to_stdout and str(output).endswith((".gz", ".bgz"))
         )
@@ -370,6 +386,7 @@ def run(argv: Sequence[str] | None = None, *, closed: frozenset[int] = frozenset
                 index=options.index,
                 index_path=options.index_path,
                 write_index=options.write_index,
+                format="bcf" if bcf else "vcf",
             )
         for warning in caught:
             print(f"varsift: warning: {warning.message}", file=sys.stderr)

@@ -8,7 +8,8 @@ order: the first file's header, then the kept records of every file.
 >>> write_subset(["chr1.vcf.gz", "chr2.vcf.gz"], "sites.vcf.gz", positions=sites)
 
 Work runs on the current Dask scheduler: a ``distributed.Client`` the caller made, else Dask's
-local default. Every worker must be able to read the inputs at the same paths, and
+local default. Every worker must be able to read the inputs at the same paths or URLs (a URL
+with a ``.gzi`` beside it is cut into ranges that workers fetch apart), and
 :func:`write_subset` writes its parts beside the output, which the workers must reach too.
 Needs the ``dask`` extra: ``pip install 'varsift[dask]'``.
 """
@@ -29,7 +30,7 @@ import dask.bag
 from dask.base import compute, get_scheduler
 from dask.delayed import Delayed, delayed
 
-from varsift_tools import _native, write_index
+from varsift_tools import _native, iter_lines, write_index
 from varsift_tools._errors import VcfFormatError
 from varsift_tools._output import output_file
 from varsift_tools._partition import EOF_MARKER, Part, partition_file
@@ -113,6 +114,10 @@ def _reporting_file_lines[T](part: Part, call: Callable[[], T]) -> T:
     except VcfFormatError as error:
         if part.before is None or error.lineno is None:
             raise
+        if _native.is_url(os.fsencode(part.path)):
+            # Counting the lines before would read the object up to the range.
+            place = f"line {error.lineno} of the range from uncompressed byte {part.start}"
+            raise type(error)(error.filename, None, error.reason, place) from None
         lineno = _lines_before(part) + error.lineno
         raise type(error)(error.filename, lineno, error.reason) from None
 
@@ -142,6 +147,8 @@ def _columns(path: str) -> tuple[int, bytes | None] | None:
     """The file's ``#CHROM`` line and its number; without one, None and the number of the line
     where the header ended. None for an empty file, and for damage, which the tasks report as
     the library does."""
+    if _native.is_url(os.fsencode(path)):
+        return _url_columns(path)
     with open(path, "rb") as raw:
         compressed = raw.read(2) == b"\x1f\x8b"
     number = 0
@@ -153,6 +160,19 @@ def _columns(path: str) -> tuple[int, bytes | None] | None:
                 if not line.startswith(b"#"):
                     return number - 1, None
     except (EOFError, gzip.BadGzipFile, zlib.error):
+        return None
+    return (number, None) if number else None
+
+
+def _url_columns(url: str) -> tuple[int, bytes | None] | None:
+    """_columns for a URL, read by the library, which stops at the end of the header."""
+    number = 0
+    try:
+        with iter_lines(url, positions=[], index=False, threads=1) as header:
+            for number, line in enumerate(header, 1):
+                if line.startswith("#CHROM"):
+                    return number, line.encode()
+    except VcfFormatError:
         return None
     return (number, None) if number else None
 

@@ -394,7 +394,7 @@ def test_output_that_cannot_be_made_exits_1(workdir, output, fragment):
         (["-@", "x"], {}, ["threads"]),
         (["-@", "1025"], {}, ["1 to 1024"]),
         (["-@", "9" * 30], {}, ["threads"]),
-        (["-O", "b"], {}, ["-O"]),
+        (["-O", "x"], {}, ["-O"]),
         (["-P", "missing.txt"], {}, ["missing.txt", "No such file"]),
         (["-P", "."], {}, ["Is a directory"]),
         (["-P", "s.txt"], {"s.txt": b"200\nchr1\tabc\n"}, ["s.txt:2", "'abc'"]),

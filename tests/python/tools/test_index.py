@@ -452,3 +452,9 @@ def test_output_without_records_is_indexed(tmp_path: Path) -> None:
     )
     listed = subprocess.run(["tabix", "-l", str(out)], capture_output=True, check=True)
     assert listed.stdout == b""
+
+
+@pytest.mark.parametrize("maker", sorted(MAKERS))
+def test_a_forced_index_without_selectors_keeps_every_record(tmp_path: Path, maker: str) -> None:
+    data, _ = indexed(tmp_path, 11, maker)
+    assert varsift_tools.subset(data, index=True) == varsift_tools.subset(data, index=False)

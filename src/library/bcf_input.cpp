@@ -1,0 +1,74 @@
+#include "bcf_input.hpp"
+
+#include <variant>
+
+#include "hts/bcf_reader.hpp"
+#include "input.hpp"
+#include "scanner.hpp"
+
+namespace varsift::library {
+namespace {
+
+// Formatted text handed out at once.
+constexpr std::size_t batch_bytes = std::size_t{256} << 10;
+
+class BcfInput final : public PartialSource {
+ public:
+  explicit BcfInput(hts::BcfReader reader) : reader_(std::move(reader)) {}
+
+  bool next_bytes(std::string_view& bytes, core::IoError& error) override {
+    text_.clear();
+    if (!header_given_) {
+      header_given_ = true;
+      if (!reader_.format_header(text_)) return cannot_format(error);
+      bytes = text_;
+      return true;
+    }
+    past_header_ = true;
+    const bool everything = selection_ == nullptr || selection_->keeps_everything();
+    while (!ended_ && text_.size() < batch_bytes) {
+      switch (reader_.next(error)) {
+        case hts::BcfReader::Status::failed:
+          return false;
+        case hts::BcfReader::Status::end:
+          ended_ = true;
+          break;
+        case hts::BcfReader::Status::record:
+          if ((everything || selection_->keeps(reader_.chrom(), reader_.pos())) &&
+              !reader_.format_record(text_)) {
+            return cannot_format(error);
+          }
+          break;
+      }
+    }
+    bytes = text_;
+    return true;
+  }
+  bool past_header() const noexcept override { return past_header_; }
+  std::uint64_t block_address() const noexcept override { return reader_.block_address(); }
+  void select(Selection& selection) noexcept override { selection_ = &selection; }
+
+ private:
+  static bool cannot_format(core::IoError& error) {
+    error = core::IoError::fixed(core::ErrorKind::InvalidData,
+                                 "a BCF record cannot be formatted as VCF text");
+    return false;
+  }
+
+  hts::BcfReader reader_;
+  Selection* selection_ = nullptr;
+  std::string text_;
+  bool header_given_ = false;
+  bool past_header_ = false;
+  bool ended_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<core::ByteSource> open_bcf(const std::string& path, int threads) {
+  hts::BcfOpenResult opened = hts::BcfReader::open(path, threads);
+  if (auto* error = std::get_if<core::IoError>(&opened)) fail_to_open(*error);
+  return std::make_unique<BcfInput>(std::get<hts::BcfReader>(std::move(opened)));
+}
+
+}  // namespace varsift::library

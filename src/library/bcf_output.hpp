@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "selection.hpp"
+
+namespace varsift::library {
+
+// Copies the header and the records of a BCF file that a selection keeps into another BCF
+// file, each kept record's bytes unchanged: BGZF-compressed on `threads` threads, or not
+// (`compress` false). With `index`, writes its CSI index there once the output is complete,
+// as `bcftools index` does. Runs in steps, so that its owner can check for interruption.
+class BcfCopy {
+ public:
+  // Opens `path` (local or a URL) and writes the header into `fd`, which stays the caller's.
+  // Throws ScanError when the input cannot be read, OutputError when the output cannot be
+  // written.
+  BcfCopy(const std::string& path, Selection selection, int fd, bool compress, int threads,
+          std::optional<std::string> index);
+  ~BcfCopy();
+  BcfCopy(const BcfCopy&) = delete;
+  BcfCopy& operator=(const BcfCopy&) = delete;
+
+  // Copies up to `records` records; gives false once the input has ended and the output is
+  // complete. Throws ScanError, OutputError, and IndexingError for records that cannot be
+  // indexed.
+  bool step(std::uint64_t records);
+  std::uint64_t records_kept() const noexcept { return kept_; }
+
+ private:
+  struct Files;
+  std::unique_ptr<Files> files_;
+  Selection selection_;
+  std::uint64_t kept_ = 0;
+  bool ended_ = false;
+};
+
+}  // namespace varsift::library

@@ -1,0 +1,206 @@
+"""BCF input gives what `bcftools view` gives for the same selection; BCF output copies the kept
+records' bytes unchanged and is indexed as `bcftools index` indexes it."""
+
+from __future__ import annotations
+
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import zlib
+from pathlib import Path
+from typing import Any
+
+import pytest
+import varsift_tools
+from varsift_tools import VcfFormatError
+
+pytestmark = pytest.mark.skipif(
+    not all(shutil.which(tool) for tool in ("bgzip", "bcftools")), reason="needs bgzip and bcftools"
+)
+
+CONTIGS = ["chr1", "chr2", "chrX"]
+
+
+def vcf_text(seed: int, records: int = 3000) -> tuple[str, list[tuple[str, int]]]:
+    """A VCF with declared contigs, INFO and FORMAT fields and two samples, sorted."""
+    rng = random.Random(seed)
+    lines = [
+        "##fileformat=VCFv4.2",
+        *(f"##contig=<ID={name},length=100000000>" for name in CONTIGS),
+        '##INFO=<ID=DP,Number=1,Type=Integer,Description="Depth">',
+        '##INFO=<ID=NOTE,Number=1,Type=String,Description="Note">',
+        '##FORMAT=<ID=GT,Number=1,Type=String,Description="Genotype">',
+        '##FORMAT=<ID=AD,Number=R,Type=Integer,Description="Depths">',
+        "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ts1\ts2",
+    ]
+    sites = []
+    for chrom in CONTIGS:
+        pos = rng.randrange(1, 50)
+        for _ in range(records // len(CONTIGS)):
+            pos += rng.choice([0, 1, 3, 20, 700])
+            ref, alt = rng.choice([("A", "G"), ("AT", "A"), ("C", "T,CA")])
+            info = rng.choice(["DP=7", "DP=12;NOTE=café", "."])
+            depths = ",".join(str(rng.randrange(30)) for _ in range(1 + alt.count(",") + 1))
+            lines.append(
+                f"{chrom}\t{pos}\trs{rng.randrange(10**6)}\t{ref}\t{alt}\t{rng.randrange(99)}\t"
+                f"PASS\t{info}\tGT:AD\t0/1:{depths}\t1/1:{depths}"
+            )
+            sites.append((chrom, pos))
+    return "".join(line + "\n" for line in lines), sites
+
+
+@pytest.fixture(scope="module")
+def bcf(tmp_path_factory: pytest.TempPathFactory) -> tuple[Path, list[tuple[str, int]]]:
+    root = tmp_path_factory.mktemp("bcf")
+    text, sites = vcf_text(21)
+    (root / "in.vcf").write_text(text)
+    subprocess.run(
+        ["bcftools", "view", "--no-version", "-O", "b", "-o", str(root / "in.bcf"), str(root / "in.vcf")],
+        check=True,
+    )
+    subprocess.run(
+        ["bcftools", "view", "--no-version", "-O", "u", "-o", str(root / "raw.bcf"), str(root / "in.vcf")],
+        check=True,
+    )
+    return root, sites
+
+
+def bcftools_view(path: Path, *options: str) -> list[str]:
+    ran = subprocess.run(
+        ["bcftools", "view", "--no-version", *options, str(path)], check=True, capture_output=True
+    )
+    return ran.stdout.decode().splitlines()
+
+
+def selections(sites: list[tuple[str, int]]) -> list[dict[str, Any]]:
+    chosen = random.Random(8).sample(sites, 40) + [("chr2", 10**8), ("nowhere", 4)]
+    return [
+        {},
+        {"targets": chosen},
+        {"positions": [pos for _, pos in chosen[:5]]},
+        {"regions": [(chrom, pos, pos + 900) for chrom, pos in chosen[:8]]},
+        {"targets": chosen[:3], "regions": [("chrX", 1, 2000)]},
+        {"targets": []},
+    ]
+
+
+def kept(selection: dict[str, Any], chrom: str, pos: int) -> bool:
+    if not selection:
+        return True
+    return (
+        pos in selection.get("positions", ())
+        or (chrom, pos) in selection.get("targets", ())
+        or any(c == chrom and b <= pos <= e for c, b, e in selection.get("regions", ()))
+    )
+
+
+@pytest.mark.parametrize("name", ["in.bcf", "raw.bcf"])
+def test_bcf_reads_as_bcftools_formats_it(bcf: tuple[Path, list], name: str) -> None:
+    root, sites = bcf
+    lines = bcftools_view(root / name)
+    header = [line for line in lines if line.startswith("#")]
+    records = [line for line in lines if not line.startswith("#")]
+    for selection in selections(sites):
+        expected = [r for r in records if kept(selection, r.split("\t")[0], int(r.split("\t")[1]))]
+        assert varsift_tools.subset(root / name, **selection) == (header, expected)
+
+
+def test_targets_agree_with_bcftools_view_t(bcf: tuple[Path, list], tmp_path: Path) -> None:
+    root, sites = bcf
+    targets = random.Random(2).sample(sites, 60)
+    listed = tmp_path / "targets.tsv"
+    listed.write_text("".join(f"{chrom}\t{pos}\n" for chrom, pos in sorted(set(targets))))
+    header, records = varsift_tools.subset(root / "in.bcf", targets=targets)
+    assert header + records == bcftools_view(root / "in.bcf", "-T", str(listed))
+
+
+def records_of(data: bytes) -> tuple[bytes, list[bytes]]:
+    """The header block and each record's bytes of inflated BCF."""
+    assert data[:5] == b"BCF\x02\x02"
+    (length,) = struct.unpack_from("<I", data, 5)
+    at = 9 + length
+    records = []
+    while at < len(data):
+        shared, individual = struct.unpack_from("<II", data, at)
+        records.append(data[at : at + 8 + shared + individual])
+        at += 8 + shared + individual
+    return data[:9 + length], records
+
+
+def inflated(path: Path) -> bytes:
+    data = path.read_bytes()
+    return _members(data) if data[:2] == b"\x1f\x8b" else data
+
+
+def _members(data: bytes) -> bytes:
+    out = b""
+    while data:
+        inflater = zlib.decompressobj(31)
+        out += inflater.decompress(data)
+        data = inflater.unused_data
+    return out
+
+
+@pytest.mark.parametrize(("compress", "magic"), [(None, b"\x1f\x8b"), (False, b"BCF\x02\x02")])
+def test_bcf_output_copies_the_kept_records(bcf: tuple[Path, list], tmp_path: Path, compress: Any, magic: bytes) -> None:
+    root, sites = bcf
+    out = tmp_path / "out.bcf"
+    selection = {"targets": random.Random(4).sample(sites, 30)}
+    count = varsift_tools.write_subset(root / "in.bcf", out, compress=compress, **selection)
+    assert out.read_bytes()[: len(magic)] == magic
+    header, records = records_of(_members((root / "in.bcf").read_bytes()))
+    out_header, out_records = records_of(inflated(out))
+    chosen = [r for r in records if kept(selection, CONTIGS[struct.unpack_from("<i", r, 8)[0]], struct.unpack_from("<i", r, 12)[0] + 1)]
+    assert (out_header, out_records) == (header, chosen)
+    assert count == len(chosen)
+
+
+def test_bcf_output_is_indexed_as_bcftools_indexes_it(bcf: tuple[Path, list], tmp_path: Path) -> None:
+    root, sites = bcf
+    out = tmp_path / "out.bcf"
+    varsift_tools.write_subset(root / "in.bcf", out, regions=[("chr1", 1, 10**6), ("chrX", 1, 10**6)], write_index="csi")
+    theirs = tmp_path / "theirs.bcf"
+    shutil.copy(out, theirs)
+    subprocess.run(["bcftools", "index", "-c", str(theirs)], check=True)
+    assert _members(Path(f"{out}.csi").read_bytes()) == _members(Path(f"{theirs}.csi").read_bytes())
+    assert bcftools_view(out, "-r", "chrX:1-5000") == bcftools_view(theirs, "-r", "chrX:1-5000")
+
+
+def test_bcf_output_needs_bcf_input(bcf: tuple[Path, list], tmp_path: Path) -> None:
+    root, _ = bcf
+    out = tmp_path / "out.bcf"
+    with pytest.raises(VcfFormatError, match="BCF output needs BCF input"):
+        varsift_tools.write_subset(root / "in.vcf", out)
+    assert not out.exists()
+
+
+@pytest.mark.parametrize(
+    ("arguments", "status", "check"),
+    [
+        (["in.bcf", "-r", "chr2:1-5000"], 0, "vcf"),
+        (["in.bcf", "-r", "chr2:1-5000", "-o", "OUT.bcf"], 0, "bcf"),
+        (["in.bcf", "-r", "chr2:1-5000", "-O", "u", "-o", "OUT"], 0, "bcf"),
+        (["in.bcf", "-r", "chr2:1-5000", "-o", "OUT.bcf", "--write-index"], 0, "csi"),
+        (["in.vcf", "-o", "OUT.bcf"], 1, "error"),
+        (["in.bcf", "-o", "OUT.bcf", "--write-index", "tbi"], 1, "error"),
+    ],
+)
+def test_the_command_reads_and_writes_bcf(bcf: tuple[Path, list], tmp_path: Path, arguments: list[str], status: int, check: str) -> None:
+    root, _ = bcf
+    out = tmp_path / "out"
+    argv = [str(root / a) if a.startswith("in.") else a.replace("OUT", str(out)) for a in arguments]
+    ran = subprocess.run([sys.executable, "-m", "varsift_tools", *argv], capture_output=True, timeout=60)
+    assert ran.returncode == status, ran.stderr
+    expected = bcftools_view(root / "in.bcf", "-t", "chr2:1-5000")
+    if check == "vcf":
+        assert ran.stdout.decode().splitlines() == expected
+    elif check == "error":
+        assert ran.stderr.startswith(b"varsift: error: ") and ran.stderr.count(b"\n") == 1
+        assert not list(tmp_path.iterdir())
+    else:
+        written = next(tmp_path.iterdir()) if check != "csi" else Path(f"{out}.bcf")
+        assert bcftools_view(written) == expected
+        if check == "csi":
+            assert Path(f"{out}.bcf.csi").exists()
