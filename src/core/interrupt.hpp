@@ -35,4 +35,27 @@ class Interruption {
   std::size_t since_check_ = 0;
 };
 
+namespace detail {
+inline thread_local Interruption* thread_interruption = nullptr;
+}  // namespace detail
+
+// The interruption in force on the calling thread, or null: waits deep inside a piece of work
+// ask it, however far they are from whoever can be interrupted.
+inline Interruption* thread_interruption() noexcept { return detail::thread_interruption; }
+
+// Puts `interruption` in force on this thread for the lifetime of this object.
+class ScopedThreadInterruption {
+ public:
+  explicit ScopedThreadInterruption(Interruption* interruption) noexcept
+      : previous_(detail::thread_interruption) {
+    detail::thread_interruption = interruption;
+  }
+  ~ScopedThreadInterruption() { detail::thread_interruption = previous_; }
+  ScopedThreadInterruption(const ScopedThreadInterruption&) = delete;
+  ScopedThreadInterruption& operator=(const ScopedThreadInterruption&) = delete;
+
+ private:
+  Interruption* previous_;
+};
+
 }  // namespace varsift::core

@@ -9,10 +9,6 @@
 namespace varsift::hts {
 namespace {
 
-constexpr unsigned char eof_marker[28] = {
-    0x1f, 0x8b, 0x08, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0xff, 0x06, 0x00, 0x42, 0x43,
-    0x02, 0x00, 0x1b, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-
 // ID1, ID2, CM (deflate) and FLG (only FEXTRA): the fixed start of every block.
 constexpr unsigned char fixed_start[4] = {0x1f, 0x8b, 0x08, 0x04};
 // Up to XLEN.
@@ -32,19 +28,24 @@ LayoutStatus read_block_size(const unsigned char* bytes, std::size_t available, 
   if (available < xlen_end) return LayoutStatus::partial;
   const std::size_t data_offset = header_size(bytes);
   if (available < data_offset) return LayoutStatus::partial;
-  // The BC subfield may sit among others.
-  size = 0;
-  for (std::size_t at = xlen_end; at < data_offset;) {
-    if (data_offset - at < 4) return LayoutStatus::invalid;
-    const std::size_t length = little_endian_16(bytes + at + 2);
-    if (data_offset - at - 4 < length) return LayoutStatus::invalid;
-    if (bytes[at] == 'B' && bytes[at + 1] == 'C' && length == 2) {
-      size = std::size_t{little_endian_16(bytes + at + 4)} + 1;
-    }
-    at += 4 + length;
-  }
+  size = block_size_in_extra(bytes + xlen_end, data_offset - xlen_end);
   if (size < data_offset + trailer_size) return LayoutStatus::invalid;
   return LayoutStatus::whole;
+}
+
+std::size_t block_size_in_extra(const unsigned char* extra, std::size_t length) noexcept {
+  // The BC subfield may sit among others.
+  std::size_t size = 0;
+  for (std::size_t at = 0; at < length;) {
+    if (length - at < 4) return 0;
+    const std::size_t field = little_endian_16(extra + at + 2);
+    if (length - at - 4 < field) return 0;
+    if (extra[at] == 'B' && extra[at + 1] == 'C' && field == 2) {
+      size = std::size_t{little_endian_16(extra + at + 4)} + 1;
+    }
+    at += 4 + field;
+  }
+  return size;
 }
 
 LayoutStatus read_layout(const unsigned char* bytes, std::size_t available, BlockLayout& layout) {
@@ -54,12 +55,8 @@ LayoutStatus read_layout(const unsigned char* bytes, std::size_t available, Bloc
   if (available < size) return LayoutStatus::partial;
   const std::size_t data_offset = header_size(bytes);
   const unsigned char* const trailer = bytes + size - trailer_size;
-  layout = {size,
-            data_offset,
-            size - data_offset - trailer_size,
-            little_endian_32(trailer),
-            little_endian_32(trailer + 4),
-            size == sizeof eof_marker && std::memcmp(bytes, eof_marker, size) == 0};
+  layout = {size, data_offset, size - data_offset - trailer_size, little_endian_32(trailer),
+            little_endian_32(trailer + 4)};
   return LayoutStatus::whole;
 }
 

@@ -29,8 +29,6 @@ struct BlockLayout {
   std::size_t data_size;
   std::uint32_t crc32;
   std::uint32_t isize;
-  // Whether the block is the end-of-file marker, byte for byte.
-  bool eof_marker;
 };
 
 enum class LayoutStatus : unsigned char { whole, partial, invalid };
@@ -39,6 +37,10 @@ enum class LayoutStatus : unsigned char { whole, partial, invalid };
 inline constexpr std::size_t bgzf_fixed_header_size = 12;
 // Bytes before a block's compressed data: the fixed part and the extra subfields.
 std::size_t header_size(const unsigned char* bytes) noexcept;
+
+// The total size of a block whose gzip extra field, `length` bytes, is `extra`, read from its
+// BC subfield, which may sit among others; 0 when it has none or the field is malformed.
+std::size_t block_size_in_extra(const unsigned char* extra, std::size_t length) noexcept;
 
 // Reads the total size of the block at the start of `bytes` from its header alone, with the
 // statuses of read_layout: `whole` once the header is there.

@@ -22,6 +22,7 @@ class BgzfFile {
   static BgzfOpenResult open(UniqueFd fd, const char* mode);
   // Opens a file by name through htslib, which reads URLs as well.
   static BgzfOpenResult open(const std::string& path, const char* mode);
+
   // No handle.
   BgzfFile() noexcept : fp_(nullptr) {}
 

@@ -1,15 +1,15 @@
 #include "bgzf_source.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <string>
 #include <system_error>
 
 #include "bgzf_block.hpp"
-#include "core/file.hpp"
-#include "little_endian.hpp"
+#include "positioned_read.hpp"
 #include "remote_file.hpp"
 
 namespace varsift::hts {
@@ -18,7 +18,21 @@ namespace {
 using core::ErrorKind;
 using core::IoError;
 
-Compression compression_of(BGZF* fp) noexcept {
+// Opens `path` for reading without waiting: a FIFO without a writer opens at once, and the
+// reads wait for one.
+std::variant<UniqueFd, IoError> open_without_waiting(std::string_view path) {
+  const std::string terminated(path);
+  if (terminated.find('\0') != std::string::npos) {
+    return IoError::fixed(ErrorKind::InvalidInput, "file names cannot contain NUL characters");
+  }
+  for (;;) {
+    const int fd = ::open(terminated.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd >= 0) return UniqueFd(fd);
+    if (errno != EINTR) return IoError::os(errno);
+  }
+}
+
+Compression compression_of_handle(BGZF* fp) noexcept {
   switch (bgzf_compression(fp)) {
     case 2:
       return Compression::bgzf;
@@ -35,53 +49,23 @@ bool starts_bgzf(const unsigned char* head, std::size_t size) {
   return size >= bgzf_header_size && read_layout(head, size, layout) != LayoutStatus::invalid;
 }
 
+// Enough of a file's start to hold the largest block header.
+constexpr std::size_t head_size = bgzf_fixed_header_size + 65535;
+
 }  // namespace
 
 SourceResult BgzfSource::open(std::string_view path, int threads) {
   if (path == "-") return from_descriptor(STDIN_FILENO, threads);
   if (is_url(path)) return open_url(std::string(path), threads);
   // Opened here rather than by htslib, which would read "-" and "data:" specially.
-  core::OpenResult opened = core::File::open(path);
+  auto opened = open_without_waiting(path);
   if (auto* error = std::get_if<IoError>(&opened)) return *error;
-  return from_descriptor(std::get<core::File>(opened).descriptor(), threads);
-}
-
-SourceResult BgzfSource::from_descriptor(int fd, int threads) {
-  DuplicateResult for_htslib = UniqueFd::duplicate(fd);
-  if (auto* error = std::get_if<IoError>(&for_htslib)) return *error;
-  // Virtual offsets count from the start of the file, so only a read from there may seek.
-  const bool at_start = ::lseek(fd, 0, SEEK_CUR) == 0;
-
-  BgzfOpenResult opened = BgzfFile::open(std::get<UniqueFd>(std::move(for_htslib)), "r");
-  if (auto* error = std::get_if<IoError>(&opened)) return *error;
-  BgzfFile file = std::get<BgzfFile>(std::move(opened));
-  BGZF* const fp = file.get();
-  const Compression compression = compression_of(fp);
-
-  std::unique_ptr<BlockReader> blocks;
-  if (compression == Compression::bgzf && at_start) {
-    errno = 0;
-    const int marker = bgzf_check_EOF(fp);
-    if (marker < 0) return IoError::os(errno != 0 ? errno : EIO);
-    // 2: the input cannot be positioned, so it is read in order by htslib.
-    if (marker != 2) {
-      DuplicateResult raw = UniqueFd::duplicate(fd);
-      if (auto* error = std::get_if<IoError>(&raw)) return *error;
-      try {
-        blocks = std::make_unique<BlockReader>(std::get<UniqueFd>(std::move(raw)),
-                                               BlockReader::Options{threads});
-      } catch (const std::system_error& failure) {
-        // Threads that cannot be started.
-        return IoError::os(failure.code().value());
-      }
-    }
-  }
-  return BgzfSource(std::move(file), std::move(blocks), compression);
+  return from_owned(std::get<UniqueFd>(std::move(opened)), threads);
 }
 
 SourceResult BgzfSource::open_url(const std::string& url, int threads) {
   RemoteOpenResult opened = RemoteFile::open(url);
-  if (auto* error = std::get_if<core::IoError>(&opened)) return *error;
+  if (auto* error = std::get_if<IoError>(&opened)) return *error;
   auto file = std::make_unique<RemoteFile>(std::get<RemoteFile>(std::move(opened)));
   unsigned char head[bgzf_header_size];
   if (starts_bgzf(head, file->peek(head, sizeof head))) {
@@ -89,22 +73,71 @@ SourceResult BgzfSource::open_url(const std::string& url, int threads) {
     try {
       blocks = std::make_unique<BlockReader>(std::move(file), BlockReader::Options{threads});
     } catch (const std::system_error& failure) {
-      return core::IoError::os(failure.code().value());
+      return IoError::os(failure.code().value());
     }
-    return BgzfSource(BgzfFile(), std::move(blocks), Compression::bgzf);
+    return BgzfSource(BgzfFile(), std::move(blocks), nullptr, Compression::bgzf);
   }
-  // Plain text or gzip: read once, in order, by htslib.
-  file.reset();
-  return open_for_index(url);
+  // Plain text or gzip: read once, in order.
+  auto stream = std::make_unique<StreamReader>(std::move(file), 0);
+  Compression compression{};
+  BgzfFailure failure{IoError::os(0), false};
+  if (!stream->start(compression, failure)) return failure.error;
+  return BgzfSource(BgzfFile(), nullptr, std::move(stream), compression);
 }
 
 SourceResult BgzfSource::open_for_index(const std::string& path) {
   if (!is_url(path)) return open(path);
   BgzfOpenResult opened = BgzfFile::open(path, "r");
-  if (auto* error = std::get_if<core::IoError>(&opened)) return *error;
+  if (auto* error = std::get_if<IoError>(&opened)) return *error;
   BgzfFile file = std::get<BgzfFile>(std::move(opened));
-  const Compression compression = compression_of(file.get());
-  return BgzfSource(std::move(file), nullptr, compression);
+  const Compression compression = compression_of_handle(file.get());
+  return BgzfSource(std::move(file), nullptr, nullptr, compression);
+}
+
+SourceResult BgzfSource::from_descriptor(int fd, int threads) {
+  DuplicateResult copy = UniqueFd::duplicate(fd);
+  if (auto* error = std::get_if<IoError>(&copy)) return *error;
+  return from_owned(std::get<UniqueFd>(std::move(copy)), threads);
+}
+
+SourceResult BgzfSource::from_owned(UniqueFd fd, int threads) {
+  struct stat status {};
+  if (::fstat(fd.get(), &status) != 0) return IoError::os(errno);
+  // Virtual offsets count from the start of the file, so only a read from there may seek.
+  const bool positioned = S_ISREG(status.st_mode) && ::lseek(fd.get(), 0, SEEK_CUR) == 0;
+  if (!positioned) {
+    auto stream = std::make_unique<StreamReader>(std::move(fd));
+    Compression compression{};
+    BgzfFailure failure{IoError::os(0), false};
+    if (!stream->start(compression, failure)) return failure.error;
+    return BgzfSource(BgzfFile(), nullptr, std::move(stream), compression);
+  }
+
+  auto head = std::make_unique_for_overwrite<unsigned char[]>(head_size);
+  std::size_t got = 0;
+  IoError error = IoError::os(0);
+  if (!read_at(fd.get(), head.get(), head_size, 0, got, error)) return error;
+  const Compression compression = *compression_of(head.get(), got, true);
+  if (compression != Compression::bgzf) {
+    auto stream = std::make_unique<StreamReader>(std::make_unique<FileInput>(std::move(fd)), 0);
+    Compression ignored{};
+    BgzfFailure failure{IoError::os(0), false};
+    if (!stream->start(ignored, failure)) return failure.error;
+    return BgzfSource(BgzfFile(), nullptr, std::move(stream), compression);
+  }
+
+  DuplicateResult for_htslib = UniqueFd::duplicate(fd.get());
+  if (auto* failure = std::get_if<IoError>(&for_htslib)) return *failure;
+  BgzfOpenResult opened = BgzfFile::open(std::get<UniqueFd>(std::move(for_htslib)), "r");
+  if (auto* failure = std::get_if<IoError>(&opened)) return *failure;
+  std::unique_ptr<BlockReader> blocks;
+  try {
+    blocks = std::make_unique<BlockReader>(std::move(fd), BlockReader::Options{threads});
+  } catch (const std::system_error& failure) {
+    // Threads that cannot be started.
+    return IoError::os(failure.code().value());
+  }
+  return BgzfSource(std::get<BgzfFile>(std::move(opened)), std::move(blocks), nullptr, compression);
 }
 
 bool BgzfSource::next_bytes(std::string_view& bytes, IoError& error) {
@@ -112,33 +145,35 @@ bool BgzfSource::next_bytes(std::string_view& bytes, IoError& error) {
     error = *failure_;
     return false;
   }
-  if (blocks_) {
-    BgzfFailure failure{IoError::os(0), false};
-    if (blocks_->next(bytes, failure) != BlockReader::Status::failed) return true;
+  BgzfFailure failure{IoError::os(0), false};
+  if (!stream_) {
+    if (!blocks_) {
+      return fail_with(IoError::fixed(ErrorKind::Unsupported, "opened for index code alone"), false,
+                       error);
+    }
+    switch (blocks_->next(bytes, failure)) {
+      case BlockReader::Status::bytes:
+      case BlockReader::Status::end:
+        return true;
+      case BlockReader::Status::failed:
+        return fail_with(std::move(failure.error), failure.damaged, error);
+      case BlockReader::Status::other:
+        if (!read_after_blocks(error)) return false;
+        break;
+    }
+  }
+  if (stream_->next(bytes, failure) != StreamReader::Status::failed) return true;
+  return fail_with(std::move(failure.error), failure.damaged, error);
+}
+
+bool BgzfSource::read_after_blocks(IoError& error) {
+  auto stream = std::make_unique<StreamReader>(blocks_->input(), blocks_->rest_offset());
+  BgzfFailure failure{IoError::os(0), false};
+  if (!stream->start_after_blocks(failure)) {
     return fail_with(std::move(failure.error), failure.damaged, error);
   }
-  BGZF* const fp = file_.get();
-  for (;;) {
-    if (fp->block_offset < fp->block_length) {
-      bytes = {static_cast<const char*>(fp->uncompressed_block) + fp->block_offset,
-               static_cast<std::size_t>(fp->block_length - fp->block_offset)};
-      fp->block_offset = fp->block_length;
-      return true;
-    }
-    fp->block_offset = fp->block_length = 0;
-    errno = 0;
-    if (bgzf_read_block(fp) < 0 || fp->errcode != 0) return fail(errno, error);
-    if (fp->block_length == 0) {
-      // htslib reads through empty blocks to the end of the input.
-      if (compression_ == Compression::bgzf && fp->last_block_eof == 0) {
-        return fail_with(IoError::fixed(ErrorKind::InvalidData, missing_marker_message), true,
-                         error);
-      }
-      bytes = {};
-      return true;
-    }
-    if (!check_isize(error)) return false;
-  }
+  stream_ = std::move(stream);
+  return true;
 }
 
 bool BgzfSource::seek(std::int64_t virtual_offset, IoError& error) {
@@ -151,13 +186,9 @@ bool BgzfSource::seek(std::int64_t virtual_offset, IoError& error) {
                            "only a BGZF file read from its start can be positioned");
     return false;
   }
+  stream_.reset();
   blocks_->seek(static_cast<std::uint64_t>(virtual_offset));
   return true;
-}
-
-bool BgzfSource::fail(int call_errno, IoError& error) {
-  const BgzfFailure failure = describe_failure(*file_.get(), call_errno);
-  return fail_with(failure.error, failure.damaged, error);
 }
 
 bool BgzfSource::fail_with(IoError failure, bool damaged, IoError& error) {
@@ -165,20 +196,6 @@ bool BgzfSource::fail_with(IoError failure, bool damaged, IoError& error) {
   failure_ = failure;
   error = std::move(failure);
   return false;
-}
-
-bool BgzfSource::check_isize(IoError& error) {
-  if (compression_ != Compression::bgzf) return true;
-  const BGZF* const fp = file_.get();
-  // The block just read is whole in compressed_block: its header gives its size, and ISIZE
-  // ends it.
-  const auto* const block = static_cast<const unsigned char*>(fp->compressed_block);
-  std::size_t size = 0;
-  if (read_block_size(block, bgzf_max_block_size, size) == LayoutStatus::whole &&
-      little_endian_32(block + size - 4) == static_cast<std::uint32_t>(fp->block_length)) {
-    return true;
-  }
-  return fail_with(IoError::fixed(ErrorKind::InvalidData, isize_mismatch_message), true, error);
 }
 
 }  // namespace varsift::hts

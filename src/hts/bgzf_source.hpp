@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <variant>
 
@@ -12,29 +13,31 @@
 #include "block_reader.hpp"
 #include "core/byte_source.hpp"
 #include "core/io_error.hpp"
+#include "stream_reader.hpp"
 
 namespace varsift::hts {
-
-enum class Compression : unsigned char { plain, gzip, bgzf };
 
 class BgzfSource;
 
 using SourceResult = std::variant<BgzfSource, core::IoError>;
 
 // Reads plain text, gzip (one member or several) and BGZF alike, telling them apart by content,
-// and hands out inflated blocks without copying them: a BGZF file read from its start through
-// a BlockReader, everything else through htslib. Damaged compressed data is an InvalidData
-// error, never an early end: a cut, a bad CRC32 or ISIZE, corrupt deflate data, trailing
-// garbage, or a BGZF file without its end-of-file marker block.
+// and hands out inflated bytes without copying them: a BGZF file read from its start through
+// a BlockReader, everything else, and whatever follows a file's BGZF blocks, through a
+// StreamReader. Damaged compressed data is an InvalidData error, never an early end: a cut, a
+// bad CRC32 or ISIZE, corrupt deflate data, trailing garbage, or a BGZF file that ends with a
+// block that is not empty (no end-of-file marker). Waits for input (a pipe, a FIFO, a
+// terminal) hear the interruption in force on the reading thread.
 class BgzfSource final : public core::ByteSource {
  public:
-  // Opens a local file, a URL (see open_url), or standard input for "-" (which stays open when
-  // the source closes). The blocks of a BGZF file are inflated by `threads` threads, the
-  // caller's included (0 or 1: the caller alone); a pipe is read by the caller alone.
+  // Opens a local file, a URL (see open_url), or standard input for "-" (which stays open
+  // when the source closes). A FIFO is opened without waiting for its writer. The blocks of a
+  // BGZF file are inflated by `threads` threads, the caller's included (0 or 1: the caller
+  // alone); a pipe is read by the caller alone. Reads the first bytes, to tell the compression.
   static SourceResult open(std::string_view path, int threads = 0);
   // Opens a URL: BGZF through a BlockReader over byte ranges, which streams when read in
   // order and can be positioned where the server serves ranges; plain text and gzip streamed
-  // through htslib.
+  // through a StreamReader.
   static SourceResult open_url(const std::string& url, int threads);
   // Opens a file for index code: as open() for a local file; a URL through an htslib handle
   // alone, which seeks by byte ranges.
@@ -50,30 +53,34 @@ class BgzfSource final : public core::ByteSource {
   Compression compression() const noexcept { return compression_; }
   // Whether the last failure was damaged compressed data rather than a system error.
   bool damaged() const noexcept { return damaged_; }
-  // Virtual offset of the first byte not yet handed out (BGZF only).
-  std::int64_t tell() const noexcept { return blocks_ ? blocks_->tell() : bgzf_tell(file_.get()); }
-  // Moves to a virtual offset from tell() or an index: the next bytes start there. BGZF files
-  // that can be positioned only; an offset outside the file fails at the next read. A failure
-  // of the source is final.
+  // Virtual offset of the first byte not yet handed out (BGZF files that can be positioned).
+  std::int64_t tell() const noexcept { return blocks_ ? blocks_->tell() : 0; }
+  // Moves to a virtual offset from an index: the next bytes start there. BGZF files that can
+  // be positioned only; an offset outside the file fails at the next read. A failure of the
+  // source is final.
   bool seek(std::int64_t virtual_offset, core::IoError& error);
-  // The handle, borrowed, for index code, which reads through it alone; null for a URL that
-  // open() read through a BlockReader.
+  // The htslib handle, borrowed, for index code, which reads through it alone: local BGZF
+  // files that can be positioned and what open_for_index() opened, null otherwise.
   BGZF* handle() const noexcept { return file_.get(); }
 
  private:
-  BgzfSource(BgzfFile file, std::unique_ptr<BlockReader> blocks, Compression compression) noexcept
-      : file_(std::move(file)), blocks_(std::move(blocks)), compression_(compression) {}
+  BgzfSource(BgzfFile file, std::unique_ptr<BlockReader> blocks,
+             std::unique_ptr<StreamReader> stream, Compression compression) noexcept
+      : file_(std::move(file)),
+        blocks_(std::move(blocks)),
+        stream_(std::move(stream)),
+        compression_(compression) {}
 
-  // Records a failed htslib call and gives false.
-  bool fail(int call_errno, core::IoError& error);
+  static SourceResult from_owned(UniqueFd fd, int threads);
   bool fail_with(core::IoError failure, bool damaged, core::IoError& error);
-  // Checks that the block htslib just read matches its ISIZE field, which htslib does not
-  // check.
-  bool check_isize(core::IoError& error);
+  // Goes on with the stream reader where the blocks end.
+  bool read_after_blocks(core::IoError& error);
 
   BgzfFile file_;
-  // Reads the blocks of a BGZF file that can be positioned, in place of htslib.
+  // Reads the blocks of a BGZF file that can be positioned.
   std::unique_ptr<BlockReader> blocks_;
+  // Reads everything else, and what follows the blocks.
+  std::unique_ptr<StreamReader> stream_;
   Compression compression_;
   bool damaged_ = false;
   std::optional<core::IoError> failure_;

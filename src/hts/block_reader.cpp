@@ -29,19 +29,6 @@ void reserve(std::unique_ptr<T[]>& buffer, std::size_t& capacity, std::size_t si
   capacity = size;
 }
 
-// A local file, read with pread.
-class FileInput final : public PositionedInput {
- public:
-  explicit FileInput(UniqueFd file) noexcept : file_(std::move(file)) {}
-  bool read_at(unsigned char* buffer, std::size_t size, std::uint64_t offset, std::size_t& got,
-               IoError& error) override {
-    return hts::read_at(file_.get(), buffer, size, offset, got, error);
-  }
-
- private:
-  UniqueFd file_;
-};
-
 }  // namespace
 
 BlockReader::BlockReader(UniqueFd file, Options options)
@@ -100,7 +87,9 @@ BlockReader::Status BlockReader::next(std::string_view& bytes, BgzfFailure& fail
       }
       if (batch.last) {
         bytes = {};
-        return Status::end;
+        if (!batch.other_at) return Status::end;
+        rest_offset_ = *batch.other_at;
+        return Status::other;
       }
     }
     std::unique_lock lock(mutex_);
@@ -158,6 +147,7 @@ BlockReader::Batch& BlockReader::claim() noexcept {
   batch.good = 0;
   batch.failure.reset();
   batch.last = false;
+  batch.other_at.reset();
   try {
     split(batch);
   } catch (const std::bad_alloc&) {
@@ -200,11 +190,13 @@ void BlockReader::split(Batch& batch) {
       batch.blocks.push_back({offset_ + used, used, inflated, layout});
       inflated += std::min<std::size_t>(layout.isize, bgzf_max_block_size);
       used += layout.size;
-      last_was_marker_ = layout.eof_marker;
+      // Any empty block ends a file as well as the end-of-file marker does.
+      last_was_marker_ = layout.isize == 0;
     }
     if (full) break;
     if (status == LayoutStatus::invalid) {
-      batch.failure = BgzfFailure::damage(bad_header_message);
+      batch.other_at = offset_ + used;
+      batch.last = true;
       break;
     }
     if (used == have && at_end) {

@@ -41,13 +41,19 @@ class BlockReader {
   BlockReader& operator=(const BlockReader&) = delete;
   ~BlockReader() = default;
 
-  enum class Status : unsigned char { bytes, end, failed };
+  // `other`: what follows the blocks handed out, from rest_offset() on, is not a BGZF block
+  // (another gzip member, or damage) and is for another reader to read or report.
+  enum class Status : unsigned char { bytes, end, other, failed };
 
   // Makes the next inflated bytes, the rest of one block, available in `bytes` until the next
-  // call. At the end, checks that the last block was the end-of-file marker.
+  // call. At the end, checks that the last block was empty (the end-of-file marker).
   Status next(std::string_view& bytes, BgzfFailure& failure);
   // Virtual offset of the first byte not yet handed out.
   std::int64_t tell() const noexcept { return tell_; }
+  // File offset of what follows the blocks, once next() gave `other`.
+  std::uint64_t rest_offset() const noexcept { return rest_offset_; }
+  // The input, for another reader of what follows the blocks until the next seek.
+  PositionedInput& input() const noexcept { return *input_; }
   // Restarts at a virtual offset; one outside the file fails at the next call.
   void seek(std::uint64_t virtual_offset);
 
@@ -71,6 +77,8 @@ class BlockReader {
     std::optional<BgzfFailure> failure;
     // Whether no batch follows.
     bool last = false;
+    // Where what is not a block begins, when it ends the batch.
+    std::optional<std::uint64_t> other_at;
   };
 
   // The rest run with the lock held, except inflate().
@@ -112,6 +120,7 @@ class BlockReader {
   std::size_t next_block_ = 0;
   std::int64_t tell_ = 0;
   std::optional<std::size_t> skip_;
+  std::uint64_t rest_offset_ = 0;
 
   // Last, so that the workers stop before what they use goes.
   std::vector<std::jthread> workers_;

@@ -179,6 +179,16 @@ std::optional<Index> Index::load(const std::string& data_path,
                 "cannot read index " + path + ": " + std::strerror(errno));
     return std::nullopt;
   }
+  // Opening a FIFO would wait for a writer, and neither a FIFO nor a device can be positioned.
+  if (!S_ISREG(data_status->st_mode)) {
+    problem_out = problem(IndexProblem::Kind::missing, data_path + " is not a regular file");
+    return std::nullopt;
+  }
+  if (!S_ISREG(index_status->st_mode)) {
+    problem_out =
+        problem(IndexProblem::Kind::unreadable, "index " + path + " is not a regular file");
+    return std::nullopt;
+  }
   if (older(index_status->st_mtim, data_status->st_mtim)) {
     problem_out = problem(IndexProblem::Kind::stale,
                           "index " + path + " is older than its data file " + data_path);

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "core/io_error.hpp"
+#include "unique_fd.hpp"
 
 namespace varsift::hts {
 
@@ -21,5 +22,18 @@ class PositionedInput {
 // reads: fewer only at the end of the file. Gives false with the system's error otherwise.
 bool read_at(int fd, unsigned char* buffer, std::size_t size, std::uint64_t offset,
              std::size_t& got, core::IoError& error);
+
+// A local file, read with pread.
+class FileInput final : public PositionedInput {
+ public:
+  explicit FileInput(UniqueFd file) noexcept : file_(std::move(file)) {}
+  bool read_at(unsigned char* buffer, std::size_t size, std::uint64_t offset, std::size_t& got,
+               core::IoError& error) override {
+    return hts::read_at(file_.get(), buffer, size, offset, got, error);
+  }
+
+ private:
+  UniqueFd file_;
+};
 
 }  // namespace varsift::hts

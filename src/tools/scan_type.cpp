@@ -1,5 +1,6 @@
 #include "scan_type.hpp"
 
+#include <cerrno>
 #include <memory>
 #include <optional>
 #include <string>
@@ -63,17 +64,25 @@ PyObject* scan_read(PyObject* object, PyObject*) {
     }
     if (self->state == nullptr) Py_RETURN_NONE;
     State& state = *self->state;
-    std::optional<library::ScanError> failure = std::exchange(state.pending, std::nullopt);
-    bool more = !failure;
+    // A stream gives the lines read before a failure first.
+    std::optional<library::ScanError> failure;
+    if (state.split || state.batch.empty()) failure = std::exchange(state.pending, std::nullopt);
+    bool more = !failure && !state.pending;
     while (more && state.batch.empty()) {
       self->busy = true;
-      {
+      try {
         const ReleasedGil released;
         try {
           more = state.scanner.step(state.batch, step_bytes);
         } catch (const library::ScanError& error) {
           failure = error;
         }
+      } catch (const PythonError&) {
+        // A signal handler raised while the scan waited for input. The scan cannot go on
+        // where it stopped, and a later read says so rather than end early.
+        self->busy = false;
+        state.pending = library::ScanError::os(EINTR, {});
+        throw;
       }
       self->busy = false;
       if (failure && !state.split && !state.batch.empty()) {

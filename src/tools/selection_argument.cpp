@@ -13,6 +13,11 @@ namespace {
 using module::OwnedRef;
 
 std::uint64_t number_from(PyObject* object, const char* what) {
+  // True would pass as 1, as it does for every int-taking argument, which is never meant.
+  if (PyBool_Check(object)) {
+    PyErr_Format(PyExc_TypeError, "a %s must be an int, not bool", what);
+    throw PythonError();
+  }
   const OwnedRef index = OwnedRef::steal(checked(PyNumber_Index(object)));
   const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
   if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {

@@ -72,10 +72,10 @@ def output_file(path: PathLike) -> Iterator[int]:
     temporary: str | None = None
     fd = -1
     try:
-        for _ in range(_ATTEMPTS):
+        fd = _unnamed_file(directory)
+        for _ in range(0 if fd >= 0 else _ATTEMPTS):
             # Named before it is made, so that an interruption just after still removes it.
             temporary = os.path.join(directory, _temporary_name(base))
-            # 0o666: the umask and the directory's default ACL then give the mode a new file gets.
             try:
                 fd = os.open(
                     temporary,
@@ -85,11 +85,36 @@ def output_file(path: PathLike) -> Iterator[int]:
                 break
             except FileExistsError:
                 temporary = None
-        else:
+        if fd < 0:
             raise FileExistsError(errno.EEXIST, "no free temporary name", name)
         if status is not None:
             _copy_owner_and_mode(fd, status)
         yield fd
+        if temporary is None:
+            # Named only now, under a fresh name renamed at once into place: a process killed
+            # while writing leaves nothing behind.
+            descriptors = _with_name(name, os.open, "/proc/self/fd", os.O_RDONLY | os.O_CLOEXEC)
+            try:
+                for _ in range(_ATTEMPTS):
+                    temporary = os.path.join(directory, _temporary_name(base))
+                    try:
+                        # linkat() following the descriptor's link to the file itself.
+                        _with_name(
+                            name,
+                            os.link,
+                            str(fd),
+                            temporary,
+                            src_dir_fd=descriptors,
+                            follow_symlinks=True,
+                        )
+                        break
+                    except FileExistsError:
+                        temporary = None
+                else:
+                    raise FileExistsError(errno.EEXIST, "no free temporary name", name)
+            finally:
+                os.close(descriptors)
+        assert temporary is not None
         closing, fd = fd, -1
         os.close(closing)
         os.replace(temporary, target)
@@ -104,6 +129,21 @@ def output_file(path: PathLike) -> Iterator[int]:
         if temporary is not None:
             with contextlib.suppress(FileNotFoundError):
                 os.unlink(temporary)
+
+
+def _unnamed_file(directory: str) -> int:
+    """A file without a name in `directory`, or -1 where the system or the file system has none
+    (or no /proc to name it through later)."""
+    if not hasattr(os, "O_TMPFILE") or not os.path.isdir("/proc/self/fd"):
+        return -1
+    # 0o666: the umask and the directory's default ACL then give the mode a new file gets.
+    try:
+        return os.open(
+            directory or ".", os.O_TMPFILE | os.O_WRONLY | os.O_NOCTTY | os.O_CLOEXEC, 0o666
+        )
+    except OSError:
+        # Refused (EOPNOTSUPP, EISDIR on old kernels, or what the named file will report).
+        return -1
 
 
 def _status(name: str) -> os.stat_result | None:

@@ -19,9 +19,12 @@ from varsift_tools import _native
 
 __all__ = ["main", "run"]
 
-# Exit statuses: 1 for a failure reading the VCF or writing the result, 2 for a bad command line.
+# Exit statuses: 1 for a failure reading the VCF or writing the result, 2 for a bad command line,
+# and the status of a death by SIGPIPE when the output's reader went away, which run() gives and
+# main() ends by.
 EXIT_FAILURE = 1
 EXIT_USAGE = 2
+EXIT_BROKEN_PIPE = 128 + signal.SIGPIPE
 
 MAX_POSITION = 2**64 - 1
 
@@ -68,9 +71,10 @@ exit status:
   1  the VCF could not be read or is malformed, or the output could not be written or
      indexed (one line on standard error: 'varsift: error: FILE:LINE: what is wrong',
      'varsift: error: FILE: PLACE: what is wrong' for a line reached through an index,
-     whose number is unknown, or 'varsift: error: FILE: reason'); also, quietly, when the
-     reader of standard output goes away (| head)
+     whose number is unknown, or 'varsift: error: FILE: reason')
   2  bad command line or positions file
+  141 (killed by SIGPIPE) quietly, when the reader of the output goes away (| head), as
+     bcftools ends
   a run stopped by SIGINT, SIGTERM or SIGHUP removes its temporary file and ends by that
   signal.
 
@@ -394,12 +398,13 @@ def run(argv: Sequence[str] | None = None, *, closed: frozenset[int] = frozenset
         # Malformed input (VcfFormatError) or an index asked for that cannot be used.
         return _fail(str(error))
     except OSError as error:
+        if error.errno == errno.EPIPE:
+            # The reader went away (`| head`, also through -o /dev/stdout or a FIFO): it has
+            # what it wanted.
+            return EXIT_BROKEN_PIPE
         reason = error.strerror or str(error)
         if error.filename is not None:
             return _fail(f"{error.filename}: {reason}")
-        if to_stdout and error.errno == errno.EPIPE:
-            # The reader went away (`| head`): it has what it wanted.
-            return EXIT_FAILURE
         return _fail(f"cannot write standard output: {reason}")
     except MemoryError:
         return _fail("out of memory")
@@ -454,7 +459,7 @@ def _stdout_failed(error: OSError) -> int:
         os.dup2(devnull, sys.stdout.fileno())
         os.close(devnull)
     if error.errno == errno.EPIPE:
-        return EXIT_FAILURE
+        return EXIT_BROKEN_PIPE
     return _fail(f"cannot write standard output: {error.strerror}")
 
 
@@ -475,4 +480,6 @@ def main() -> NoReturn:
     except _Stopped as stopped:
         sys.stderr.flush()
         _end_by(stopped.signum)
+    if status == EXIT_BROKEN_PIPE:
+        _end_by(signal.SIGPIPE)
     sys.exit(status)

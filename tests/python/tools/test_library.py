@@ -117,6 +117,9 @@ def test_selectors_accept_any_iterable(tmp_path):
         ({"positions": [-1]}, ValueError, "position out of range"),
         ({"positions": [2**64]}, ValueError, "position out of range"),
         ({"positions": ["1"]}, TypeError, "integer"),
+        ({"positions": [True]}, TypeError, "position must be an int, not bool"),
+        ({"targets": [("chr1", False)]}, TypeError, "position must be an int, not bool"),
+        ({"regions": [("chr1", True, 3)]}, TypeError, "region start must be an int, not bool"),
         ({"positions": 5}, TypeError, "positions must be an iterable"),
         ({"targets": [("chr1",)]}, TypeError, "a target"),
         ({"targets": ["chr1"]}, TypeError, "a target"),
@@ -264,6 +267,81 @@ def test_blocks_with_other_subfields_read_alike_from_a_file_and_a_pipe(tmp_path)
     assert piped.stdout.strip() == str(len(header) + len(data)).encode(), piped.stderr
 
 
+def _bgzf_of(data: bytes, size: int, extra: bytes = b"") -> bytes:
+    return b"".join(bgzf_block(data[at : at + size], extra=extra) for at in range(0, len(data), size))
+
+
+def _compressed_case(case: str, raw: bytes) -> bytes:
+    half = len(raw) // 2
+    blocks = _bgzf_of(raw, 3000)
+    first, rest = raw[:3000], raw[3000:]
+    return {
+        "later-blocks-with-a-subfield": bgzf_block(first) + _bgzf_of(rest, 3000, b"XY\x02\x00ab")
+        + EOF_MARKER,
+        "bgzf-then-gzip": _bgzf_of(raw[:half], 3000) + EOF_MARKER + gzip.compress(raw[half:]),
+        "gzip-then-bgzf": gzip.compress(raw[:half]) + _bgzf_of(raw[half:], 3000) + EOF_MARKER,
+        "bgzf-gzip-bgzf": _bgzf_of(raw[:half], 3000) + gzip.compress(raw[half : half + 100])
+        + _bgzf_of(raw[half + 100 :], 3000) + EOF_MARKER,
+        "last-block-empty-but-not-the-marker": blocks + bgzf_block(b"", extra=b"XY\x00\x00"),
+        "missing-marker": blocks,
+        "garbage-after-the-blocks": blocks + EOF_MARKER + b"\x00garbage",
+        "gzip-member-cut-after-the-blocks": blocks + EOF_MARKER + gzip.compress(raw)[:50],
+        "corrupt-block": blocks[:40] + b"\xff" * 8 + blocks[48:] + EOF_MARKER,
+        "magic-and-1-byte": gzip.compress(raw)[:3],
+        "magic-and-9-bytes": gzip.compress(raw)[:11],
+        "magic-and-15-bytes": gzip.compress(raw)[:17],
+    }[case]
+
+
+# The same bytes read through a path and through a pipe give the same lines or the same error.
+@pytest.mark.parametrize(
+    ("case", "expected"),
+    [
+        ("later-blocks-with-a-subfield", "lines"),
+        ("bgzf-then-gzip", "lines"),
+        ("gzip-then-bgzf", "lines"),
+        ("bgzf-gzip-bgzf", "lines"),
+        ("last-block-empty-but-not-the-marker", "lines"),
+        ("missing-marker", "BGZF end-of-file marker missing"),
+        ("garbage-after-the-blocks", "invalid BGZF block header"),
+        ("gzip-member-cut-after-the-blocks", "compressed file truncated"),
+        ("corrupt-block", "corrupt BGZF block"),
+        ("magic-and-1-byte", "compressed file truncated"),
+        ("magic-and-9-bytes", "compressed file truncated"),
+        ("magic-and-15-bytes", "compressed file truncated"),
+    ],
+)
+def test_compressed_input_reads_alike_from_a_path_and_a_pipe(tmp_path, case, expected):
+    text = random_vcf(22, 600)[0]
+    path = tmp_path / "in.vcf.gz"
+    path.write_bytes(_compressed_case(case, text.encode()))
+    code = """
+        import sys, varsift_tools
+        try:
+            header, data = varsift_tools.subset(sys.argv[1])
+            print("".join(line + "\\n" for line in header + data), end="")
+        except varsift_tools.CompressionError as error:
+            print(error.lineno, error.reason)
+        """
+    results = []
+    for source, stdin in [(str(path), None), ("-", path.open("rb"))]:
+        result = subprocess.run(
+            [sys.executable, "-c", textwrap.dedent(code), source],
+            stdin=stdin,
+            capture_output=True,
+            timeout=60,
+        )
+        if stdin is not None:
+            stdin.close()
+        assert result.stderr == b""
+        results.append(result.stdout.decode())
+    assert results[0] == results[1]
+    if expected == "lines":
+        assert results[0] == text
+    else:
+        assert expected in results[0]
+
+
 def test_reads_standard_input(tmp_path):
     text, sites = random_vcf(9)
     path = stored(tmp_path, text, "bgzf")
@@ -317,6 +395,90 @@ def test_ctrl_c_stops_a_call_on_an_endless_input():
     finally:
         producer.kill()
         producer.wait()
+
+
+def _waiting_child(code: str, tmp_path: Path, stdin: int):
+    child = subprocess.Popen(
+        [sys.executable, "-c", textwrap.dedent(code)],
+        cwd=tmp_path,
+        stdin=stdin,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+    )
+    assert child.stdout.readline() == b"go\n"
+    return child
+
+
+def _answer_within(child, signum: int, seconds: float) -> bytes:
+    """Signals the child once it waits, and gives what it prints within `seconds`."""
+    import select
+    import time
+
+    time.sleep(0.3)
+    child.send_signal(signum)
+    ready, _, _ = select.select([child.stdout], [], [], seconds)
+    if not ready:
+        child.kill()
+    output, _ = child.communicate(timeout=60)
+    return output if ready else b"(still waiting)"
+
+
+# Whatever the call waits for (a pipe that stays empty, a FIFO's writer), a signal's handler
+# runs at once, and what it raises ends the call.
+@pytest.mark.parametrize("source", ["-", "fifo"])
+@pytest.mark.parametrize(("signum", "raised"), [(2, "KeyboardInterrupt"), (15, "Stop")])
+def test_signal_ends_a_call_waiting_for_input(tmp_path, source, signum, raised):
+    os.mkfifo(tmp_path / "fifo")
+    code = f"""
+        import signal, varsift_tools
+        class Stop(Exception):
+            pass
+        def stop(signum, frame):
+            raise Stop
+        signal.signal(signal.SIGINT, signal.default_int_handler)
+        signal.signal(signal.SIGTERM, stop)
+        print("go", flush=True)
+        try:
+            varsift_tools.subset({source!r})
+        except BaseException as error:
+            print(type(error).__name__, flush=True)
+        """
+    read_end, write_end = os.pipe()
+    try:
+        child = _waiting_child(code, tmp_path, read_end)
+        assert _answer_within(child, signum, 0.5) == f"{raised}\n".encode()
+    finally:
+        os.close(read_end)
+        os.close(write_end)
+
+
+def test_stream_interrupted_while_waiting_cannot_go_on_as_if_it_ended(tmp_path):
+    os.mkfifo(tmp_path / "fifo")
+    code = """
+        import signal, varsift_tools
+        signal.signal(signal.SIGINT, signal.default_int_handler)
+        lines = varsift_tools.iter_lines("fifo")
+        print("go", flush=True)
+        for _ in range(3):
+            try:
+                print(next(lines), flush=True)
+            except BaseException as error:
+                print(type(error).__name__, flush=True)
+        """
+    child = subprocess.Popen(
+        [sys.executable, "-c", textwrap.dedent(code)],
+        cwd=tmp_path,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+    )
+    with open(tmp_path / "fifo", "wb", buffering=0) as feed:
+        # The first line whole and the second cut, then nothing more for now.
+        feed.write(b"##fileformat=VCFv4.2\n#CHROM\tPOS")
+        assert child.stdout.readline() == b"go\n"
+        # The line read before is given, then the stream says it was cut short.
+        assert _answer_within(child, 2, 0.5) == (
+            b"KeyboardInterrupt\n##fileformat=VCFv4.2\nInterruptedError\n"
+        )
 
 
 def test_stream_releases_the_file_on_close(tmp_path):

@@ -258,12 +258,45 @@ def test_long_names_leave_room_for_the_temporary_name(tmp_path, name):
     assert (tmp_path / name).read_bytes() == b"new\n"
 
 
-def test_temporary_file_sits_beside_the_target_until_the_end(tmp_path):
+def test_new_content_has_no_name_until_the_end(tmp_path):
+    with output_file(tmp_path / "out.vcf") as fd:
+        os.write(fd, b"new\n")
+        assert listing(tmp_path) == []
+    assert listing(tmp_path) == ["out.vcf"]
+
+
+def test_temporary_file_sits_beside_the_target_where_unnamed_files_are_refused(
+    tmp_path, monkeypatch
+):
+    monkeypatch.delattr(os, "O_TMPFILE")
     with output_file(tmp_path / "out.vcf") as fd:
         os.write(fd, b"new\n")
         (name,) = listing(tmp_path)
         assert name.startswith(".out.vcf.")
     assert listing(tmp_path) == ["out.vcf"]
+    assert (tmp_path / "out.vcf").read_bytes() == b"new\n"
+
+
+@pytest.mark.parametrize("exists", [False, True])
+def test_killed_writer_leaves_nothing_behind(tmp_path, exists):
+    if exists:
+        (tmp_path / "out.vcf").write_bytes(b"old\n")
+    code = """
+        import os, time
+        from varsift_tools._output import output_file
+        with output_file("out.vcf") as fd:
+            os.write(fd, b"partial")
+            print("ready", flush=True)
+            time.sleep(60)
+        """
+    child = subprocess.Popen(
+        [sys.executable, "-c", textwrap.dedent(code)], cwd=tmp_path, stdout=subprocess.PIPE
+    )
+    assert child.stdout.readline() == b"ready\n"
+    child.kill()
+    child.wait(timeout=30)
+    child.stdout.close()
+    assert listing(tmp_path) == (["out.vcf"] if exists else [])
 
 
 @pytest.mark.parametrize(
@@ -315,7 +348,6 @@ def test_signal_turned_into_an_exception_leaves_no_temporary_file(tmp_path, sign
         [sys.executable, "-c", textwrap.dedent(code)], cwd=tmp_path, stdout=subprocess.PIPE
     )
     assert child.stdout.readline() == b"ready\n"
-    assert len(listing(tmp_path)) == 1
     child.send_signal(signum)
     assert child.wait(timeout=30) == 7
     child.stdout.close()
