@@ -1,6 +1,7 @@
 #include "bgzf_writer.hpp"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <htslib/bgzf.h>
 
 #include <algorithm>
@@ -20,6 +21,18 @@ using core::IoError;
 
 // Blocks compressed per batch and thread: about a megabyte of input each.
 constexpr std::size_t blocks_per_thread = 16;
+// Compressing threads beyond this gain nothing on one output.
+constexpr int max_threads = 16;
+
+// The threads that can compress at once: each holds about 2.3 MB, so that threads beyond the
+// cores this process may use would only hold memory.
+int compressing_threads(int asked) noexcept {
+  int cores = max_threads;
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0) cores = CPU_COUNT(&allowed);
+  return std::clamp(asked, 1, std::clamp(cores, 1, max_threads));
+}
 
 // The empty block that ends every BGZF file.
 constexpr char end_of_file_marker[28] = {'\x1f', '\x8b', '\x08', '\x04', '\x00', '\x00', '\x00',
@@ -43,7 +56,7 @@ WriterResult OutputWriter::open(int fd, const OutputOptions& options) {
   if (options.level < -1 || options.level > 9) {
     return IoError::fixed(ErrorKind::InvalidInput, "compression level must be -1 to 9");
   }
-  const int threads = std::max(options.threads, 1);
+  const int threads = compressing_threads(options.threads);
   return OutputWriter(fd, blocks_per_thread * static_cast<std::size_t>(threads) * BGZF_BLOCK_SIZE,
                       std::make_unique<BlockCompressor>(options.level, threads), options.observer);
 }

@@ -550,6 +550,24 @@ def test_writer_reports_a_full_device(tmp_path):
 
 
 @pytest.mark.skipif(
+    bool(os.environ.get("VARSIFT_SANITIZED")), reason="AddressSanitizer reserves address space"
+)
+def test_most_threads_write_bgzf_in_the_memory_of_the_threads_that_can_run(tmp_path):
+    path = stored(tmp_path, random_vcf(23, 3000)[0], "plain")
+    # 1024 compressing threads would reserve 8 GB of stacks alone.
+    child = _child(
+        f"""
+        import resource, varsift_tools
+        resource.setrlimit(resource.RLIMIT_AS, (2 << 30, 2 << 30))
+        print(varsift_tools.write_subset({str(path)!r}, {str(tmp_path / "out.vcf.gz")!r},
+                                         threads=1024))
+        """
+    )
+    assert (child.returncode, child.stderr) == (0, b""), child.stderr
+    assert child.stdout == b"3000\n"
+
+
+@pytest.mark.skipif(
     bool(os.environ.get("VARSIFT_SANITIZED")), reason="AddressSanitizer holds freed memory back"
 )
 def test_keeping_everything_of_a_large_file_stays_in_bounded_memory(tmp_path):
