@@ -10,9 +10,10 @@ read whole, by the library itself, which reports their faults.
 
 from __future__ import annotations
 
+import errno
 import os
 import struct
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 
 from varsift_tools import _native
 
@@ -33,7 +34,9 @@ class Part:
     ``before`` locates the byte just before the range (a file offset for plain text, a virtual
     offset for BGZF), None for a range at the file's start. ``length`` counts the range's
     uncompressed bytes and ``start`` is its uncompressed offset in the file. A part with
-    ``whole`` set is the whole file, read by the library without a range.
+    ``whole`` set is the whole file, read by the library without a range. ``identity`` is the
+    local file's (size, modification time in ns, inode) when it was cut, which the reader of a
+    range checks: ranges cut from another file would silently lose or repeat records.
     """
 
     path: str
@@ -42,6 +45,18 @@ class Part:
     length: int
     start: int
     whole: bool = False
+    identity: tuple[int, int, int] | None = None
+
+    def check_identity(self) -> None:
+        """Raises OSError (ESTALE) when the file is no longer the one that was cut."""
+        if self.identity is None:
+            return
+        status = os.stat(self.path)
+        if (status.st_size, status.st_mtime_ns, status.st_ino) != self.identity:
+            raise OSError(
+                errno.ESTALE, "the input changed during the job, after it was cut into ranges",
+                self.path,
+            )
 
     def native_range(self) -> tuple[bool, int, int] | None:
         """The range as the native reader takes it: (bgzf, before or -1, length)."""
@@ -58,9 +73,11 @@ def partition_file(path: str, size: int) -> list[Part]:
         return _url_parts(path, size)
     with open(path, "rb") as file:
         fd = file.fileno()
+        status = os.fstat(fd)
+        identity = (status.st_size, status.st_mtime_ns, status.st_ino)
         head = os.pread(fd, 4, 0)
         if not head.startswith(b"\x1f\x8b"):
-            return _plain_parts(path, os.fstat(fd).st_size, size)
+            return [replace(part, identity=identity) for part in _plain_parts(path, status.st_size, size)]
         blocks = _bgzf_blocks(path, fd)
         parts = None if blocks is None else _bgzf_parts(path, blocks, size)
         if parts is not None and not all(_holds_byte_before(fd, part) for part in parts):
@@ -69,7 +86,7 @@ def partition_file(path: str, size: int) -> list[Part]:
             parts = None if blocks is None else _bgzf_parts(path, blocks, size)
     if parts is None:
         return [Part(path, False, None, 0, 0, whole=True)]
-    return parts
+    return [replace(part, identity=identity) for part in parts]
 
 
 def _even_cuts(total: int, size: int) -> list[int]:

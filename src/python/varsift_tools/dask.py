@@ -123,13 +123,17 @@ def _reporting_file_lines[T](part: Part, call: Callable[[], T]) -> T:
 
 
 def _read_part(part: Part, selection: _Selection, header: bool) -> list[str]:
-    return _reporting_file_lines(
+    part.check_identity()
+    kept = _reporting_file_lines(
         part,
         lambda: _native.scan_range(
             os.fsencode(part.path), part.native_range(), selection.positions, selection.targets,
             selection.regions, 1, header,
         ),
     )
+    # A file replaced while the range was read.
+    part.check_identity()
+    return kept
 
 
 def _header_flags(parts: Sequence[Part]) -> list[bool]:
@@ -238,8 +242,9 @@ def _write_part(
     given back rather than raised, so that every task has ended when the job reports the first
     fault in file order."""
     try:
+        part.check_identity()
         with output_file(target) as fd:
-            return _reporting_file_lines(
+            written = _reporting_file_lines(
                 part,
                 lambda: _native.write_range(
                     os.fsencode(part.path), part.native_range(), fd, os.fsencode(target),
@@ -247,6 +252,8 @@ def _write_part(
                     selection.targets, selection.regions, 1, header,
                 ),
             )
+            part.check_identity()
+            return written
     except Exception as error:  # noqa: BLE001 - raised by the caller once every task has ended
         return error
 

@@ -293,3 +293,15 @@ def test_bad_sources_are_refused(sources: object, error: type[Exception]) -> Non
 def test_importing_the_package_does_not_import_dask() -> None:
     code = "import sys, varsift_tools; assert 'dask' not in sys.modules, sorted(sys.modules)"
     subprocess.run([sys.executable, "-c", code], check=True)
+
+
+@pytest.mark.parametrize("kind", ["plain", "bgzip"])
+def test_an_input_replaced_after_planning_fails_the_job(tmp_path: Path, kind: str) -> None:
+    path = make(tmp_path, "a", kind, 10, records=400)
+    bag = vdask.lines(path, partition_size=300)
+    # Renamed over the planned file, as a pipeline that rewrites it would.
+    (tmp_path / "new").mkdir()
+    os.replace(make(tmp_path / "new", "a", kind, 11, records=600), path)
+    with pytest.raises(OSError, match="changed during the job") as raised:
+        bag.compute(scheduler="threads")
+    assert raised.value.filename == str(path)
