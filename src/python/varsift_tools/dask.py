@@ -27,6 +27,7 @@ from dataclasses import dataclass
 from typing import Any, cast
 
 import dask.bag
+import dask.threaded
 from dask.base import compute, get_scheduler
 from dask.delayed import Delayed, delayed
 
@@ -122,6 +123,26 @@ def _reporting_file_lines[T](part: Part, call: Callable[[], T]) -> T:
         raise type(error)(error.filename, lineno, error.reason) from None
 
 
+def _first_fault(parts: Sequence[Part], number: int, fault: Exception) -> Exception:
+    """The first fault in file order up to range ``number``, whose own fault is ``fault``:
+    the one the library reports, whichever task met its own first."""
+    for part in parts[:number]:
+        try:
+            _read_part(part, _Selection([], None, None), False)
+        except (VcfFormatError, OSError) as earlier:
+            return earlier
+    return fault
+
+
+def _read_nth_part(
+    parts: Sequence[Part], number: int, selection: _Selection, header: bool
+) -> list[str]:
+    try:
+        return _read_part(parts[number], selection, header)
+    except (VcfFormatError, OSError) as fault:
+        raise _first_fault(parts, number, fault) from None
+
+
 def _read_part(part: Part, selection: _Selection, header: bool) -> list[str]:
     part.check_identity()
     kept = _reporting_file_lines(
@@ -211,6 +232,14 @@ def _compute_to_the_end(tasks: list[Delayed]) -> tuple[Any, ...]:
     return tuple(client.gather(futures))  # type: ignore[no-untyped-call]
 
 
+class _ThreadedBag(dask.bag.Bag):
+    """A Bag that Dask's local default computes on threads of this process, as the native scan
+    releases the GIL, rather than on processes: no copy of the lines between processes, and no
+    script run again in a worker. The bags made from it keep that default."""
+
+    __dask_scheduler__ = staticmethod(dask.threaded.get)
+
+
 def lines(
     sources: PathLike | Iterable[PathLike],
     *,
@@ -224,15 +253,19 @@ def lines(
 
     In order: the first file's header lines (unless ``header`` is false), then the kept records
     of each file, as :func:`varsift_tools.iter_lines` gives them. Selectors work as there.
-    Errors raise when the bag is computed, naming the file and line.
+    Errors raise when the bag is computed, naming the file and line. Without a client, the
+    bag is computed on threads of this process.
     """
     parts = partitions(sources, partition_size=partition_size)
     _check_columns(parts)
     selection = _selection(positions, targets, regions)
     flags = _header_flags(parts) if header else [False] * len(parts)
-    read = delayed(_read_part, pure=True)
-    tasks = [read(part, selection, flag) for part, flag in zip(parts, flags)]
-    return cast(dask.bag.Bag, dask.bag.from_delayed(tasks))  # type: ignore[no-untyped-call]
+    # One graph key for the list, which a failing task reads to find the first fault.
+    planned = delayed(parts, pure=True, traverse=False)
+    read = delayed(_read_nth_part, pure=True)
+    tasks = [read(planned, number, selection, flag) for number, flag in enumerate(flags)]
+    bag = dask.bag.from_delayed(tasks)  # type: ignore[no-untyped-call]
+    return _ThreadedBag(bag.dask, bag.name, bag.npartitions)
 
 
 def _write_part(
