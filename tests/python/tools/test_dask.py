@@ -17,8 +17,9 @@ distributed = pytest.importorskip("distributed")
 
 import dask  # noqa: E402
 import varsift_tools  # noqa: E402
-from bgzf_blocks import cut, write_blocks  # noqa: E402
+from bgzf_blocks import bgzf_block, cut, write_blocks  # noqa: E402
 from varsift_tools import dask as vdask  # noqa: E402
+from varsift_tools._partition import EOF_MARKER  # noqa: E402
 from vcf_files import bgzip_file, gzip_file, have_tools, random_vcf  # noqa: E402
 
 pytestmark = pytest.mark.skipif(not have_tools(), reason="needs gzip and bgzip")
@@ -319,3 +320,14 @@ def test_lines_run_on_threads_of_the_process_without_a_client(tmp_path: Path) ->
         [sys.executable, "-c", code, str(path)], capture_output=True, text=True, timeout=120
     )
     assert (done.stdout, done.returncode) == ("started\nTrue\n", 0), done.stderr
+
+
+def test_blocks_with_a_subfield_before_bc_are_cut_and_read(tmp_path: Path) -> None:
+    raw = random_vcf(13, 2000)[0].encode()
+    path = tmp_path / "a.vcf.gz"
+    path.write_bytes(
+        b"".join(bgzf_block(raw[at : at + 3000], extra=b"XY\x02\x00ab") for at in range(0, len(raw), 3000))
+        + EOF_MARKER
+    )
+    assert len(vdask.partitions(path, partition_size=5000)) > 1
+    assert vdask.lines(path, partition_size=5000).compute() == library_lines([path])
