@@ -1,6 +1,7 @@
 #include "index_writer.hpp"
 
 #include "bgzf_file.hpp"
+#include "core/record_span.hpp"
 
 #include <htslib/bgzf.h>
 #include <htslib/hts.h>
@@ -22,13 +23,8 @@ constexpr int min_shift = 14;
 constexpr int tabix_depth = 5;
 constexpr int csi_depth = 6;
 
-std::string_view field(std::string_view line, std::size_t index) noexcept {
-  for (std::size_t i = 0; i < index; ++i) {
-    const std::size_t tab = line.find('\t');
-    if (tab == std::string_view::npos) return {};
-    line.remove_prefix(tab + 1);
-  }
-  return line.substr(0, line.find('\t'));
+std::string_view field(std::string_view line, unsigned index) noexcept {
+  return core::line_field(line, index).value_or(std::string_view());
 }
 
 std::optional<std::int64_t> number(std::string_view text) noexcept {
@@ -36,18 +32,6 @@ std::optional<std::int64_t> number(std::string_view text) noexcept {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
-}
-
-// The END= value of an INFO column, which extends a record (a symbolic deletion) beyond REF.
-std::optional<std::int64_t> info_end(std::string_view info) noexcept {
-  while (!info.empty()) {
-    const std::size_t semicolon = info.find(';');
-    const std::string_view entry = info.substr(0, semicolon);
-    if (entry.starts_with("END=")) return number(entry.substr(4));
-    if (semicolon == std::string_view::npos) break;
-    info.remove_prefix(semicolon + 1);
-  }
-  return std::nullopt;
 }
 
 void put_32(std::vector<std::uint8_t>& bytes, std::int32_t value) {
@@ -84,9 +68,11 @@ std::optional<std::string> IndexWriter::add(std::string_view line, std::uint64_t
   const auto pos = number(field(line, 1));
   if (chrom.empty() || !pos || *pos < 0) return "cannot index a record without CHROM and POS";
   const std::int64_t begin = *pos == 0 ? 0 : *pos - 1;
-  std::int64_t end = begin + static_cast<std::int64_t>(field(line, 3).size());
-  if (const auto info = info_end(field(line, 7)); info && *info > end) end = *info;
-  if (end <= begin) end = begin + 1;
+  // Indexes store a record at POS 0 (a telomere) as one at POS 1.
+  const std::uint64_t last =
+      core::record_end(line, std::max<std::uint64_t>(static_cast<std::uint64_t>(*pos), 1));
+  const std::int64_t end =
+      last > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<std::int64_t>(last);
 
   auto [entry, inserted] = tids_.try_emplace(std::string(chrom), static_cast<int>(tids_.size()));
   const int tid = entry->second;
