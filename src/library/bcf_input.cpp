@@ -25,7 +25,9 @@ class BcfInput final : public PartialSource {
       return true;
     }
     past_header_ = true;
-    const bool everything = selection_ == nullptr || selection_->keeps_everything();
+    // A record met by overlap needs its text, which the scan that reads this source checks.
+    const bool everything =
+        selection_ == nullptr || selection_->keeps_everything() || !selection_->matches_by_pos();
     while (!ended_ && text_.size() < batch_bytes) {
       switch (reader_.next(error)) {
         case hts::BcfReader::Status::failed:

@@ -72,8 +72,8 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   if (path == "-") {
     return decline({hts::IndexProblem::Kind::missing, "standard input has no index"}, "");
   }
-  // Keeping everything, an index saves nothing.
-  if (automatic && selection.keeps_everything()) return choice;
+  // Keeping everything, or all but some records, an index saves nothing.
+  if (automatic && !selection.narrows()) return choice;
 
   hts::IndexProblem problem;
   std::optional<hts::Index> index;
@@ -112,6 +112,9 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   if (!read_header(file.handle(), header)) return choice;
   if (auto foreign = index->check_header(header))
     return decline(std::move(*foreign), index->path());
+  // Nothing to look up (every record, or all but some, is kept): the index is checked, and the
+  // file read whole.
+  if (!selection.narrows()) return choice;
 
   std::uint64_t block_bytes =
       hts::block_bytes_at(file.handle(), static_cast<std::uint64_t>(bgzf_tell(file.handle())));

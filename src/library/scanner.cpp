@@ -1,7 +1,9 @@
 #include "scanner.hpp"
 
+#include <algorithm>
 #include <string>
 
+#include "core/contig_line.hpp"
 #include "core/record_position.hpp"
 #include "scan_error.hpp"
 
@@ -53,6 +55,24 @@ LinePlace Scanner::place(std::uint64_t number, std::string_view what) const {
   return {std::nullopt, std::move(description)};
 }
 
+void Scanner::end_header() {
+  header_done_ = true;
+  if (contigs_.empty()) return;
+  std::sort(contigs_.begin(), contigs_.end());
+  std::string unknown;
+  std::size_t count = 0;
+  for (const std::string_view name : selection_.chromosomes()) {
+    if (std::binary_search(contigs_.begin(), contigs_.end(), name)) continue;
+    if (++count <= 5) unknown += (count == 1 ? "'" : ", '") + std::string(name) + "'";
+  }
+  if (count > 5) unknown += " and " + std::to_string(count - 5) + " more";
+  if (count != 0) {
+    warning_ = "the selection names " + std::string(count == 1 ? "a chromosome" : "chromosomes") +
+               " that the header's ##contig lines do not: " + unknown;
+  }
+  contigs_ = {};
+}
+
 void Scanner::fail_reading() {
   const core::IoError& error = reader_.error();
   const LinePlace where = place(line_number_ + 1, "line");
@@ -68,6 +88,7 @@ bool Scanner::step(LineSink& sink, std::size_t input_bytes) {
   while (read < input_bytes && !sink.full()) {
     const core::LineReader::Status status = reader_.next();
     if (status == core::LineReader::Status::end) {
+      if (!header_done_) end_header();
       ended_ = true;
       return false;
     }
@@ -76,9 +97,14 @@ bool Scanner::step(LineSink& sink, std::size_t input_bytes) {
     const std::string_view line = reader_.line();
     read += line.size() + 1;
     if (!line.empty() && line.front() == '#') {
+      if (!header_done_ && selection_.looks_at_chromosome()) {
+        if (const std::string_view id = core::contig_id(line); !id.empty())
+          contigs_.emplace_back(id);
+      }
       sink.header(line, reader_.line_is_ascii());
       continue;
     }
+    if (!header_done_) end_header();
     const core::RecordPosition position = core::read_position(line);
     if (position.fault != core::RecordPosition::Fault::none) {
       const std::size_t tab = line.find('\t');
@@ -95,7 +121,7 @@ bool Scanner::step(LineSink& sink, std::size_t input_bytes) {
       last_record_.assign(chrom);
       last_record_ += ':' + std::to_string(position.value);
     }
-    if (everything || selection_.keeps(chrom, position.value)) {
+    if (everything || selection_.keeps(chrom, position.value, line)) {
       ++records_kept_;
       sink.data(line, reader_.line_is_ascii());
     }

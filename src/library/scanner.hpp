@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "core/byte_source.hpp"
 #include "core/line_reader.hpp"
@@ -44,6 +46,9 @@ class Scanner {
   bool step(LineSink& sink, std::size_t input_bytes);
 
   std::uint64_t lines_read() const noexcept { return line_number_; }
+  // Once the header is read: a warning when the selection names chromosomes that the header's
+  // ##contig lines, which name some, do not; empty otherwise, and after the first call.
+  std::string take_warning() { return std::exchange(warning_, std::string()); }
   std::uint64_t records_kept() const noexcept { return records_kept_; }
   core::ByteSource& source() noexcept { return source_.inner(); }
 
@@ -77,6 +82,11 @@ class Scanner {
   Selection selection_;
   // For a PartialSource: CHROM:POS of the last record read, to name a later line.
   std::string last_record_;
+  // The ##contig IDs of the header, while it is read, when the selection names chromosomes.
+  std::vector<std::string> contigs_;
+  bool header_done_ = false;
+  std::string warning_;
+  void end_header();
   std::uint64_t line_number_ = 0;
   std::uint64_t records_kept_ = 0;
   bool ended_ = false;

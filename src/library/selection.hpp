@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -18,62 +19,114 @@ struct Target {
   std::uint64_t pos;
 };
 
-// A chromosome and an inclusive range of POS, 1-based.
+// A chromosome and an inclusive range of positions, 1-based.
 struct Region {
   std::string chrom;
   std::uint64_t beg;
   std::uint64_t end;
 };
 
-// Which data lines to keep: every one, or those matching any of the positions (on any
-// chromosome), targets and regions. A selection given but empty keeps none.
+// How a record meets a range: by its POS; by any base from POS to its end (REF's length, or
+// INFO/END); or by the bases its alleles change (REF's bases shared at the start with every
+// ALT allele left out; an insertion lies between two bases and meets a range holding both).
+enum class Overlap : unsigned char { pos, record, variant };
+
+// One condition on records: they match any of its positions (on any chromosome), targets (by
+// POS) or regions (by `overlap`); with `exclude`, the records that match none.
+struct Clause {
+  Overlap overlap = Overlap::pos;
+  bool exclude = false;
+  core::PositionList positions;
+  std::vector<Target> targets;
+  std::vector<Region> regions;
+};
+
+// Which data lines to keep: every one, or those that meet every clause. A clause given but
+// empty keeps none (or, excluding, every record).
 class Selection {
  public:
   static Selection everything() { return Selection(); }
+  explicit Selection(std::vector<Clause> clauses);
+  // One clause, every selector matched by POS.
   Selection(core::PositionList positions, std::vector<Target> targets, std::vector<Region> regions);
 
-  bool keeps_everything() const noexcept { return everything_; }
+  Selection(Selection&&) noexcept = default;
+  Selection& operator=(Selection&&) noexcept = default;
+
+  bool keeps_everything() const noexcept { return conditions_.empty(); }
+  // Whether some clause names the only records that can be kept: what an index can look up.
+  bool narrows() const noexcept { return narrowing_ != nullptr; }
+  // Whether every clause matches by POS alone, so that keeps() needs no line.
+  bool matches_by_pos() const noexcept { return by_pos_; }
   // Whether keeps() needs the chromosome; otherwise any name may be given.
-  bool looks_at_chromosome() const noexcept { return !chromosomes_.empty(); }
+  bool looks_at_chromosome() const noexcept { return looks_at_chromosome_; }
 
-  bool keeps(std::string_view chrom, std::uint64_t pos);
+  // `line` is the record, for its REF, ALT and INFO/END when a clause matches by overlap;
+  // without it a record covers its POS alone.
+  bool keeps(std::string_view chrom, std::uint64_t pos, std::string_view line = {});
 
-  // Calls visit(chrom, first, last) for each site and range kept, 1-based and inclusive, with
-  // an empty chrom for positions on any chromosome: what an index is asked for. Calls it for
-  // none when everything is kept.
+  // The chromosomes that the clauses name, each once.
+  std::vector<std::string_view> chromosomes() const;
+
+  // Calls visit(chrom, first, last) for each site and range of a narrowing clause, 1-based and
+  // inclusive, with an empty chrom for positions on any chromosome: what an index is asked
+  // for. A record kept overlaps one of them. Calls it for none when nothing narrows.
   template <class Visit>
   void for_each_span(Visit&& visit) const {
-    if (positions_) {
-      for (std::uint64_t pos : *positions_) visit(std::string_view(), pos, pos);
+    if (narrowing_ == nullptr) return;
+    const Condition& condition = *narrowing_;
+    if (condition.positions) {
+      for (std::uint64_t pos : *condition.positions) visit(std::string_view(), pos, pos);
     }
-    for (const auto& [name, entry] : chromosomes_) {
+    for (const auto& [name, entry] : condition.chromosomes) {
       for (std::uint64_t pos : entry->positions) visit(std::string_view(name), pos, pos);
-      for (const auto& [first, last] : entry->regions) visit(std::string_view(name), first, last);
+      for (const auto& [first, last] : entry->ranges) visit(std::string_view(name), first, last);
     }
   }
 
  private:
+  // A record's span, worked out only when a condition asks for it.
+  struct Record {
+    std::string_view line;
+    std::uint64_t pos;
+    std::optional<std::uint64_t> end;
+    std::optional<std::optional<std::uint64_t>> variant_start;
+    std::uint64_t last();
+    std::optional<std::uint64_t> first_varied();
+  };
+
   struct Chromosome {
     core::PositionList positions;
     std::unique_ptr<core::PositionSet> targets;
-    // Sorted, disjoint and not adjacent, so that one binary search answers.
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> regions;
+    // Sorted and disjoint, so that their ends are sorted too and one search answers.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+    std::size_t cursor = 0;  // the range the last look-up found: records come sorted
+    bool meets(std::uint64_t first, std::uint64_t last);
+  };
 
-    bool keeps(std::uint64_t pos);
+  struct Condition {
+    Overlap overlap = Overlap::pos;
+    bool exclude = false;
+    // Positions on any chromosome; PositionSet views the list, so both live on the heap.
+    std::unique_ptr<core::PositionList> positions;
+    std::unique_ptr<core::PositionSet> anywhere;
+    std::unordered_map<std::string, std::unique_ptr<Chromosome>> chromosomes;
+    // Records come grouped by chromosome: the last one looked up is nearly always the next.
+    std::string last_name;
+    Chromosome* last = nullptr;
+    bool last_valid = false;
+
+    explicit Condition(Clause clause);
+    Chromosome* find(std::string_view chrom);
+    bool matches(std::string_view chrom, Record& record);
   };
 
   Selection() = default;
-  Chromosome* find(std::string_view chrom);
 
-  bool everything_ = true;
-  // Positions on any chromosome; PositionSet views the list, so both live on the heap.
-  std::unique_ptr<core::PositionList> positions_;
-  std::unique_ptr<core::PositionSet> any_chromosome_;
-  std::unordered_map<std::string, std::unique_ptr<Chromosome>> chromosomes_;
-  // Records come grouped by chromosome: the last one looked up is nearly always the next.
-  std::string last_name_;
-  Chromosome* last_ = nullptr;
-  bool last_valid_ = false;
+  std::vector<std::unique_ptr<Condition>> conditions_;
+  const Condition* narrowing_ = nullptr;
+  bool looks_at_chromosome_ = false;
+  bool by_pos_ = true;
 };
 
 }  // namespace varsift::library

@@ -27,17 +27,17 @@ constexpr std::uint64_t step_records = 50000;
 PyObject* write_bcf(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   std::string output_name;
   try {
-    if (nargs != 9) {
+    if (nargs != 11) {
       PyErr_SetString(PyExc_TypeError,
                       "write_bcf(path, fd, output_name, positions, targets, regions, compress, "
-                      "threads, output_index)");
+                      "threads, output_index, overlap, selection)");
       return nullptr;
     }
     const std::string path = path_bytes(args[0]);
     const int fd = PyObject_AsFileDescriptor(args[1]);
     if (fd < 0) return nullptr;
     output_name = path_bytes(args[2]);
-    library::Selection selection = selection_from(args[3], args[4], args[5]);
+    library::Selection selection = selection_from(args[3], args[4], args[5], args[9], args[10]);
     const int compress = PyObject_IsTrue(args[6]);
     if (compress < 0) return nullptr;
     const int threads = thread_count(args[7]);

@@ -2,11 +2,14 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <utility>
+
 #include "bcf_function.hpp"
 #include "block_functions.hpp"
 #include "index_argument.hpp"
 #include "range_functions.hpp"
 #include "scan_type.hpp"
+#include "selection_argument.hpp"
 #include "thread_count.hpp"
 #include "url_functions.hpp"
 #include "write_function.hpp"
@@ -17,20 +20,26 @@ namespace {
 PyMethodDef native_functions[] = {
     {"open_scan", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(open_scan)),
      METH_FASTCALL,
-     "open_scan(path, positions, targets, regions, threads, split, index, index_path)\n--\n\n"
+     "open_scan(path, positions, targets, regions, threads, split, index, index_path, overlap, "
+     "selection)\n--\n\n"
      "Opens one pass over the VCF at path (\"-\": standard input)."},
     {"write", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_subset)),
      METH_FASTCALL,
      "write(path, fd, output_name, positions, targets, regions, compress, threads, index, "
-     "index_path, output_index, csi)\n--\n\n"
+     "index_path, output_index, csi, overlap, selection)\n--\n\n"
      "Writes the kept lines of the VCF at path into the descriptor fd, indexing them into "
      "output_index when given; gives the records written."},
     {"write_bcf", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(write_bcf)),
      METH_FASTCALL,
      "write_bcf(path, fd, output_name, positions, targets, regions, compress, threads, "
-     "output_index)\n--\n\n"
+     "output_index, overlap, selection)\n--\n\n"
      "Copies the kept records of the BCF at path into fd as BCF, indexing them into "
      "output_index when given; gives the records written."},
+    {"build_selection",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(build_selection)), METH_FASTCALL,
+     "build_selection(positions, positions_files, targets, targets_files, targets_overlap, "
+     "targets_exclude, regions, regions_files, regions_overlap)\n--\n\n"
+     "Builds a Selection from lists and files, read natively."},
     {"index_file", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(index_file)),
      METH_FASTCALL,
      "index_file(path, index_path, csi, threads)\n--\n\n"
@@ -54,8 +63,8 @@ PyMethodDef native_functions[] = {
      METH_FASTCALL,
      "bgzf_block(fd, offset)\n--\n\n"
      "The size and ISIZE of the BGZF block at offset of the file open at fd, or None."},
-    {"is_url", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(is_url)),
-     METH_FASTCALL, "is_url(path)\n--\n\nWhether htslib opens path as a URL."},
+    {"is_url", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(is_url)), METH_FASTCALL,
+     "is_url(path)\n--\n\nWhether htslib opens path as a URL."},
     {"read_url", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_url)),
      METH_FASTCALL,
      "read_url(url, limit)\n--\n\nThe whole of a small remote file, or None when there is "
@@ -83,12 +92,17 @@ PyMODINIT_FUNC PyInit__native() {
     Py_DECREF(module);
     return nullptr;
   }
-  PyObject* type = make_scan_type();
-  const int added = type == nullptr ? -1 : PyModule_AddObjectRef(module, "Scan", type);
-  Py_XDECREF(type);
-  if (added < 0) {
-    Py_DECREF(module);
-    return nullptr;
+  using Make = PyObject* (*)();
+  const std::pair<const char*, Make> types[] = {{"Scan", make_scan_type},
+                                                {"Selection", make_selection_type}};
+  for (const auto& [name, make] : types) {
+    PyObject* type = make();
+    const int added = type == nullptr ? -1 : PyModule_AddObjectRef(module, name, type);
+    Py_XDECREF(type);
+    if (added < 0) {
+      Py_DECREF(module);
+      return nullptr;
+    }
   }
   return module;
 }

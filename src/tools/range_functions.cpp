@@ -100,7 +100,7 @@ PyObject* scan_range(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     }
     const std::string path = path_bytes(args[0]);
     const std::optional<library::InputRange> range = range_from(args[1]);
-    library::Selection selection = selection_from(args[2], args[3], args[4]);
+    library::Selection selection = selection_from(args[2], args[3], args[4], Py_None, Py_None);
     const int threads = thread_count(args[5]);
     const int header = PyObject_IsTrue(args[6]);
     if (header < 0) return nullptr;
@@ -133,7 +133,7 @@ PyObject* write_range(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     const int fd = PyObject_AsFileDescriptor(args[2]);
     if (fd < 0) return nullptr;
     const std::string output_name = path_bytes(args[3]);
-    library::Selection selection = selection_from(args[4], args[5], args[6]);
+    library::Selection selection = selection_from(args[4], args[5], args[6], Py_None, Py_None);
     const int threads = thread_count(args[7]);
     const int header = PyObject_IsTrue(args[8]);
     if (header < 0) return nullptr;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "library/line_sink.hpp"
@@ -18,6 +19,13 @@ namespace varsift::tools {
 
 // Input read between two checks for signals: a few milliseconds of work.
 inline constexpr std::size_t step_bytes = std::size_t{16} << 20;
+
+// Gives the scan's warning about the selection, once, as a UserWarning.
+inline void warn_selection(library::Scanner& scanner) {
+  const std::string warning = scanner.take_warning();
+  if (!warning.empty() && PyErr_WarnEx(PyExc_UserWarning, warning.c_str(), 1) < 0)
+    throw PythonError();
+}
 
 // Runs a scan to its end into `sink`, with the interpreter lock released and signals checked
 // between steps; `finish` runs after the last step. A scan failure raises naming `path`, an
@@ -42,6 +50,7 @@ bool run_steps(library::Scanner& scanner, library::LineSink& sink, std::string_v
     }
     if (scan_failure) raise_scan_error(*scan_failure, path);
     if (output_failure) raise_os_error(output_failure->os_code(), output_name);
+    warn_selection(scanner);
     if (PyErr_CheckSignals() < 0) return false;
   }
   return true;

@@ -14,6 +14,7 @@
 #include "module/owned_ref.hpp"
 #include "python_error.hpp"
 #include "released_gil.hpp"
+#include "scan_steps.hpp"
 #include "selection_argument.hpp"
 #include "thread_count.hpp"
 
@@ -85,6 +86,7 @@ PyObject* scan_read(PyObject* object, PyObject*) {
         throw;
       }
       self->busy = false;
+      warn_selection(state.scanner);
       if (failure && !state.split && !state.batch.empty()) {
         state.pending = std::exchange(failure, std::nullopt);
         break;
@@ -157,14 +159,14 @@ PyObject* make_scan_type() {
 
 PyObject* open_scan(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   try {
-    if (nargs != 8) {
+    if (nargs != 10) {
       PyErr_SetString(PyExc_TypeError,
                       "open_scan(path, positions, targets, regions, threads, split, index, "
-                      "index_path)");
+                      "index_path, overlap, selection)");
       return nullptr;
     }
     const std::string name = path_bytes(args[0]);
-    library::Selection selection = selection_from(args[1], args[2], args[3]);
+    library::Selection selection = selection_from(args[1], args[2], args[3], args[8], args[9]);
     const int threads = thread_count(args[4]);
     const int split = PyObject_IsTrue(args[5]);
     if (split < 0) return nullptr;

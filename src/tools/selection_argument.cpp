@@ -1,16 +1,29 @@
 #include "selection_argument.hpp"
 
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
+#include "library/region_list.hpp"
+#include "library/scan_error.hpp"
+#include "library/selection_file.hpp"
 #include "module/owned_ref.hpp"
 #include "python_error.hpp"
+#include "released_gil.hpp"
 
 namespace varsift::tools {
 namespace {
 
 using module::OwnedRef;
+
+[[noreturn]] void out_of_range(PyObject* value, const char* what) {
+  PyErr_Format(PyExc_ValueError, "%s out of range (0 to 18446744073709551615): %R", what, value);
+  throw PythonError();
+}
 
 std::uint64_t number_from(PyObject* object, const char* what) {
   // True would pass as 1, as it does for every int-taking argument, which is never meant.
@@ -18,84 +31,320 @@ std::uint64_t number_from(PyObject* object, const char* what) {
     PyErr_Format(PyExc_TypeError, "a %s must be an int, not bool", what);
     throw PythonError();
   }
+  // Small ints, the usual case, need no new object.
+  if (PyLong_CheckExact(object)) {
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
+    if (overflow == 0 && value >= 0) return static_cast<std::uint64_t>(value);
+    if (overflow == 0 && value == -1 && PyErr_Occurred()) throw PythonError();
+    if (overflow < 0 || value < 0) out_of_range(object, what);
+  }
   const OwnedRef index = OwnedRef::steal(checked(PyNumber_Index(object)));
   const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
   if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
     if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw PythonError();
     PyErr_Clear();
-    PyErr_Format(PyExc_ValueError, "%s out of range (0 to 18446744073709551615): %R", what,
-                 index.get());
-    throw PythonError();
+    out_of_range(index.get(), what);
   }
   return value;
 }
 
-std::string chromosome_from(PyObject* object) {
-  if (!PyUnicode_Check(object)) {
-    PyErr_Format(PyExc_TypeError, "a chromosome must be a str, not %.200s",
-                 Py_TYPE(object)->tp_name);
-    throw PythonError();
+// Chromosome names, converted once for each str object met in a row: lists of targets name
+// few chromosomes, usually through the same objects.
+class Chromosomes {
+ public:
+  const std::string& from(PyObject* object) {
+    if (object == last_object_) return last_;
+    if (!PyUnicode_Check(object)) {
+      PyErr_Format(PyExc_TypeError, "a chromosome must be a str, not %.200s",
+                   Py_TYPE(object)->tp_name);
+      throw PythonError();
+    }
+    Py_ssize_t size = 0;
+    const char* bytes = checked(PyUnicode_AsUTF8AndSize(object, &size));
+    last_.assign(bytes, static_cast<std::size_t>(size));
+    last_object_ = object;  // borrowed: the sequence being read holds it
+    return last_;
   }
-  Py_ssize_t size = 0;
-  const char* bytes = checked(PyUnicode_AsUTF8AndSize(object, &size));
-  return std::string(bytes, static_cast<std::size_t>(size));
-}
 
-// The items of `iterable` as a fast sequence; `visit` reads each.
-template <class Visit>
-void for_each_item(PyObject* iterable, const char* name, Visit visit) {
+ private:
+  PyObject* last_object_ = nullptr;
+  std::string last_;
+};
+
+// The items of `iterable` as a fast sequence; `visit` reads each, `reserve` learns how many.
+template <class Visit, class Reserve = void (*)(std::size_t)>
+void for_each_item(
+    PyObject* iterable, const char* name, Visit visit, Reserve reserve = [](std::size_t) {}) {
   const OwnedRef items = OwnedRef::steal(checked(PySequence_Fast(iterable, name)));
   const Py_ssize_t size = PySequence_Fast_GET_SIZE(items.get());
+  reserve(static_cast<std::size_t>(size));
   PyObject** const array = PySequence_Fast_ITEMS(items.get());
   for (Py_ssize_t i = 0; i < size; ++i) visit(array[i]);
 }
 
 // The fields of one target or region, which must hold exactly `count` of them.
-OwnedRef fields_of(PyObject* item, Py_ssize_t count, const char* what) {
-  OwnedRef fields = OwnedRef::steal(PySequence_Fast(item, ""));
-  if (!fields || PySequence_Fast_GET_SIZE(fields.get()) != count || PyUnicode_Check(item)) {
+PyObject** fields_of(PyObject* item, Py_ssize_t count, const char* what, OwnedRef& holder) {
+  if (PyTuple_CheckExact(item) && PyTuple_GET_SIZE(item) == count) {
+    return &PyTuple_GET_ITEM(item, 0);
+  }
+  holder = OwnedRef::steal(PySequence_Fast(item, ""));
+  if (!holder || PySequence_Fast_GET_SIZE(holder.get()) != count || PyUnicode_Check(item)) {
     PyErr_Clear();
     PyErr_Format(PyExc_TypeError, "a %s must be a tuple of %zd items, not %R", what, count, item);
     throw PythonError();
   }
-  return fields;
+  return PySequence_Fast_ITEMS(holder.get());
 }
+
+// Positions from a buffer of integers (array.array, a NumPy array...), without a Python loop.
+bool positions_from_buffer(PyObject* object, core::PositionList& list) {
+  if (!PyObject_CheckBuffer(object) || PyBytes_Check(object) || PyByteArray_Check(object))
+    return false;
+  Py_buffer view;
+  if (PyObject_GetBuffer(object, &view, PyBUF_FORMAT | PyBUF_ND | PyBUF_C_CONTIGUOUS) < 0) {
+    PyErr_Clear();
+    return false;
+  }
+  const std::unique_ptr<Py_buffer, decltype(&PyBuffer_Release)> release(&view, &PyBuffer_Release);
+  std::string_view format = view.format == nullptr ? "B" : view.format;
+  if (!format.empty() && (format.front() == '@' || format.front() == '=' || format.front() == '<' ||
+                          format.front() == '!' || format.front() == '>')) {
+    if (format.front() == '>' || format.front() == '!') return false;
+    format.remove_prefix(1);
+  }
+  if (view.ndim > 1 || format.size() != 1 || std::strchr("bBhHiIlLqQnN", format.front()) == nullptr)
+    return false;
+  const bool is_signed = std::strchr("bhilqn", format.front()) != nullptr;
+  const auto count = static_cast<std::size_t>(view.len / view.itemsize);
+  list.resize(count);
+  const auto* bytes = static_cast<const unsigned char*>(view.buf);
+  bool negative = false;
+  const auto copy = [&]<class T>(T) {
+    const T* values = reinterpret_cast<const T*>(bytes);
+    for (std::size_t i = 0; i < count; ++i) {
+      if constexpr (std::is_signed_v<T>) negative |= values[i] < 0;
+      list[i] = static_cast<std::uint64_t>(values[i]);
+    }
+  };
+  switch (view.itemsize) {
+    case 1:
+      is_signed ? copy(std::int8_t{}) : copy(std::uint8_t{});
+      break;
+    case 2:
+      is_signed ? copy(std::int16_t{}) : copy(std::uint16_t{});
+      break;
+    case 4:
+      is_signed ? copy(std::int32_t{}) : copy(std::uint32_t{});
+      break;
+    case 8:
+      is_signed ? copy(std::int64_t{}) : copy(std::uint64_t{});
+      break;
+    default:
+      return false;
+  }
+  if (negative) {
+    PyErr_SetString(PyExc_ValueError,
+                    "position out of range (0 to 18446744073709551615): a negative number");
+    throw PythonError();
+  }
+  return true;
+}
+
+library::Overlap overlap_from(PyObject* object) {
+  if (object == Py_None) return library::Overlap::record;
+  if (PyUnicode_Check(object)) {
+    if (PyUnicode_CompareWithASCIIString(object, "pos") == 0) return library::Overlap::pos;
+    if (PyUnicode_CompareWithASCIIString(object, "record") == 0) return library::Overlap::record;
+    if (PyUnicode_CompareWithASCIIString(object, "variant") == 0) return library::Overlap::variant;
+  }
+  PyErr_Format(PyExc_ValueError, "overlap must be 'pos', 'record' or 'variant', not %R", object);
+  throw PythonError();
+}
+
+std::vector<std::string> strings_from(PyObject* list, const char* what) {
+  std::vector<std::string> strings;
+  if (list == Py_None) return strings;
+  for_each_item(list, what, [&](PyObject* item) {
+    if (PyBytes_Check(item)) {
+      strings.emplace_back(PyBytes_AS_STRING(item),
+                           static_cast<std::size_t>(PyBytes_GET_SIZE(item)));
+      return;
+    }
+    Py_ssize_t size = 0;
+    if (!PyUnicode_Check(item)) {
+      PyErr_Format(PyExc_TypeError, "%s: expected str items, not %.200s", what,
+                   Py_TYPE(item)->tp_name);
+      throw PythonError();
+    }
+    const char* bytes = checked(PyUnicode_AsUTF8AndSize(item, &size));
+    strings.emplace_back(bytes, static_cast<std::size_t>(size));
+  });
+  return strings;
+}
+
+struct SelectionObject {
+  PyObject_HEAD std::shared_ptr<const std::vector<library::Clause>>* clauses;
+};
+
+PyTypeObject* selection_type = nullptr;
+
+void selection_dealloc(PyObject* object) {
+  delete reinterpret_cast<SelectionObject*>(object)->clauses;
+  PyTypeObject* type = Py_TYPE(object);
+  type->tp_free(object);
+  Py_DECREF(type);
+}
+
+PyType_Slot selection_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(selection_dealloc)},
+    {Py_tp_doc, const_cast<char*>("Conditions on records, built once for any number of scans.")},
+    {0, nullptr}};
+
+PyType_Spec selection_spec = {"varsift_tools._native.Selection", sizeof(SelectionObject), 0,
+                              Py_TPFLAGS_DEFAULT, selection_slots};
 
 }  // namespace
 
-library::Selection selection_from(PyObject* positions, PyObject* targets, PyObject* regions) {
-  if (positions == Py_None && targets == Py_None && regions == Py_None) {
-    return library::Selection::everything();
+library::Selection selection_from(PyObject* positions, PyObject* targets, PyObject* regions,
+                                  PyObject* overlap, PyObject* prepared) {
+  std::vector<library::Clause> clauses;
+  if (positions != Py_None || targets != Py_None || regions != Py_None) {
+    library::Clause& clause = clauses.emplace_back();
+    clause.overlap = overlap_from(overlap);
+    if (positions != Py_None && !positions_from_buffer(positions, clause.positions)) {
+      for_each_item(
+          positions, "positions must be an iterable of ints",
+          [&](PyObject* item) { clause.positions.push_back(number_from(item, "position")); },
+          [&](std::size_t size) { clause.positions.reserve(size); });
+    }
+    Chromosomes chromosomes;
+    if (targets != Py_None) {
+      for_each_item(
+          targets, "targets must be an iterable of (chrom, pos)",
+          [&](PyObject* item) {
+            OwnedRef holder;
+            PyObject** field = fields_of(item, 2, "target (chrom, pos)", holder);
+            clause.targets.push_back(
+                {chromosomes.from(field[0]), number_from(field[1], "position")});
+          },
+          [&](std::size_t size) { clause.targets.reserve(size); });
+    }
+    if (regions != Py_None) {
+      for_each_item(regions, "regions must be an iterable of (chrom, beg, end)",
+                    [&](PyObject* item) {
+                      OwnedRef holder;
+                      PyObject** field = fields_of(item, 3, "region (chrom, beg, end)", holder);
+                      library::Region region{chromosomes.from(field[0]),
+                                             number_from(field[1], "region start"),
+                                             number_from(field[2], "region end")};
+                      if (region.beg > region.end) {
+                        PyErr_Format(PyExc_ValueError, "region %R starts after its end", item);
+                        throw PythonError();
+                      }
+                      clause.regions.push_back(std::move(region));
+                    });
+    }
   }
-  core::PositionList position_list;
-  std::vector<library::Target> target_list;
-  std::vector<library::Region> region_list;
-  if (positions != Py_None) {
-    for_each_item(positions, "positions must be an iterable of ints",
-                  [&](PyObject* item) { position_list.push_back(number_from(item, "position")); });
+  if (prepared != Py_None) {
+    if (!PyObject_TypeCheck(prepared, selection_type)) {
+      PyErr_Format(PyExc_TypeError, "selection must be a Selection, not %.200s",
+                   Py_TYPE(prepared)->tp_name);
+      throw PythonError();
+    }
+    for (const library::Clause& clause : **reinterpret_cast<SelectionObject*>(prepared)->clauses)
+      clauses.push_back(clause);
   }
-  if (targets != Py_None) {
-    for_each_item(targets, "targets must be an iterable of (chrom, pos)", [&](PyObject* item) {
-      const OwnedRef fields = fields_of(item, 2, "target (chrom, pos)");
-      PyObject** field = PySequence_Fast_ITEMS(fields.get());
-      target_list.push_back({chromosome_from(field[0]), number_from(field[1], "position")});
-    });
-  }
-  if (regions != Py_None) {
-    for_each_item(regions, "regions must be an iterable of (chrom, beg, end)", [&](PyObject* item) {
-      const OwnedRef fields = fields_of(item, 3, "region (chrom, beg, end)");
-      PyObject** field = PySequence_Fast_ITEMS(fields.get());
-      library::Region region{chromosome_from(field[0]), number_from(field[1], "region start"),
-                             number_from(field[2], "region end")};
-      if (region.beg > region.end) {
-        PyErr_Format(PyExc_ValueError, "region %R starts after its end", item);
-        throw PythonError();
+  if (clauses.empty()) return library::Selection::everything();
+  return library::Selection(std::move(clauses));
+}
+
+PyObject* make_selection_type() {
+  PyObject* type = PyType_FromSpec(&selection_spec);
+  selection_type = reinterpret_cast<PyTypeObject*>(type);
+  return type;
+}
+
+PyObject* build_selection(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  try {
+    if (nargs != 9) {
+      PyErr_SetString(PyExc_TypeError,
+                      "build_selection(positions, positions_files, targets, targets_files, "
+                      "targets_overlap, targets_exclude, regions, regions_files, regions_overlap)");
+      return nullptr;
+    }
+    core::PositionList positions;
+    if (args[0] != Py_None && !positions_from_buffer(args[0], positions)) {
+      for_each_item(args[0], "positions must be an iterable of ints",
+                    [&](PyObject* item) { positions.push_back(number_from(item, "position")); });
+    }
+    const std::vector<std::string> positions_files = strings_from(args[1], "positions files");
+    const std::vector<std::string> targets = strings_from(args[2], "targets");
+    const std::vector<std::string> targets_files = strings_from(args[3], "targets files");
+    const library::Overlap targets_overlap = overlap_from(args[4]);
+    const int exclude = PyObject_IsTrue(args[5]);
+    if (exclude < 0) return nullptr;
+    const std::vector<std::string> regions = strings_from(args[6], "regions");
+    const std::vector<std::string> regions_files = strings_from(args[7], "regions files");
+    const library::Overlap regions_overlap = overlap_from(args[8]);
+
+    auto clauses = std::make_shared<std::vector<library::Clause>>();
+    std::optional<library::ScanError> failure;
+    std::string failed_file;
+    std::optional<std::string> bad_line;
+    {
+      const ReleasedGil released;
+      const auto read = [&](const std::vector<std::string>& lists,
+                            const std::vector<std::string>& files,
+                            library::SelectionFormat files_format, library::Clause& clause) {
+        for (const std::string& list : lists) library::add_region_list(list, clause);
+        for (const std::string& file : files) {
+          failed_file = file;
+          library::read_selection_file(file,
+                                       files_format == library::SelectionFormat::positions
+                                           ? files_format
+                                           : library::format_by_name(file),
+                                       clause);
+        }
+      };
+      try {
+        if (args[0] != Py_None || args[1] != Py_None) {
+          library::Clause& own = clauses->emplace_back();
+          own.positions = std::move(positions);
+          read({}, positions_files, library::SelectionFormat::positions, own);
+        }
+        if (args[6] != Py_None || args[7] != Py_None) {
+          library::Clause& clause = clauses->emplace_back();
+          clause.overlap = regions_overlap;
+          read(regions, regions_files, library::SelectionFormat::tab, clause);
+        }
+        if (args[2] != Py_None || args[3] != Py_None) {
+          library::Clause& clause = clauses->emplace_back();
+          clause.overlap = targets_overlap;
+          clause.exclude = exclude != 0;
+          read(targets, targets_files, library::SelectionFormat::tab, clause);
+        }
+      } catch (const library::ScanError& error) {
+        failure = error;
+      } catch (const std::invalid_argument& error) {
+        bad_line = error.what();
+      } catch (const library::SelectionFileError& error) {
+        bad_line = error.what();
       }
-      region_list.push_back(std::move(region));
-    });
+    }
+    if (failure) raise_scan_error(*failure, failed_file == "-" ? "<stdin>" : failed_file);
+    if (bad_line) {
+      PyErr_SetString(PyExc_ValueError, bad_line->c_str());
+      return nullptr;
+    }
+    OwnedRef object = OwnedRef::steal(checked(PyType_GenericAlloc(selection_type, 0)));
+    reinterpret_cast<SelectionObject*>(object.get())->clauses =
+        new std::shared_ptr<const std::vector<library::Clause>>(std::move(clauses));
+    return object.release();
+  } catch (...) {
+    set_python_error_from_current();
+    return nullptr;
   }
-  return library::Selection(std::move(position_list), std::move(target_list),
-                            std::move(region_list));
 }
 
 }  // namespace varsift::tools

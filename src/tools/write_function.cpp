@@ -23,17 +23,17 @@ using module::OwnedRef;
 PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   std::string output_name;
   try {
-    if (nargs != 12) {
+    if (nargs != 14) {
       PyErr_SetString(PyExc_TypeError,
                       "write(path, fd, output_name, positions, targets, regions, compress, "
-                      "threads, index, index_path, output_index, csi)");
+                      "threads, index, index_path, output_index, csi, overlap, selection)");
       return nullptr;
     }
     const std::string path = path_bytes(args[0]);
     const int fd = PyObject_AsFileDescriptor(args[1]);
     if (fd < 0) return nullptr;
     output_name = path_bytes(args[2]);
-    library::Selection selection = selection_from(args[3], args[4], args[5]);
+    library::Selection selection = selection_from(args[3], args[4], args[5], args[12], args[13]);
     const int compress = PyObject_IsTrue(args[6]);
     if (compress < 0) return nullptr;
     const int threads = thread_count(args[7]);

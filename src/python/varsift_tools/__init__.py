@@ -10,7 +10,7 @@ import contextlib
 import os
 import secrets
 import stat
-from collections.abc import Iterable, Iterator
+from collections.abc import Iterable, Iterator, Sequence
 from types import TracebackType
 from typing import Literal
 
@@ -21,6 +21,8 @@ from varsift_tools._output import output_file
 __all__ = [
     "CompressionError",
     "LineStream",
+    "Overlap",
+    "Selection",
     "VcfFormatError",
     "iter_lines",
     "subset",
@@ -32,6 +34,94 @@ PathLike = str | os.PathLike[str]
 Positions = Iterable[int]
 Targets = Iterable[tuple[str, int]]
 Regions = Iterable[tuple[str, int, int]]
+# How a record meets a region: by POS, by any base from POS to its end (REF's length or
+# INFO/END), or by the bases its alleles change (bcftools' --regions-overlap).
+Overlap = Literal["pos", "record", "variant"]
+_OVERLAPS = ("pos", "record", "variant")
+
+
+def _overlap(value: object, name: str) -> str:
+    if value not in _OVERLAPS:
+        raise ValueError(f"{name} must be 'pos', 'record' or 'variant', not {value!r}")
+    return str(value)
+
+
+def _many(value: object, name: str) -> list[str] | None:
+    """A string or path, or a sequence of them, as a list of str (None for None)."""
+    if value is None:
+        return None
+    items = [value] if isinstance(value, (str, os.PathLike)) else list(value)  # type: ignore[call-overload]
+    result = []
+    for item in items:
+        path = os.fspath(item)
+        if not isinstance(path, str):
+            raise TypeError(f"{name} must be str or os.PathLike[str], not {type(path).__name__}")
+        result.append(path)
+    return result
+
+
+class Selection:
+    """Records chosen as ``bcftools view`` chooses them, built once (files are read natively, in
+    one pass, without holding the interpreter lock) for any number of calls.
+
+    - ``regions``: region strings as htslib reads them, ``"chr1"``, ``"chr1:1500"``,
+      ``"chr1:1000-2000"``, ``"chr1:2000-"``, ``"{HLA-A*01:01}:1-10"``, each a comma-separated
+      list, or one region with thousands separators (``"chr1:1,000-2,000"``);
+      ``regions_file``: files of ``CHROM``, ``CHROM POS`` or ``CHROM BEG END`` lines, 1-based
+      and inclusive, or BED (0-based, half-open) for names ending ``.bed`` or ``.bed.gz``; gzip
+      allowed, ``"-"`` for standard input. Met by ``regions_overlap`` (default ``"record"``).
+    - ``targets`` and ``targets_file``: the same forms, met by ``targets_overlap`` (default
+      ``"pos"``); with ``exclude_targets``, the records that meet none of them.
+    - ``positions`` (ints, or a buffer of integers such as a NumPy array) and
+      ``positions_file`` (lines of ``POS``, ``CHROM POS`` or ``CHROM BEG END``, 1-based): by
+      POS, on any chromosome for ``POS``.
+
+    A record is kept when it meets each of the three that is given (regions, targets,
+    positions), as ``bcftools view -r ... -t ...`` keeps it. Raises :class:`ValueError` naming
+    the file and line of a line that cannot be read, and :class:`OSError` for a file that
+    cannot be.
+    """
+
+    def __init__(
+        self,
+        *,
+        regions: str | Sequence[str] | None = None,
+        regions_file: PathLike | Sequence[PathLike] | None = None,
+        regions_overlap: Overlap = "record",
+        targets: str | Sequence[str] | None = None,
+        targets_file: PathLike | Sequence[PathLike] | None = None,
+        targets_overlap: Overlap = "pos",
+        exclude_targets: bool = False,
+        positions: Positions | None = None,
+        positions_file: PathLike | Sequence[PathLike] | None = None,
+    ) -> None:
+        # Whether every record is met by its POS alone (all that BCF copies read).
+        self._by_pos = all(
+            overlap == "pos" or (lists is None and files is None)
+            for overlap, lists, files in [
+                (regions_overlap, regions, regions_file),
+                (targets_overlap, targets, targets_file),
+            ]
+        )
+        self._native = _native.build_selection(
+            positions,
+            _many(positions_file, "positions_file"),
+            _many(targets, "targets"),
+            _many(targets_file, "targets_file"),
+            _overlap(targets_overlap, "targets_overlap"),
+            bool(exclude_targets),
+            _many(regions, "regions"),
+            _many(regions_file, "regions_file"),
+            _overlap(regions_overlap, "regions_overlap"),
+        )
+
+
+def _prepared(selection: Selection | None) -> _native.Selection | None:
+    if selection is None:
+        return None
+    if not isinstance(selection, Selection):
+        raise TypeError(f"selection must be a Selection or None, not {type(selection).__name__}")
+    return selection._native
 
 
 def _thread_count(threads: int | None) -> int:
@@ -66,6 +156,8 @@ def subset(
     positions: Positions | None = None,
     targets: Targets | None = None,
     regions: Regions | None = None,
+    overlap: Overlap = "record",
+    selection: Selection | None = None,
     threads: int | None = None,
     index: bool | None = None,
     index_path: PathLike | None = None,
@@ -74,11 +166,14 @@ def subset(
 
     ``source`` is a plain, gzip or BGZF file, told apart by content, or ``"-"`` for standard
     input. Header lines are every line starting with ``#``. Data lines are kept when their POS
-    is one of ``positions`` (on any chromosome), one of ``targets`` (``(chrom, pos)``) or
-    inside one of ``regions`` (``(chrom, beg, end)``, 1-based and inclusive): the union of what
-    is given. With no selector at all every record is kept; selectors that are given but empty
-    keep none. ``threads`` inflates BGZF blocks in parallel (``None``: the cores this process
-    may use).
+    is one of ``positions`` (on any chromosome, ints or a buffer of integers such as a NumPy
+    array), one of ``targets`` (``(chrom, pos)``) or meets one of ``regions`` (``(chrom, beg,
+    end)``, 1-based and inclusive) by ``overlap``: ``"record"`` (default) keeps a record any
+    base of which, from POS to its end (REF's length, or INFO/END), lies in the region,
+    ``"pos"`` one whose POS does, ``"variant"`` one whose changed bases do. That is the union
+    of what is given; with ``selection`` (a :class:`Selection`), records must meet it too.
+    With no selector at all every record is kept; selectors that are given but empty keep none.
+    ``threads`` inflates BGZF blocks in parallel (``None``: the cores this process may use).
 
     For a BGZF ``source`` with a tabix or CSI index (``NAME.tbi`` or ``NAME.csi`` beside it, or
     ``index_path``), ``index=None`` follows the index when that inflates less than a parallel
@@ -92,7 +187,7 @@ def subset(
     """
     scan = _native.open_scan(
         _input_path(source), positions, targets, regions, _thread_count(threads), True,
-        index, _index_path(index_path),
+        index, _index_path(index_path), _overlap(overlap, "overlap"), _prepared(selection),
     )
     header: list[str] = []
     data: list[str] = []
@@ -153,6 +248,8 @@ def iter_lines(
     positions: Positions | None = None,
     targets: Targets | None = None,
     regions: Regions | None = None,
+    overlap: Overlap = "record",
+    selection: Selection | None = None,
     threads: int | None = None,
     index: bool | None = None,
     index_path: PathLike | None = None,
@@ -161,7 +258,7 @@ def iter_lines(
     return LineStream(
         _native.open_scan(
             _input_path(source), positions, targets, regions, _thread_count(threads), False,
-            index, _index_path(index_path),
+            index, _index_path(index_path), _overlap(overlap, "overlap"), _prepared(selection),
         )
     )
 
@@ -179,6 +276,8 @@ def write_subset(
     positions: Positions | None = None,
     targets: Targets | None = None,
     regions: Regions | None = None,
+    overlap: Overlap = "record",
+    selection: Selection | None = None,
     compress: bool | None = None,
     threads: int | None = None,
     index: bool | None = None,
@@ -207,14 +306,15 @@ def write_subset(
     """
     path = _input_path(source)
     count = _thread_count(threads)
+    chosen = (_overlap(overlap, "overlap"), _prepared(selection))
     if format is None:
         format = "bcf" if not isinstance(output, int) and os.fspath(output).endswith(".bcf") else "vcf"
     if format not in ("vcf", "bcf"):
         raise ValueError(f"format must be 'vcf', 'bcf' or None, not {format!r}")
     if format == "bcf":
         return _write_bcf(
-            path, output, positions, targets, regions, compress, count, index, index_path,
-            write_index,
+            path, output, positions, targets, regions, chosen, selection, compress, count, index,
+            index_path, write_index,
         )
     if compress is None:
         compress = _compress_by_name(output)
@@ -227,14 +327,14 @@ def write_subset(
     if isinstance(output, int):
         return _native.write(
             path, output, b"", positions, targets, regions, compress, count, index, index_file,
-            None, False,
+            None, False, *chosen,
         )
     name = os.fspath(output)
     if write_index is None:
         with output_file(name) as fd:
             return _native.write(
                 path, fd, os.fsencode(name), positions, targets, regions, compress, count, index,
-                index_file, None, False,
+                index_file, None, False, *chosen,
             )
     # An index beside a device or a FIFO would index nothing that stays.
     with contextlib.suppress(FileNotFoundError):
@@ -246,7 +346,7 @@ def write_subset(
     with _put_in_place(temporary, final_index), output_file(name) as fd:
         return _native.write(
             path, fd, os.fsencode(name), positions, targets, regions, compress, count, index,
-            index_file, os.fsencode(temporary), write_index == "csi",
+            index_file, os.fsencode(temporary), write_index == "csi", *chosen,
         )
 
 
@@ -256,6 +356,8 @@ def _write_bcf(
     positions: Positions | None,
     targets: Targets | None,
     regions: Regions | None,
+    chosen: tuple[str, _native.Selection | None],
+    selection: Selection | None,
     compress: bool | None,
     threads: int,
     index: bool | None,
@@ -264,25 +366,30 @@ def _write_bcf(
 ) -> int:
     if index or index_path is not None:
         raise ValueError("a BCF input is read whole: its index is not followed")
+    if (regions is not None and chosen[0] != "pos") or (selection is not None and not selection._by_pos):
+        raise ValueError("a BCF copy meets regions and targets by POS only: give overlap 'pos'")
     if write_index not in (None, "csi"):
         raise ValueError(f"a BCF output is indexed as 'csi' only, not {write_index!r}")
     compress = True if compress is None else compress
     if write_index is not None and (isinstance(output, int) or not compress):
         raise ValueError("write_index needs a compressed BCF output path")
     if isinstance(output, int):
-        return _native.write_bcf(path, output, b"", positions, targets, regions, compress, threads, None)
+        return _native.write_bcf(
+            path, output, b"", positions, targets, regions, compress, threads, None, *chosen
+        )
     name = os.fspath(output)
     if write_index is None:
         with output_file(name) as fd:
             return _native.write_bcf(
-                path, fd, os.fsencode(name), positions, targets, regions, compress, threads, None
+                path, fd, os.fsencode(name), positions, targets, regions, compress, threads, None,
+                *chosen,
             )
     final_index = f"{name}.csi"
     temporary = _temporary_beside(final_index)
     with _put_in_place(temporary, final_index), output_file(name) as fd:
         return _native.write_bcf(
             path, fd, os.fsencode(name), positions, targets, regions, compress, threads,
-            os.fsencode(temporary),
+            os.fsencode(temporary), *chosen,
         )
 
 

@@ -8,6 +8,21 @@ class Scan:
     def read(self) -> list[str] | tuple[list[str], list[str]] | None: ...
     def close(self) -> None: ...
 
+@final
+class Selection: ...
+
+def build_selection(
+    positions: Iterable[int] | None,
+    positions_files: list[str] | None,
+    targets: list[str] | None,
+    targets_files: list[str] | None,
+    targets_overlap: str,
+    targets_exclude: bool,
+    regions: list[str] | None,
+    regions_files: list[str] | None,
+    regions_overlap: str,
+    /,
+) -> Selection: ...
 def open_scan(
     path: bytes,
     positions: Iterable[int] | None,
@@ -17,6 +32,8 @@ def open_scan(
     split: bool,
     index: bool | None,
     index_path: str | None,
+    overlap: str,
+    selection: Selection | None,
     /,
 ) -> Scan: ...
 def write(
@@ -32,6 +49,8 @@ def write(
     index_path: str | None,
     output_index: bytes | None,
     csi: bool,
+    overlap: str,
+    selection: Selection | None,
     /,
 ) -> int: ...
 def write_bcf(
@@ -44,6 +63,8 @@ def write_bcf(
     compress: bool,
     threads: int,
     output_index: bytes | None,
+    overlap: str,
+    selection: Selection | None,
     /,
 ) -> int: ...
 def index_file(path: str, index_path: str, csi: bool, threads: int, /) -> None: ...

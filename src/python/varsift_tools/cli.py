@@ -10,7 +10,6 @@ import sys
 import warnings
 from array import array
 from collections.abc import Callable, Sequence
-from dataclasses import dataclass, field
 from types import FrameType
 from typing import NoReturn
 
@@ -31,27 +30,43 @@ MAX_POSITION = 2**64 - 1
 # The most threads the library runs.
 MAX_THREADS = _native.MAX_THREADS
 
-# A line of a positions file is a few short columns; a longer one is not such a file (/dev/zero).
-MAX_LINE_BYTES = 65536
+# bcftools' numbers for the overlap modes.
+OVERLAPS = {"0": "pos", "1": "record", "2": "variant"}
 
 DESCRIPTION = """\
 Write the header lines of a VCF file and the data lines chosen by position, as a VCF.
 INPUT is plain text, gzip (one member or several), BGZF (.vcf.gz, read in parallel) or BCF,
 told apart by content; '-' reads standard input (not BCF). INPUT may be a URL (http, https,
-ftp, s3, gs), read by byte ranges where its index allows. A data line is chosen by its POS column (the
-second TAB-separated field) and, for targets and regions, its CHROM column (the first).
-Lines keep their order and their text. With no selector, every data line is kept; with
-selectors, the lines any of them chooses are kept."""
+ftp, s3, gs), read by byte ranges where its index allows. A data line is chosen by its CHROM
+and POS columns (the first two TAB-separated fields) and, where a region is met by overlap,
+by its REF, ALT and INFO/END. Lines keep their order and their text. With no selector, every
+data line is kept."""
 
 EPILOG = """\
-selectors may be repeated and mixed; the records any of them chooses are kept. Positions
-are unsigned decimal numbers. In CHROM:POS and CHROM:BEG-END the last ':' ends CHROM.
+selectors: -p/-P are varsift's own, by POS; -r/-R and -t/-T are bcftools' regions and
+targets, meant as bcftools view means them. Within a kind, lists and files add up; a record
+is kept when it meets every kind given (-r chr1 -t ^chr1:100 keeps chr1 but chr1:100).
+Records keep their file order, also where bcftools -r gives them in region order.
 
-positions file (-P):
-  one selector per line, columns separated by TABs or spaces:
+regions and targets (-r/-t LIST, as htslib reads region strings; 1-based, inclusive):
+  chr1  chr1:1500  chr1:1000-2000  chr1:2000-  chr1:-1000  chr1:1,000-2,000 (one region)
+  chr1:100-200,chr2 (a list)  HLA-A*01:01:200 (the last ':' ends CHROM)  {HLA-A*01:01}:1-10
+  A leading ^ in -t or -T keeps every record but the targets' (all of them or none ^).
+regions and targets files (-R/-T FILE, gzip allowed, '-' for standard input):
+  CHROM, CHROM POS or CHROM BEG END, 1-based and inclusive, TABs or spaces between columns;
+  further columns (REF, ALT...) are ignored. FILE named .bed or .bed.gz is BED: CHROM BEG END,
+  0-based and half-open. Lines starting with '#' and blank lines are skipped.
+overlap (--regions-overlap, default record; --targets-overlap, default pos; or 0, 1, 2):
+  pos      the record's POS lies in the region
+  record   any base from POS to the record's end (REF's length, or INFO/END) does
+  variant  a base its ALT alleles change does (REF's leading bases that every ALT allele
+           shares are left out; an insertion meets a region holding the bases on both sides)
+  A selector naming a chromosome that the header's ##contig lines do not is warned of.
+
+positions file (-P), varsift's own, every selector by POS:
     POS              a position on any chromosome
     CHROM POS        a target (as in a bcftools targets file)
-    CHROM BEG END    a region, 1-based and inclusive (not BED)
+    CHROM BEG END    a region, 1-based and inclusive (not BED; -R reads BED)
   lines starting with '#' and blank lines are skipped. A file that holds no selector keeps
   no data line.
 
@@ -72,7 +87,7 @@ exit status:
      indexed (one line on standard error: 'varsift: error: FILE:LINE: what is wrong',
      'varsift: error: FILE: PLACE: what is wrong' for a line reached through an index,
      whose number is unknown, or 'varsift: error: FILE: reason')
-  2  bad command line or positions file
+  2  bad command line, or a positions, regions or targets file that cannot be read
   141 (killed by SIGPIPE) quietly, when the reader of the output goes away (| head), as
      bcftools ends
   a run stopped by SIGINT, SIGTERM or SIGHUP removes its temporary file and ends by that
@@ -80,7 +95,9 @@ exit status:
 
 examples:
   varsift calls.vcf.gz -p 10177 10352 > subset.vcf
-  varsift calls.vcf.gz -t chr1:10177 -r chr2:10000-20000 -o subset.vcf.gz -@ 2
+  varsift calls.vcf.gz -P sites.tsv -o subset.vcf.gz -@ 2      # POS / CHROM POS lines
+  varsift calls.vcf.gz -r chr1:10000-20000,chr2 -T ^known.tsv.gz
+  varsift calls.vcf.gz -R exome.bed --regions-overlap variant
   varsift -p 10177 10352 -- calls.vcf     # a list before INPUT ends with --"""
 
 
@@ -94,15 +111,6 @@ class _Stopped(BaseException):
     def __init__(self, signum: int) -> None:
         super().__init__(signum)
         self.signum = signum
-
-
-@dataclass
-class Selection:
-    """The selectors of a command line, in the forms the library takes."""
-
-    positions: array[int] = field(default_factory=lambda: array("Q"))
-    targets: list[tuple[str, int]] = field(default_factory=list)
-    regions: list[tuple[str, int, int]] = field(default_factory=list)
 
 
 def _write_stdout(text: str) -> None:
@@ -144,35 +152,6 @@ def parse_position(text: str) -> int:
     return value
 
 
-def _chromosome(text: str, whole: str) -> str:
-    if not text or any(character.isspace() for character in text):
-        raise ValueError(f"not a chromosome name in {whole!r}")
-    return text
-
-
-def parse_target(text: str) -> tuple[str, int]:
-    """Reads CHROM:POS; the chromosome may itself hold ':'."""
-    chromosome, colon, position = text.rpartition(":")
-    if not colon:
-        raise ValueError(f"expected CHROM:POS, got {text!r}")
-    return _chromosome(chromosome, text), parse_position(position)
-
-
-def parse_region(text: str) -> tuple[str, int, int]:
-    """Reads CHROM:BEG-END, BEG not after END."""
-    chromosome, colon, span = text.rpartition(":")
-    begin, dash, end = span.partition("-")
-    if not (colon and dash):
-        raise ValueError(f"expected CHROM:BEG-END, got {text!r}")
-    return _region(_chromosome(chromosome, text), parse_position(begin), parse_position(end))
-
-
-def _region(chromosome: str, begin: int, end: int) -> tuple[str, int, int]:
-    if begin > end:
-        raise ValueError(f"region begins after it ends: {chromosome} {begin} {end}")
-    return chromosome, begin, end
-
-
 def _argument_type[T](parse: Callable[[str], T]) -> Callable[[str], T]:
     def convert(text: str) -> T:
         try:
@@ -190,44 +169,6 @@ def _threads(text: str) -> int:
     return int(text)
 
 
-def read_selection_file(path: str, selection: Selection) -> None:
-    """Adds the selectors of a positions file to `selection`, reading it a line at a time."""
-    try:
-        with open(path, "rb") as stream:
-            number = 0
-            while line := stream.readline(MAX_LINE_BYTES + 1):
-                number += 1
-                if len(line) > MAX_LINE_BYTES:
-                    raise UsageError(f"{path}:{number}: line longer than {MAX_LINE_BYTES} bytes")
-                try:
-                    text = line.decode("utf-8").strip()
-                except UnicodeDecodeError:
-                    raise UsageError(f"{path}:{number}: not UTF-8 text") from None
-                if text and not text.startswith("#"):
-                    _add_selector(text.split(), selection, f"{path}:{number}")
-    except OSError as error:
-        raise UsageError(f"cannot read positions file {path}: {error.strerror}") from None
-
-
-def _add_selector(fields: list[str], selection: Selection, where: str) -> None:
-    try:
-        match fields:
-            case [position]:
-                selection.positions.append(parse_position(position))
-            case [chromosome, position]:
-                selection.targets.append((chromosome, parse_position(position)))
-            case [chromosome, begin, end]:
-                selection.regions.append(
-                    _region(chromosome, parse_position(begin), parse_position(end))
-                )
-            case _:
-                raise ValueError(
-                    f"expected POS, CHROM POS or CHROM BEG END, got {len(fields)} columns"
-                )
-    except ValueError as error:
-        raise UsageError(f"{where}: {error}") from None
-
-
 def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(
         prog="varsift",
@@ -240,32 +181,82 @@ def build_parser() -> argparse.ArgumentParser:
         metavar="INPUT",
         help="the VCF to read: plain, gzip, BGZF or BCF, a file or a URL; '-' for standard input",
     )
-    selectors = parser.add_argument_group("selectors")
-    for short, long, dest, metavar, parse, what in [
-        ("-p", "--position", "positions", "POS", parse_position, "positions on any chromosome"),
-        ("-t", "--target", "targets", "CHROM:POS", parse_target, "positions on one chromosome"),
-        ("-r", "--region", "regions", "CHROM:BEG-END", parse_region, "1-based inclusive spans"),
-    ]:
-        selectors.add_argument(
-            short,
-            long,
-            dest=dest,
-            metavar=metavar,
-            type=_argument_type(parse),
-            nargs="+",
-            action="extend",
-            default=[],
-            help=f"keep the records at these {what}; may be repeated; a list given before "
-            "INPUT must end with --",
-        )
+    selectors = parser.add_argument_group(
+        "selectors (a record is kept when it meets each kind given: -p/-P, -r/-R, -t/-T)"
+    )
+    selectors.add_argument(
+        "-p",
+        "--position",
+        dest="positions",
+        metavar="POS",
+        type=_argument_type(parse_position),
+        nargs="+",
+        action="extend",
+        default=[],
+        help="keep the records at these positions, on any chromosome; may be repeated; a list "
+        "given before INPUT must end with --",
+    )
     selectors.add_argument(
         "-P",
         "--positions-file",
         dest="positions_files",
         metavar="FILE",
         action="append",
-        default=[],
-        help="keep the records chosen by the lines of FILE (format below); may be repeated",
+        help="keep the records chosen by the lines of FILE: POS, CHROM POS or CHROM BEG END, "
+        "by POS (format below); may be repeated",
+    )
+    selectors.add_argument(
+        "-r",
+        "--regions",
+        "--region",
+        dest="regions",
+        metavar="LIST",
+        nargs="+",
+        action="extend",
+        help="keep the records that overlap these regions: CHROM, CHROM:POS, CHROM:BEG-END, "
+        "CHROM:BEG-, comma-separated (as bcftools -r)",
+    )
+    selectors.add_argument(
+        "-R",
+        "--regions-file",
+        dest="regions_files",
+        metavar="FILE",
+        action="append",
+        help="regions from FILE: CHROM, CHROM POS or CHROM BEG END, 1-based; BED (0-based) "
+        "when named .bed or .bed.gz; gzip allowed; '-' for standard input (as bcftools -R)",
+    )
+    selectors.add_argument(
+        "--regions-overlap",
+        choices=["pos", "record", "variant", "0", "1", "2"],
+        default="record",
+        help="how a record meets a region: its POS, any base of the record (default), or the "
+        "bases its alleles change",
+    )
+    selectors.add_argument(
+        "-t",
+        "--targets",
+        "--target",
+        dest="targets",
+        metavar="[^]LIST",
+        nargs="+",
+        action="extend",
+        help="keep the records at these targets, in the forms of -r; with ^, all records but "
+        "those (as bcftools -t)",
+    )
+    selectors.add_argument(
+        "-T",
+        "--targets-file",
+        dest="targets_files",
+        metavar="[^]FILE",
+        action="append",
+        help="targets from FILE, in the forms of -R; with ^, all records but those "
+        "(as bcftools -T)",
+    )
+    selectors.add_argument(
+        "--targets-overlap",
+        choices=["pos", "record", "variant", "0", "1", "2"],
+        default="pos",
+        help="how a record meets a target (default: pos), as --regions-overlap",
     )
     output = parser.add_argument_group("output")
     output.add_argument(
@@ -325,13 +316,44 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def _selection(options: argparse.Namespace) -> Selection | None:
-    """The selectors of the command line; None when there is none (every record is kept)."""
-    selection = Selection(array("Q", options.positions), options.targets, options.regions)
-    for path in options.positions_files:
-        read_selection_file(path, selection)
-    given = options.positions or options.targets or options.regions or options.positions_files
-    return selection if given else None
+def _excluding(values: list[str], what: str) -> tuple[list[str], bool]:
+    """The values without their '^', and whether they exclude: all or none of them must."""
+    marked = [value.startswith("^") for value in values]
+    if any(marked) and not all(marked):
+        raise UsageError(f"{what}: either every list and file excludes (^) or none does")
+    return [value[1:] if mark else value for value, mark in zip(values, marked)], any(marked)
+
+
+def _selection(options: argparse.Namespace) -> varsift_tools.Selection | None:
+    """The selectors of the command line, read natively; None when there is none (every
+    record is kept)."""
+    given = [options.positions, options.positions_files, options.regions, options.regions_files,
+             options.targets, options.targets_files]
+    if not any(given):
+        return None
+    targets, exclude = _excluding(options.targets or [], "-t/-T")
+    targets_files, exclude_files = _excluding(options.targets_files or [], "-t/-T")
+    if targets and targets_files and exclude != exclude_files:
+        raise UsageError("-t/-T: either every list and file excludes (^) or none does")
+    files = [*(options.positions_files or []), *(options.regions_files or []), *targets_files]
+    if files.count("-") + (options.input == "-") > 1:
+        raise UsageError("standard input can be read only once")
+    try:
+        return varsift_tools.Selection(
+            positions=array("Q", options.positions) if options.positions else None,
+            positions_file=options.positions_files,
+            regions=options.regions,
+            regions_file=options.regions_files,
+            regions_overlap=OVERLAPS.get(options.regions_overlap, options.regions_overlap),
+            targets=targets if options.targets else None,
+            targets_file=targets_files if options.targets_files else None,
+            targets_overlap=OVERLAPS.get(options.targets_overlap, options.targets_overlap),
+            exclude_targets=exclude or exclude_files,
+        )
+    except ValueError as error:
+        raise UsageError(str(error)) from None
+    except OSError as error:
+        raise UsageError(f"cannot read {error.filename}: {error.strerror}") from None
 
 
 def _fail(message: str) -> int:
@@ -376,15 +398,14 @@ def run(argv: Sequence[str] | None = None, *, closed: frozenset[int] = frozenset
             compress is None and not to_stdout and str(output).endswith((".gz", ".bgz"))
         )
         if to_stdout or not bgzf:
-            return _fail("--write-index needs a BGZF OUTPUT file (-O z, or a name ending .gz)")
-    selectors = {} if selection is None else vars(selection)
+            parser.error("--write-index needs a BGZF OUTPUT file (-O z, or a name ending .gz)")
     try:
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always", UserWarning)
             varsift_tools.write_subset(
                 options.input,
                 output,
-                **selectors,
+                selection=selection,
                 compress=compress,
                 threads=options.threads,
                 index=options.index,

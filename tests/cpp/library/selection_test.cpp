@@ -85,5 +85,99 @@ TEST(Selection, LooksUpChromosomesInAnyOrder) {
   }
 }
 
+struct OverlapCase {
+  const char* name;
+  Overlap overlap;
+  bool exclude;
+  std::vector<Region> regions;
+  std::vector<bool> kept;  // of overlap_records, in order
+};
+
+// POS, REF, ALT and INFO of records on c1.
+const std::vector<std::string> overlap_records = {
+    "c1\t100\ta\tA\tC\t.\t.\t.",   "c1\t200\tb\tTA\tT\t.\t.\t.",
+    "c1\t300\tc\tT\tTA\t.\t.\t.",  "c1\t400\td\tA\t<DEL>\t.\t.\tEND=450",
+    "c1\t500\te\tACG\t.\t.\t.\t.", "c2\t100\tf\tA\tC\t.\t.\t."};
+
+class OverlapTest : public ::testing::TestWithParam<OverlapCase> {};
+
+TEST_P(OverlapTest, MeetsRegionsAsBcftoolsDoes) {
+  const OverlapCase& c = GetParam();
+  std::vector<Clause> clauses(1);
+  clauses[0].overlap = c.overlap;
+  clauses[0].exclude = c.exclude;
+  clauses[0].regions = c.regions;
+  Selection selection(std::move(clauses));
+  std::vector<bool> kept;
+  for (const std::string& line : overlap_records) {
+    const std::string chrom = line.substr(0, 2);
+    kept.push_back(selection.keeps(chrom, std::stoull(line.substr(3)), line));
+  }
+  EXPECT_EQ(kept, c.kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, OverlapTest,
+    ::testing::Values(
+        OverlapCase{"pos", Overlap::pos, false, {{"c1", 201, 450}}, {0, 0, 1, 1, 0, 0}},
+        OverlapCase{"record", Overlap::record, false, {{"c1", 201, 450}}, {0, 1, 1, 1, 0, 0}},
+        OverlapCase{"record_through_info_end",
+                    Overlap::record,
+                    false,
+                    {{"c1", 450, 502}},
+                    {0, 0, 0, 1, 1, 0}},
+        OverlapCase{"variant_skips_padding",
+                    Overlap::variant,
+                    false,
+                    {{"c1", 200, 200}},
+                    {0, 0, 0, 0, 0, 0}},
+        OverlapCase{"variant_deleted_base",
+                    Overlap::variant,
+                    false,
+                    {{"c1", 201, 201}},
+                    {0, 1, 0, 0, 0, 0}},
+        OverlapCase{"variant_insertion_needs_both_sides",
+                    Overlap::variant,
+                    false,
+                    {{"c1", 300, 300}, {"c1", 301, 301}},
+                    {0, 0, 0, 0, 0, 0}},
+        OverlapCase{"variant_insertion_inside",
+                    Overlap::variant,
+                    false,
+                    {{"c1", 300, 301}},
+                    {0, 0, 1, 0, 0, 0}},
+        OverlapCase{
+            "variant_without_alt", Overlap::variant, false, {{"c1", 1, 1000}}, {1, 1, 1, 1, 0, 0}},
+        OverlapCase{
+            "exclude_keeps_the_rest", Overlap::pos, true, {{"c1", 100, 300}}, {0, 0, 0, 1, 1, 1}},
+        OverlapCase{
+            "exclude_by_record", Overlap::record, true, {{"c1", 201, 201}}, {1, 0, 1, 1, 1, 1}},
+        OverlapCase{"exclude_nothing_keeps_all", Overlap::pos, true, {}, {1, 1, 1, 1, 1, 1}}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST(Selection, KeepsWhatMeetsEveryClause) {
+  std::vector<Clause> clauses(2);
+  clauses[0].regions = {{"c1", 1, 1000}};
+  clauses[0].overlap = Overlap::record;
+  clauses[1].targets = {{"c1", 300}, {"c2", 100}};
+  Selection selection(std::move(clauses));
+  EXPECT_TRUE(selection.narrows());
+  EXPECT_TRUE(selection.keeps("c1", 300));
+  EXPECT_FALSE(selection.keeps("c1", 200));
+  EXPECT_FALSE(selection.keeps("c2", 100));
+}
+
+TEST(Selection, ExclusionAloneDoesNotNarrow) {
+  std::vector<Clause> clauses(1);
+  clauses[0].exclude = true;
+  clauses[0].targets = {{"c1", 300}};
+  const Selection selection(std::move(clauses));
+  EXPECT_FALSE(selection.narrows());
+  EXPECT_FALSE(selection.keeps_everything());
+  int spans = 0;
+  selection.for_each_span([&](auto, auto, auto) { ++spans; });
+  EXPECT_EQ(spans, 0);
+}
+
 }  // namespace
 }  // namespace varsift::library

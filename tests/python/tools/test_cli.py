@@ -127,13 +127,9 @@ def at(*positions):
         (["--target", "chr1:300", "chr9:200"], {}, on("chr1", 300)),
         (["-r", "chr2:200-250"], {}, on("chr2", 200, 250)),
         (["-r", "chr1:201-300"], {}, on("chr1", 300)),
-        (
-            ["-r", "chr1:300-300", "-t", "chr2:250"],
-            {},
-            lambda c, p: (c, p) in {("chr1", 300), ("chr2", 250)},
-        ),
+        (["-r", "chr1", "-t", "chr1:300", "chr2:250"], {}, on("chr1", 300)),
         (["-r", "chr2:201-249"], {}, lambda *_: False),
-        (["-p", "0", "-t", "chr2:200"], {}, lambda c, p: p == 0 or (c, p) == ("chr2", 200)),
+        (["-p", "200", "-t", "chr2"], {}, on("chr2", 200)),
         (["-P", "s.txt"], {"s.txt": "300\n0\n"}, at(0, 300)),
         (["-P", "s.txt"], {"s.txt": "chr1\t200\nchr9\t300\n"}, on("chr1", 200)),
         (["-P", "s.txt"], {"s.txt": "chr1 200\n"}, on("chr1", 200)),
@@ -160,7 +156,10 @@ def test_keeps_the_header_and_the_chosen_records(workdir, args, files, keep):
     for name, text in files.items():
         (workdir / name).write_text(text)
     result = run(["in.vcf", *args], workdir)
-    assert (result.returncode, result.stderr) == (0, b"")
+    # A chromosome the header does not declare is warned of, on one line.
+    unknown = any("chr9" in text for text in [*args, *files.values()])
+    assert result.returncode == 0
+    assert result.stderr.count(b"\n") == (b"warning: " in result.stderr) == unknown
     assert result.stdout == expected_vcf(keep)
 
 
@@ -377,19 +376,11 @@ def test_output_that_cannot_be_made_exits_1(workdir, output, fragment):
         (["-p", "\u0663"], {}, ["not a position"]),
         (["-p", str(MAX + 1)], {}, [str(MAX + 1), "out of range"]),
         (["-p"], {}, ["-p"]),
-        (["-t", "chr1"], {}, ["CHROM:POS", "'chr1'"]),
-        (["-t", ":5"], {}, ["chromosome"]),
-        (["-t", "chr1:"], {}, ["''"]),
-        (["-t", "chr1:x"], {}, ["'x'"]),
-        (["-t", "chr 1:5"], {}, ["chromosome"]),
-        (["-t", "chr1:5-6"], {}, ["'5-6'"]),
-        (["-r", "chr1:5"], {}, ["CHROM:BEG-END"]),
-        (["-r", "chr1"], {}, ["CHROM:BEG-END"]),
-        (["-r", "chr1:5-"], {}, ["''"]),
-        (["-r", "chr1:-5"], {}, ["''"]),
-        (["-r", "chr1:5-3"], {}, ["begins after it ends"]),
-        (["-r", "chr1:5-x"], {}, ["'x'"]),
-        (["-r", ":1-5"], {}, ["chromosome"]),
+        (["-t", ":5"], {}, ["cannot read the region ':5'"]),
+        (["-t", "chr1:x"], {}, ["'chr1:x'"]),
+        (["-r", "chr1:5-3"], {}, ["'chr1:5-3'"]),
+        (["-r", "chr1:5-x"], {}, ["'chr1:5-x'"]),
+        (["-r", ":1-5"], {}, ["':1-5'"]),
         (["-@", "0"], {}, ["threads"]),
         (["-@", "x"], {}, ["threads"]),
         (["-@", "1025"], {}, ["1 to 1024"]),

@@ -220,7 +220,7 @@ def test_write_index_refuses_what_it_cannot_index(tmp_path: Path) -> None:
         "plain.vcf", "unsorted.vcf", "unsorted.vcf.gz"
     ]
     result = command(str(data), "-o", str(tmp_path / "out.vcf"), "--write-index")
-    assert result.returncode == 1
+    assert result.returncode == 2
     assert "--write-index needs a BGZF OUTPUT file" in result.stderr
 
 

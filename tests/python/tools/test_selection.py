@@ -1,0 +1,181 @@
+"""Selections in bcftools' forms, through the library and the command: region strings and
+files, BED, exclusion, overlap, the forms of positions, and what is refused or warned of."""
+
+import gzip
+import subprocess
+import sysconfig
+import warnings
+from array import array
+from pathlib import Path
+
+import pytest
+
+import varsift_tools
+
+VARSIFT = Path(sysconfig.get_path("scripts")) / "varsift"
+HEADER = "##fileformat=VCFv4.2\n##contig=<ID=chr1>\n##contig=<ID=chr2>\n##contig=<ID=HLA-A*01:01>\n"
+COLUMNS = "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\n"
+RECORDS = [
+    "chr1\t100\ta\tA\tC\t.\t.\t.",
+    "chr1\t198\tdel\tAGTC\tA\t.\t.\t.",  # reaches 201
+    "chr1\t200\tins\tG\tGA\t.\t.\t.",
+    "chr1\t1500\tb\tT\tC\t.\t.\t.",
+    "chr1\t2000\tsv\tA\t<DEL>\t.\t.\tEND=2500",
+    "chr2\t200\tc\tG\tT\t.\t.\t.",
+    "HLA-A*01:01\t200\td\tA\tC\t.\t.\t.",
+]
+
+
+@pytest.fixture
+def vcf(tmp_path):
+    path = tmp_path / "in.vcf"
+    path.write_text(HEADER + COLUMNS + "".join(line + "\n" for line in RECORDS))
+    return path
+
+
+def ids(lines):
+    return [line.split("\t")[2] for line in lines if not line.startswith("#")]
+
+
+def write(path: Path, text: str) -> str:
+    data = text.encode()
+    path.write_bytes(gzip.compress(data) if path.name.endswith(".gz") else data)
+    return str(path)
+
+
+@pytest.mark.parametrize(
+    ("choose", "files", "kept"),
+    [
+        ({"regions": "chr1:201"}, {}, ["del"]),
+        ({"regions": "chr1:201", "regions_overlap": "pos"}, {}, []),
+        ({"regions": "chr1:200-201", "regions_overlap": "variant"}, {}, ["del", "ins"]),
+        ({"regions": "chr1:198", "regions_overlap": "variant"}, {}, []),
+        ({"regions": "chr1:2400-2600"}, {}, ["sv"]),
+        ({"regions": "chr2"}, {}, ["c"]),
+        ({"regions": "chr1:1,000-2,000"}, {}, ["b", "sv"]),
+        ({"regions": "chr1:1500,chr2"}, {}, ["b", "c"]),
+        ({"regions": "chr1:1501-"}, {}, ["sv"]),
+        ({"regions": "chr1:-150"}, {}, ["a"]),
+        ({"regions": "chr1:1.5k"}, {}, ["b"]),
+        ({"regions": "{HLA-A*01:01}:200"}, {}, ["d"]),
+        ({"regions": "HLA-A*01:01:200"}, {}, ["d"]),
+        ({"regions": ["chr2", "chr1:100"]}, {}, ["a", "c"]),
+        ({"targets": "chr1:200"}, {}, ["ins"]),
+        ({"targets": "chr1:200", "targets_overlap": "record"}, {}, ["del", "ins"]),
+        ({"targets": "chr1", "exclude_targets": True}, {}, ["c", "d"]),
+        ({"targets": "chr1:1-1000", "exclude_targets": True}, {}, ["b", "sv", "c", "d"]),
+        ({"regions": "chr1", "targets": "chr1:1500,chr2:200"}, {}, ["b"]),
+        ({"positions": [200], "regions": "chr1"}, {}, ["ins"]),
+        ({"regions_file": "r.bed"}, {"r.bed": "chr1\t199\t200\tname\t0\t+\n"}, ["del", "ins"]),
+        ({"regions_file": "r.tsv"}, {"r.tsv": "chr1\t199\t200\n"}, ["del", "ins"]),
+        ({"regions_file": "r.bed.gz"}, {"r.bed.gz": "chr1\t1499\t1500\n"}, ["b"]),
+        ({"targets_file": "t.tsv.gz"}, {"t.tsv.gz": "# sites\nchr1\t1500\tT\tC\n"}, ["b"]),
+        ({"targets_file": "t.tsv"}, {"t.tsv": "\ufeffchr2\t200\n"}, ["c"]),
+        ({"targets_file": "t.tsv"}, {"t.tsv": "chr2 150 250\r\n\n"}, ["c"]),
+        ({"targets_file": "t.bed"}, {"t.bed": "chr1\t1500\t1500\n"}, []),
+        ({"positions_file": "p.txt"}, {"p.txt": "\ufeff200\nchr1 1500\n"}, ["ins", "b", "c", "d"]),
+    ],
+)
+def test_records_chosen(vcf, tmp_path, choose, files, kept):
+    for name, text in files.items():
+        write(tmp_path / name, text)
+    for key in ("regions_file", "targets_file", "positions_file"):
+        if key in choose:
+            choose = choose | {key: str(tmp_path / choose[key])}
+    _, lines = varsift_tools.subset(vcf, selection=varsift_tools.Selection(**choose))
+    assert ids(lines) == kept
+
+
+@pytest.mark.parametrize(
+    ("overlap", "kept"), [("record", ["del", "ins"]), ("pos", ["ins"]), ("variant", ["del"])]
+)
+def test_region_tuples_meet_records_by_overlap(vcf, overlap, kept):
+    _, lines = varsift_tools.subset(vcf, regions=[("chr1", 200, 200)], overlap=overlap)
+    assert ids(lines) == kept
+
+
+@pytest.mark.parametrize(
+    "positions", [array("q", [200, 1500]), array("H", [200, 1500]), memoryview(array("L", [200, 1500]))]
+)
+def test_positions_may_be_a_buffer_of_integers(vcf, positions):
+    _, lines = varsift_tools.subset(vcf, positions=positions)
+    assert ids(lines) == ["ins", "b", "c", "d"]
+
+
+@pytest.mark.parametrize(
+    ("choose", "files", "error", "message"),
+    [
+        ({"positions": array("q", [5, -1])}, {}, ValueError, "out of range"),
+        ({"regions": "chr1:5-3"}, {}, ValueError, "'chr1:5-3'"),
+        ({"regions": "chr1:99999999999999999999"}, {}, ValueError, "cannot read the region"),
+        ({"regions": ",chr1"}, {}, ValueError, "cannot read the region"),
+        ({"targets_file": "t.tsv"}, {"t.tsv": "chr1\t1\nchr1\t3x\n"}, ValueError, "t.tsv:2: "),
+        ({"targets_file": "t.tsv"}, {"t.tsv": "chr1\t0\n"}, ValueError, "t.tsv:1: "),
+        ({"targets_file": "t.tsv"}, {"t.tsv": "chr1\t9\t2\n"}, ValueError, "begins after"),
+        ({"regions_file": "r.bed"}, {"r.bed": "chr1\t5\n"}, ValueError, "r.bed:1: "),
+        ({"regions_file": "r.tsv"}, {"r.tsv": "chr1\t\xff\n"}, ValueError, "r.tsv:1: "),
+        ({"regions_file": "missing.tsv"}, {}, FileNotFoundError, "missing.tsv"),
+        ({"regions_overlap": "any"}, {}, ValueError, "'pos', 'record' or 'variant'"),
+    ],
+)
+def test_bad_selections_are_refused(tmp_path, choose, files, error, message):
+    for name, text in files.items():
+        write(tmp_path / name, text)
+    for key in ("regions_file", "targets_file"):
+        if key in choose:
+            choose = choose | {key: str(tmp_path / choose[key])}
+    with pytest.raises(error, match=message):
+        varsift_tools.Selection(**choose)
+
+
+def test_unknown_chromosome_is_warned_of(vcf):
+    with pytest.warns(UserWarning, match="'1'"):
+        varsift_tools.subset(vcf, targets=[("1", 1500)])
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        varsift_tools.subset(vcf, targets=[("chr1", 1500)])
+
+
+def run(args, cwd, **kwargs):
+    return subprocess.run([str(VARSIFT), *args], cwd=cwd, capture_output=True, timeout=60,
+                          **kwargs)
+
+
+@pytest.mark.parametrize(
+    ("args", "stdin", "kept"),
+    [
+        (["-t", "^chr1:1-1000", "-T", "^-"], b"chr2\t200\n", ["b", "sv", "d"]),
+        (["-R", "-", "--regions-overlap", "0"], b"chr1\t201\t201\n", []),
+        (["-R", "-", "--regions-overlap", "1"], b"chr1\t201\t201\n", ["del"]),
+        (["-T", "-", "--targets-overlap", "2"], b"chr1 200 201\n", ["del", "ins"]),
+        (["-p", "200", "-r", "chr1:1500", "chr2"], b"", ["c"]),
+    ],
+)
+def test_command_takes_bcftools_options(vcf, args, stdin, kept):
+    result = run(["in.vcf", *args], vcf.parent, input=stdin)
+    assert (result.returncode, result.stderr) == (0, b"")
+    assert ids(result.stdout.decode().splitlines()) == kept
+
+
+@pytest.mark.parametrize(
+    ("args", "message"),
+    [
+        (["-t", "^chr1:5", "chr2:5"], "^"),
+        (["-T", "-", "-R", "-"], "standard input"),
+        (["--targets-overlap", "all"], "--targets-overlap"),
+        (["-T", "t.tsv"], "t.tsv:1: not a position: '3x'"),
+    ],
+)
+def test_command_refuses_bad_selections_with_status_2(vcf, args, message):
+    (vcf.parent / "t.tsv").write_text("chr1\t3x\n")
+    result = run(["in.vcf", *args], vcf.parent)
+    assert result.returncode == 2
+    assert message in result.stderr.decode()
+    assert result.stdout == b""
+
+
+def test_command_warns_of_an_unknown_chromosome(vcf):
+    result = run(["in.vcf", "-t", "1:1500"], vcf.parent)
+    assert result.returncode == 0
+    assert result.stderr.decode().startswith("varsift: warning: the selection names a chromosome")
+    assert ids(result.stdout.decode().splitlines()) == []
