@@ -78,6 +78,15 @@ BcfCopy::BcfCopy(const std::string& path, Selection selection, int fd, bool comp
 
 BcfCopy::~BcfCopy() = default;
 
+bool BcfCopy::keeps(const hts::BcfReader& reader) {
+  if (selection_.matches_by_pos()) return selection_.keeps(reader.chrom(), reader.pos());
+  // Overlap reads REF, ALT and INFO/END from the record's text, as for any other input.
+  line_.clear();
+  if (!reader.format_record(line_)) return true;  // bcf_write reports the record
+  if (!line_.empty() && line_.back() == '\n') line_.pop_back();
+  return selection_.keeps(reader.chrom(), reader.pos(), line_);
+}
+
 bool BcfCopy::step(std::uint64_t records) {
   if (ended_) return false;
   Files& files = *files_;
@@ -106,7 +115,7 @@ bool BcfCopy::step(std::uint64_t records) {
         return false;
       }
       case hts::BcfReader::Status::record:
-        if (!everything && !selection_.keeps(files.reader.chrom(), files.reader.pos())) break;
+        if (!everything && !keeps(files.reader)) break;
         errno = 0;
         if (bcf_write(files.output, files.reader.header(), files.reader.record()) != 0) {
           // With an index, htslib refuses records out of order.

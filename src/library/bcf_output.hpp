@@ -7,6 +7,10 @@
 
 #include "selection.hpp"
 
+namespace varsift::hts {
+class BcfReader;
+}
+
 namespace varsift::library {
 
 // Copies the header and the records of a BCF file that a selection keeps into another BCF
@@ -34,6 +38,8 @@ class BcfCopy {
   struct Files;
   std::unique_ptr<Files> files_;
   Selection selection_;
+  std::string line_;  // the record as text, when the selection meets records by overlap
+  bool keeps(const hts::BcfReader& reader);
   std::uint64_t kept_ = 0;
   bool ended_ = false;
 };

@@ -95,14 +95,6 @@ class Selection:
         positions: Positions | None = None,
         positions_file: PathLike | Sequence[PathLike] | None = None,
     ) -> None:
-        # Whether every record is met by its POS alone (all that BCF copies read).
-        self._by_pos = all(
-            overlap == "pos" or (lists is None and files is None)
-            for overlap, lists, files in [
-                (regions_overlap, regions, regions_file),
-                (targets_overlap, targets, targets_file),
-            ]
-        )
         self._native = _native.build_selection(
             positions,
             _many(positions_file, "positions_file"),
@@ -313,8 +305,8 @@ def write_subset(
         raise ValueError(f"format must be 'vcf', 'bcf' or None, not {format!r}")
     if format == "bcf":
         return _write_bcf(
-            path, output, positions, targets, regions, chosen, selection, compress, count, index,
-            index_path, write_index,
+            path, output, positions, targets, regions, chosen, compress, count, index, index_path,
+            write_index,
         )
     if compress is None:
         compress = _compress_by_name(output)
@@ -357,7 +349,6 @@ def _write_bcf(
     targets: Targets | None,
     regions: Regions | None,
     chosen: tuple[str, _native.Selection | None],
-    selection: Selection | None,
     compress: bool | None,
     threads: int,
     index: bool | None,
@@ -366,8 +357,6 @@ def _write_bcf(
 ) -> int:
     if index or index_path is not None:
         raise ValueError("a BCF input is read whole: its index is not followed")
-    if (regions is not None and chosen[0] != "pos") or (selection is not None and not selection._by_pos):
-        raise ValueError("a BCF copy meets regions and targets by POS only: give overlap 'pos'")
     if write_index not in (None, "csi"):
         raise ValueError(f"a BCF output is indexed as 'csi' only, not {write_index!r}")
     compress = True if compress is None else compress
