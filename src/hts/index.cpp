@@ -1,9 +1,8 @@
 #include "index.hpp"
 
 #include "bgzf_file.hpp"
-#include "little_endian.hpp"
+#include "index_check.hpp"
 
-#include <htslib/bgzf.h>
 #include <htslib/hts.h>
 #include <htslib/tbx.h>
 #include <sys/stat.h>
@@ -15,23 +14,13 @@
 #include <memory>
 #include <new>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 namespace varsift::hts {
 namespace {
 
-// The tabix binning scheme: 16 kbp leaf bins, five levels below the root.
-constexpr int tabix_min_shift = 14;
-constexpr int tabix_depth = 5;
 // The largest coordinate a query may name.
 constexpr std::int64_t max_coordinate = std::numeric_limits<std::int64_t>::max() / 2;
-
-struct BgzfCloser {
-  void operator()(BGZF* file) const noexcept { bgzf_close(file); }
-};
-using BgzfHandle = std::unique_ptr<BGZF, BgzfCloser>;
 
 struct IteratorDestroyer {
   void operator()(hts_itr_t* iterator) const noexcept { hts_itr_destroy(iterator); }
@@ -54,39 +43,6 @@ std::optional<struct stat> stat_of(const std::string& path) {
 
 bool older(const struct timespec& a, const struct timespec& b) noexcept {
   return a.tv_sec != b.tv_sec ? a.tv_sec < b.tv_sec : a.tv_nsec < b.tv_nsec;
-}
-
-// Reads the format, and for CSI its min_shift and depth, from the start of the index file, and
-// checks it ends with the BGZF end-of-file block: htslib may accept a file cut between blocks.
-std::optional<IndexProblem> read_preamble(const std::string& local, const std::string& path,
-                                          Index::Format& format, int& min_shift, int& depth) {
-  BgzfHandle file(bgzf_open(local.c_str(), "r"));
-  if (!file) {
-    return problem(IndexProblem::Kind::unreadable,
-                   "cannot open index " + path + ": " + std::strerror(errno));
-  }
-  if (bgzf_compression(file.get()) != 2 || bgzf_check_EOF(file.get()) != 1) {
-    return problem(IndexProblem::Kind::unreadable,
-                   "index " + path + " is truncated or not BGZF-compressed");
-  }
-  unsigned char head[12];
-  if (bgzf_read(file.get(), head, sizeof head) != static_cast<ssize_t>(sizeof head)) {
-    return problem(IndexProblem::Kind::unreadable, "index " + path + " is truncated");
-  }
-  if (std::memcmp(head, "TBI\1", 4) == 0) {
-    format = Index::Format::tbi;
-    min_shift = tabix_min_shift;
-    depth = tabix_depth;
-    return std::nullopt;
-  }
-  if (std::memcmp(head, "CSI\1", 4) == 0) {
-    format = Index::Format::csi;
-    min_shift = static_cast<int>(little_endian_32(head + 4));
-    depth = static_cast<int>(little_endian_32(head + 8));
-    // Bins of 2^(min_shift + 3 * depth) must fit the 64-bit coordinates htslib uses.
-    if (min_shift > 0 && depth > 0 && min_shift + 3 * depth <= 62) return std::nullopt;
-  }
-  return problem(IndexProblem::Kind::unreadable, "file " + path + " is not a tabix or CSI index");
 }
 
 std::optional<std::string> existing_newest(const std::string& data_path) {
@@ -119,8 +75,14 @@ std::string_view contig_id(std::string_view line) noexcept {
 
 }  // namespace
 
-Index::Index(tbx_t* tbx, Format format, std::string path, int min_shift, int depth)
-    : tbx_(tbx), format_(format), path_(std::move(path)), min_shift_(min_shift), depth_(depth) {
+Index::Index(tbx_t* tbx, std::string path, IndexLayout&& layout)
+    : tbx_(tbx),
+      format_(layout.format),
+      path_(std::move(path)),
+      min_shift_(layout.min_shift),
+      depth_(layout.depth),
+      last_block_(layout.last_block),
+      extents_(std::move(layout.extents)) {
   int count = 0;
   std::unique_ptr<const char*, decltype(&std::free)> names(tbx_seqnames(tbx_, &count), &std::free);
   if (count > 0 && !names) throw std::bad_alloc();
@@ -134,6 +96,8 @@ Index::Index(Index&& other) noexcept
       path_(std::move(other.path_)),
       min_shift_(other.min_shift_),
       depth_(other.depth_),
+      last_block_(other.last_block_),
+      extents_(std::move(other.extents_)),
       sequences_(std::move(other.sequences_)) {}
 
 Index& Index::operator=(Index&& other) noexcept {
@@ -144,6 +108,8 @@ Index& Index::operator=(Index&& other) noexcept {
     path_ = std::move(other.path_);
     min_shift_ = other.min_shift_;
     depth_ = other.depth_;
+    last_block_ = other.last_block_;
+    extents_ = std::move(other.extents_);
     sequences_ = std::move(other.sequences_);
   }
   return *this;
@@ -202,10 +168,9 @@ std::optional<Index> Index::load_file(const std::string& data_path, const std::s
                                       std::string path, std::optional<std::uint64_t> data_size,
                                       IndexProblem& problem_out) {
   silence_htslib_logging();
-  Format format{};
-  int min_shift = 0;
-  int depth = 0;
-  if (auto bad = read_preamble(file, path, format, min_shift, depth)) {
+  // htslib's loader trusts the bytes it reads: they are checked first.
+  IndexLayout layout;
+  if (auto bad = check_index_file(file, path, data_path, data_size, layout)) {
     problem_out = std::move(*bad);
     return std::nullopt;
   }
@@ -216,21 +181,7 @@ std::optional<Index> Index::load_file(const std::string& data_path, const std::s
                           "index " + path + " is malformed or not a tabix-style index");
     return std::nullopt;
   }
-  Index index(tbx.release(), format, std::move(path), min_shift, depth);
-  // An index of a longer file points past this one's end.
-  if (data_size && index.last_block() > *data_size) {
-    problem_out = problem(IndexProblem::Kind::stale,
-                          "index " + index.path_ + " points past the end of " + data_path);
-    return std::nullopt;
-  }
-  return index;
-}
-
-std::uint64_t Index::last_block() const {
-  std::vector<Region> everything;
-  everything.push_back({"", 1, static_cast<std::uint64_t>(max_coordinate)});
-  const auto all = ranges(plan(everything));
-  return all.empty() ? 0 : all.back().end >> 16;
+  return Index(tbx.release(), std::move(path), std::move(layout));
 }
 
 std::optional<std::uint64_t> Index::records(int tid) const noexcept {
@@ -241,14 +192,26 @@ std::optional<std::uint64_t> Index::records(int tid) const noexcept {
 }
 
 std::optional<IndexProblem> Index::check_header(std::span<const std::string> header_lines) const {
-  std::unordered_set<std::string_view> declared;
+  // Marks the sequences the header declares, by htslib's table of names: no table of our own
+  // for a header of many contigs.
+  std::vector<bool> declared(sequences_.size());
+  bool any = false;
+  std::string id;
   for (const std::string& line : header_lines) {
-    if (std::string_view id = contig_id(line); !id.empty()) declared.insert(id);
+    if (std::string_view found = contig_id(line); !found.empty()) {
+      any = true;
+      id.assign(found);
+      if (id.find('\0') != std::string::npos) continue;
+      if (const int tid = tbx_name2id(tbx_, id.c_str()); tid >= 0) {
+        declared[static_cast<std::size_t>(tid)] = true;
+      }
+    }
   }
-  if (declared.empty()) return std::nullopt;
-  for (const std::string& name : sequences_) {
-    if (!declared.contains(name)) {
-      return problem(IndexProblem::Kind::foreign, "index " + path_ + " names sequence " + name +
+  if (!any) return std::nullopt;
+  for (std::size_t tid = 0; tid < sequences_.size(); ++tid) {
+    if (!declared[tid]) {
+      return problem(IndexProblem::Kind::foreign, "index " + path_ + " names sequence " +
+                                                      sequences_[tid] +
                                                       ", which the header does not declare");
     }
   }
@@ -256,10 +219,13 @@ std::optional<IndexProblem> Index::check_header(std::span<const std::string> hea
 }
 
 Index::Planner::Planner(const Index& index) : index_(index) {
-  for (std::size_t i = 0; i < index.sequences_.size(); ++i) {
-    tids_.emplace(index.sequences_[i], static_cast<int>(i));
-  }
   plan_.sequences = index.sequences_.size();
+}
+
+int Index::Planner::tid_of(const std::string& sequence) const noexcept {
+  // htslib's own table of names, made at load: no table per plan. A name holding NUL is none.
+  if (sequence.find('\0') != std::string::npos) return -1;
+  return tbx_name2id(index_.tbx_, sequence.c_str());
 }
 
 void Index::Planner::add(std::string_view sequence, std::uint64_t first, std::uint64_t last) {
@@ -273,9 +239,8 @@ void Index::Planner::add(std::string_view sequence, std::uint64_t first, std::ui
   int tid = 0;
   if (!sequence.empty()) {
     if (!last_valid_ || sequence != last_name_) {
-      const auto found = tids_.find(sequence);
-      last_tid_ = found == tids_.end() ? -1 : found->second;
       last_name_.assign(sequence);
+      last_tid_ = tid_of(last_name_);
       last_valid_ = true;
     }
     if (last_tid_ < 0) return;  // the index holds no record there
@@ -344,24 +309,35 @@ void Index::gather(std::vector<QueryPlan::Interval>& intervals) const {
 std::vector<VirtualRange> Index::ranges(const QueryPlan& plan) const {
   std::vector<VirtualRange> ranges;
   const auto query = [&](int tid, std::int64_t begin, std::int64_t end) {
+    // No record begins at or past the sequence's extent: htslib need not list the bins there,
+    // which a deep .csi scheme counts by the billion.
+    end = std::min(end, extents_[static_cast<std::size_t>(tid)]);
+    if (begin >= end) return;
     IteratorHandle iterator(hts_itr_query(tbx_->idx, tid, begin, end, tbx_readrec));
     if (!iterator) throw std::bad_alloc();
     for (int i = 0; i < iterator->n_off; ++i) {
       ranges.push_back({iterator->off[i].u, iterator->off[i].v});
     }
   };
-  auto named = plan.named.begin();
-  std::vector<QueryPlan::Interval> merged;
-  for (std::size_t tid = 0; tid < sequences_.size(); ++tid) {
-    merged.assign(plan.everywhere.begin(), plan.everywhere.end());
-    for (; named != plan.named.end() && named->tid == static_cast<int>(tid); ++named) {
-      merged.push_back(*named);
+  if (plan.everywhere.empty()) {
+    // Only the sequences named.
+    for (const auto& interval : plan.named) query(interval.tid, interval.begin, interval.end);
+  } else {
+    auto named = plan.named.begin();
+    std::vector<QueryPlan::Interval> merged;
+    for (std::size_t tid = 0; tid < sequences_.size(); ++tid) {
+      merged.assign(plan.everywhere.begin(), plan.everywhere.end());
+      for (; named != plan.named.end() && named->tid == static_cast<int>(tid); ++named) {
+        merged.push_back(*named);
+      }
+      if (merged.size() != plan.everywhere.size()) {
+        for (auto& interval : merged) interval.tid = 0;
+        gather(merged);
+      }
+      for (const auto& interval : merged) {
+        query(static_cast<int>(tid), interval.begin, interval.end);
+      }
     }
-    if (merged.size() != plan.everywhere.size()) {
-      for (auto& interval : merged) interval.tid = 0;
-      gather(merged);
-    }
-    for (const auto& interval : merged) query(static_cast<int>(tid), interval.begin, interval.end);
   }
   std::sort(ranges.begin(), ranges.end(),
             [](const VirtualRange& a, const VirtualRange& b) { return a.begin < b.begin; });

@@ -5,7 +5,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 typedef struct tbx_t tbx_t;
@@ -56,14 +55,16 @@ struct QueryPlan {
   std::size_t queries() const noexcept { return named.size() + everywhere.size() * sequences; }
 };
 
+struct IndexLayout;
+
 // A tabix (.tbi) or coordinate-sorted (.csi) index of a BGZF VCF, owned.
 class Index {
  public:
   enum class Format : unsigned char { tbi, csi };
 
   // Loads the index of `data_path`: from `index_path` when given, else NAME.tbi or NAME.csi
-  // beside the data (the newer if both exist). Checks that the index is complete and no older
-  // than the data file.
+  // beside the data (the newer if both exist). Checks that the index is no older than the data
+  // file, and that its bytes are sound and point within the data, before htslib reads them.
   static std::optional<Index> load(const std::string& data_path,
                                    const std::optional<std::string>& index_path,
                                    IndexProblem& problem);
@@ -74,7 +75,7 @@ class Index {
                                         std::string path, std::optional<std::uint64_t> data_size,
                                         IndexProblem& problem);
   // The compressed offset of the last block that holds an indexed record.
-  std::uint64_t last_block() const;
+  std::uint64_t last_block() const noexcept { return last_block_; }
 
   Index(Index&& other) noexcept;
   Index& operator=(Index&& other) noexcept;
@@ -107,8 +108,9 @@ class Index {
     QueryPlan finish();
 
    private:
+    int tid_of(const std::string& sequence) const noexcept;
+
     const Index& index_;
-    std::unordered_map<std::string_view, int> tids_;
     std::string last_name_;
     int last_tid_ = -1;
     bool last_valid_ = false;
@@ -124,7 +126,7 @@ class Index {
   tbx_t* get() const noexcept { return tbx_; }
 
  private:
-  Index(tbx_t* tbx, Format format, std::string path, int min_shift, int depth);
+  Index(tbx_t* tbx, std::string path, IndexLayout&& layout);
   // Sorts intervals and joins those that reach into the same or the next smallest bin: they
   // share their index chunks.
   void gather(std::vector<QueryPlan::Interval>& intervals) const;
@@ -134,6 +136,8 @@ class Index {
   std::string path_;
   int min_shift_;
   int depth_;
+  std::uint64_t last_block_;
+  std::vector<std::int64_t> extents_;  // by tid: where its records end, at the latest
   std::vector<std::string> sequences_;
 };
 

@@ -8,6 +8,7 @@ import os
 import pickle
 import random
 import shutil
+import struct
 import subprocess
 import sys
 import warnings
@@ -174,6 +175,54 @@ def test_command_warns_of_an_unusable_index(tmp_path: Path) -> None:
     forced = command(str(data), "--force-index", "-t", *chosen)
     assert forced.returncode == 1
     assert "older than its data file" in forced.stderr
+
+
+def damage_chunk_count(index: Path) -> None:
+    """Sets the chunk count of the first bin of a .tbi's second sequence to -1: htslib's loader
+    then frees chunk lists it never set up."""
+    raw = bytearray(gzip.decompress(index.read_bytes()))
+    (names_length,) = struct.unpack_from("<i", raw, 32)
+    # magic, 7 counts and fields, the names length and names; then the first sequence's bins
+    at = 36 + names_length
+    (bins,) = struct.unpack_from("<i", raw, at)
+    at += 4
+    for _ in range(bins):
+        at += 8 + 16 * struct.unpack_from("<i", raw, at + 4)[0]
+    at += 4 + 8 * struct.unpack_from("<i", raw, at)[0]
+    # the second sequence's bin count, first bin and its chunk count
+    struct.pack_into("<i", raw, at + 8, -1)
+    compressed = subprocess.run(["bgzip", "-c"], input=bytes(raw), capture_output=True, check=True)
+    index.write_bytes(compressed.stdout)
+
+
+def test_damaged_counts_in_an_index_warn_and_scan_in_a_child(tmp_path: Path) -> None:
+    data, sites = indexed(tmp_path, 18)
+    chrom, pos = sites[len(sites) // 2]
+    expected = command(str(data), "--no-index", "-p", str(pos))
+    assert expected.returncode == 0, expected.stderr
+    damage_chunk_count(Path(f"{data}.tbi"))
+    run = [sys.executable, "-m", "varsift_tools", str(data), "-p", str(pos)]
+    found = subprocess.run(run, capture_output=True, text=True, timeout=60)
+    assert (found.returncode, found.stdout) == (0, expected.stdout), found.stderr
+    assert "is damaged (sequence 1, bin " in found.stderr
+    forced = subprocess.run([*run, "--force-index"], capture_output=True, text=True, timeout=60)
+    assert forced.returncode == 1, forced.stderr
+    assert "count of chunks is negative" in forced.stderr
+    code = f"""
+import warnings, varsift_tools
+with warnings.catch_warnings(record=True) as caught:
+    warnings.simplefilter("always")
+    print(varsift_tools.subset({str(data)!r}, targets=[({chrom!r}, {pos})]))
+    print(len(caught))
+try:
+    varsift_tools.subset({str(data)!r}, targets=[({chrom!r}, {pos})], index=True)
+except ValueError as error:
+    print(type(error).__name__)
+"""
+    child = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert child.returncode == 0, child.stderr
+    scanned = varsift_tools.subset(data, targets=[(chrom, pos)], index=False)
+    assert child.stdout.splitlines() == [repr(scanned), "1", "ValueError"]
 
 
 def test_command_index_choices_exclude_each_other(tmp_path: Path) -> None:

@@ -1,0 +1,297 @@
+#include "index_check.hpp"
+
+#include <htslib/bgzf.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "bgzf_file.hpp"
+#include "little_endian.hpp"
+
+namespace varsift::hts {
+namespace {
+
+// The tabix binning scheme: 16 kbp leaf bins, five levels below the root.
+constexpr int tabix_min_shift = 14;
+constexpr int tabix_depth = 5;
+// The largest min_shift bcftools writes, and the deepest scheme whose bin numbers fit 32 bits.
+constexpr int max_min_shift = 30;
+constexpr int max_depth = 10;
+constexpr std::size_t chunk_bytes = 16;
+
+struct Fault {
+  std::string message;
+};
+
+// Reads the bytes in order; every read and count is checked against what is left. Faults name
+// the place: the part of the header, or the sequence and bin being read.
+class Walker {
+ public:
+  static constexpr std::size_t none = ~std::size_t{0};
+
+  Walker(std::string_view bytes, std::uint64_t data_bytes) noexcept
+      : bytes_(bytes), data_bytes_(data_bytes) {}
+
+  std::size_t left() const noexcept { return bytes_.size(); }
+  void at_sequence(std::size_t tid) noexcept {
+    tid_ = tid;
+    in_bin_ = false;
+  }
+  void at_bin(std::uint32_t bin) noexcept {
+    bin_ = bin;
+    in_bin_ = true;
+  }
+  [[noreturn]] void fail(const std::string& what) const { throw Fault{place() + what}; }
+
+  std::string_view take(std::size_t size, const char* what) {
+    if (size > bytes_.size()) fail(std::string(what) + " ends early");
+    const std::string_view taken = bytes_.substr(0, size);
+    bytes_.remove_prefix(size);
+    return taken;
+  }
+  std::uint32_t u32(const char* what) {
+    return little_endian_32(reinterpret_cast<const unsigned char*>(take(4, what).data()));
+  }
+  std::uint64_t u64(const char* what) {
+    const auto* p = reinterpret_cast<const unsigned char*>(take(8, what).data());
+    return std::uint64_t{little_endian_32(p)} | std::uint64_t{little_endian_32(p + 4)} << 32U;
+  }
+  std::int32_t i32(const char* what) { return static_cast<std::int32_t>(u32(what)); }
+
+  // A count of items taking at least `least_bytes` each: not negative, and fitting what is left.
+  std::size_t count(const char* what, std::size_t least_bytes) {
+    const std::int32_t value = i32(what);
+    if (value < 0) fail(std::string(what) + " is negative (" + std::to_string(value) + ")");
+    if (static_cast<std::uint64_t>(value) * least_bytes > bytes_.size()) {
+      fail(std::string(what) + " " + std::to_string(value) + " exceeds the bytes left");
+    }
+    return static_cast<std::size_t>(value);
+  }
+
+  // A virtual offset: its compressed part must lie within the data file. Damage goes first, so
+  // the walk goes on past such an offset.
+  std::uint64_t offset(const char* what) {
+    const std::uint64_t value = u64(what);
+    if ((value >> 16) > data_bytes_ && past_end_.empty()) {
+      past_end_ = place() + what + " at byte " + std::to_string(value >> 16) + " of " +
+                  std::to_string(data_bytes_);
+    }
+    return value;
+  }
+  // The first offset past the data's end; empty if none.
+  const std::string& past_end() const noexcept { return past_end_; }
+
+ private:
+  std::string place() const {
+    if (tid_ == none) return "";
+    std::string place = "sequence " + std::to_string(tid_);
+    if (in_bin_) place += ", bin " + std::to_string(bin_);
+    return place + ": ";
+  }
+
+  std::string_view bytes_;
+  std::uint64_t data_bytes_;
+  std::size_t tid_ = none;
+  std::uint32_t bin_ = 0;
+  bool in_bin_ = false;
+  std::string past_end_;
+};
+
+// NUL-terminated names: exactly `count`, none empty, none twice.
+void check_names(const Walker& walker, std::string_view names, std::size_t count) {
+  std::vector<std::string_view> sorted;
+  sorted.reserve(count);
+  while (!names.empty()) {
+    const std::string_view name = names.substr(0, names.find('\0'));
+    if (name.empty()) walker.fail("empty sequence name");
+    sorted.push_back(name);
+    names.remove_prefix(name.size() + 1);
+  }
+  if (sorted.size() != count) {
+    walker.fail("names block holds " + std::to_string(sorted.size()) + " names for " +
+                std::to_string(count) + " sequences");
+  }
+  std::sort(sorted.begin(), sorted.end());
+  if (const auto twice = std::adjacent_find(sorted.begin(), sorted.end()); twice != sorted.end()) {
+    walker.fail("sequence " + std::string(*twice) + " named twice");
+  }
+}
+
+// The tabix configuration and names, as a .tbi holds them and a .csi in its auxiliary data.
+std::string_view tabix_names(Walker& walker) {
+  for (int field = 0; field < 6; ++field) walker.i32("tabix configuration");
+  return walker.take(walker.count("length of the names", 1), "names block");
+}
+
+class Binning {
+ public:
+  Binning(int min_shift, int depth) noexcept : min_shift_(min_shift), depth_(depth) {
+    limit_ = ((std::uint64_t{1} << (3 * (depth + 1))) - 1) / 7;
+  }
+  // Bin numbers run below the limit; the pseudo-bin of a sequence's statistics is the next but
+  // one.
+  bool valid(std::uint32_t bin) const noexcept { return bin < limit_ || bin == pseudo(); }
+  std::uint32_t pseudo() const noexcept { return static_cast<std::uint32_t>(limit_ + 1); }
+
+  // The coordinate a valid (not pseudo) bin ends at.
+  std::int64_t end(std::uint32_t bin) const noexcept {
+    std::uint64_t first = 0;  // first bin of the level
+    for (int level = 0;; ++level) {
+      const std::uint64_t next = first + (std::uint64_t{1} << (3 * level));
+      if (bin < next) {
+        const int shift = min_shift_ + 3 * (depth_ - level);
+        return static_cast<std::int64_t>((bin - first + 1) << shift);
+      }
+      first = next;
+    }
+  }
+
+ private:
+  int min_shift_;
+  int depth_;
+  std::uint64_t limit_;
+};
+
+void walk(Walker& walker, IndexLayout& layout) {
+  const std::string_view magic = walker.take(4, "magic");
+  std::size_t sequences = 0;
+  std::string_view names;
+  if (magic == std::string_view("TBI\1", 4)) {
+    layout.format = Index::Format::tbi;
+    layout.min_shift = tabix_min_shift;
+    layout.depth = tabix_depth;
+    // Each sequence takes at least its bin and interval counts.
+    sequences = walker.count("count of sequences", 8);
+    names = tabix_names(walker);
+  } else if (magic == std::string_view("CSI\1", 4)) {
+    layout.format = Index::Format::csi;
+    layout.min_shift = walker.i32("min_shift");
+    layout.depth = walker.i32("depth");
+    if (layout.min_shift < 1 || layout.min_shift > max_min_shift || layout.depth < 1 ||
+        layout.depth > max_depth) {
+      walker.fail("min_shift " + std::to_string(layout.min_shift) + " and depth " +
+                  std::to_string(layout.depth) + " are beyond any binning scheme in use");
+    }
+    Walker aux(walker.take(walker.count("length of the auxiliary data", 1), "auxiliary data"), 0);
+    names = tabix_names(aux);
+    if (aux.left() != 0) walker.fail("auxiliary data goes on after the names");
+    // Each sequence takes at least its bin count.
+    sequences = walker.count("count of sequences", 4);
+  } else {
+    walker.fail("not a tabix or CSI index");
+  }
+  if (!names.empty() && names.back() != '\0') walker.fail("names block not NUL-terminated");
+  check_names(walker, names, sequences);
+
+  const Binning binning(layout.min_shift, layout.depth);
+  const bool csi = layout.format == Index::Format::csi;
+  layout.extents.assign(sequences, 0);
+  layout.last_block = 0;
+  std::vector<std::uint32_t> bins;
+  for (std::size_t tid = 0; tid < sequences; ++tid) {
+    walker.at_sequence(tid);
+    // A bin takes at least its number and chunk count, and in .csi its first offset.
+    const std::size_t bin_count = walker.count("count of bins", csi ? 16 : 8);
+    bins.clear();
+    for (std::size_t i = 0; i < bin_count; ++i) {
+      const std::uint32_t bin = walker.u32("bin");
+      walker.at_bin(bin);
+      if (!binning.valid(bin)) walker.fail("no such bin in the scheme");
+      bins.push_back(bin);
+      if (csi) walker.offset("offset of the first record");
+      const std::size_t chunks = walker.count("count of chunks", chunk_bytes);
+      if (bin == binning.pseudo()) {
+        // The sequence's first and last offsets, then its record counts.
+        if (chunks != 2) walker.fail("statistics take 2 chunks");
+        const std::uint64_t begin = walker.offset("first offset");
+        if (walker.offset("last offset") < begin) walker.fail("last offset before the first");
+        walker.take(chunk_bytes, "record counts");
+        continue;
+      }
+      layout.extents[tid] = std::max(layout.extents[tid], binning.end(bin));
+      std::uint64_t previous = 0;
+      for (std::size_t c = 0; c < chunks; ++c) {
+        const std::uint64_t begin = walker.offset("chunk start");
+        const std::uint64_t end = walker.offset("chunk end");
+        if (end < begin) walker.fail("a chunk ends before it begins");
+        layout.last_block = std::max(layout.last_block, end >> 16);
+        if (begin < previous) walker.fail("chunks out of order");
+        previous = begin;
+      }
+    }
+    walker.at_sequence(tid);
+    std::sort(bins.begin(), bins.end());
+    if (const auto twice = std::adjacent_find(bins.begin(), bins.end()); twice != bins.end()) {
+      walker.fail("bin " + std::to_string(*twice) + " listed twice");
+    }
+    if (!csi) {
+      const std::size_t intervals = walker.count("count of linear index entries", 8);
+      for (std::size_t i = 0; i < intervals; ++i) walker.offset("linear index entry");
+    }
+  }
+  walker.at_sequence(Walker::none);
+  // The count of records without coordinates is optional.
+  if (walker.left() == 8) walker.u64("count of unplaced records");
+  if (walker.left() != 0) walker.fail(std::to_string(walker.left()) + " bytes after the end");
+}
+
+}  // namespace
+
+std::optional<IndexProblem> check_index_bytes(std::string_view bytes, std::uint64_t data_bytes,
+                                              IndexLayout& layout) {
+  Walker walker(bytes, data_bytes);
+  try {
+    walk(walker, layout);
+  } catch (const Fault& fault) {
+    return IndexProblem{IndexProblem::Kind::unreadable, fault.message};
+  }
+  if (!walker.past_end().empty()) {
+    return IndexProblem{IndexProblem::Kind::stale, walker.past_end()};
+  }
+  return std::nullopt;
+}
+
+std::optional<IndexProblem> check_index_file(const std::string& file, const std::string& path,
+                                             const std::string& data_path,
+                                             std::optional<std::uint64_t> data_bytes,
+                                             IndexLayout& layout) {
+  struct Closer {
+    void operator()(BGZF* file) const noexcept { bgzf_close(file); }
+  };
+  std::unique_ptr<BGZF, Closer> index(bgzf_open(file.c_str(), "r"));
+  if (!index) {
+    return IndexProblem{IndexProblem::Kind::unreadable,
+                        "cannot open index " + path + ": " + std::strerror(errno)};
+  }
+  // htslib's reader accepts a file cut between blocks; the end-of-file block tells.
+  if (bgzf_compression(index.get()) != 2 || bgzf_check_EOF(index.get()) != 1) {
+    return IndexProblem{IndexProblem::Kind::unreadable,
+                        "index " + path + " is truncated or not BGZF-compressed"};
+  }
+  std::string bytes;
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t read = bgzf_read(index.get(), buffer, sizeof buffer);
+    if (read < 0) {
+      return IndexProblem{IndexProblem::Kind::unreadable, "index " + path + " is damaged"};
+    }
+    if (read == 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(read));
+  }
+  auto problem = check_index_bytes(
+      bytes, data_bytes.value_or(std::numeric_limits<std::uint64_t>::max()), layout);
+  if (problem) {
+    problem->message = problem->kind == IndexProblem::Kind::stale
+                           ? "index " + path + " points past the end of " + data_path + " (" +
+                                 problem->message + ")"
+                           : "index " + path + " is damaged (" + problem->message + ")";
+  }
+  return problem;
+}
+
+}  // namespace varsift::hts

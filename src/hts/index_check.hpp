@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "index.hpp"
+
+namespace varsift::hts {
+
+// What the check learns of a sound index.
+struct IndexLayout {
+  Index::Format format = Index::Format::tbi;
+  int min_shift = 0;
+  int depth = 0;
+  // The compressed offset of the last block that holds an indexed record.
+  std::uint64_t last_block = 0;
+  // By sequence: every record the index holds on it begins below this coordinate (0-based).
+  std::vector<std::int64_t> extents;
+};
+
+// Checks inflated .tbi or .csi bytes as their formats lay them out, for an index of a data file
+// of `data_bytes` bytes: htslib's loader trusts counts and offsets, and fails badly on damaged
+// ones. Gives a problem, `unreadable` for bytes that do not form an index and `stale` for
+// offsets past the data's end, with a message that names the fault (not the file).
+std::optional<IndexProblem> check_index_bytes(std::string_view bytes, std::uint64_t data_bytes,
+                                              IndexLayout& layout);
+
+// Inflates the index file `file` through htslib's BGZF reader and checks its bytes, for data
+// of `data_bytes` bytes (none: unknown, offsets are then not bounded). Problems name the index
+// `path` and, when stale, `data_path`.
+std::optional<IndexProblem> check_index_file(const std::string& file, const std::string& path,
+                                             const std::string& data_path,
+                                             std::optional<std::uint64_t> data_bytes,
+                                             IndexLayout& layout);
+
+}  // namespace varsift::hts
