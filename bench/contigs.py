@@ -1,0 +1,248 @@
+#!/usr/bin/env python3
+"""Measures the index path against the count of contigs and of targets.
+
+On generated BGZF files of 1, 25, 5,000 and 100,000 contigs, each indexed as .tbi and as .csi
+(by `tabix`), it times for 1, 10, 10,000 and 1,000,000 targets (CHROM, POS): the library
+following the index (`index=True`), scanning (`index=False`) and choosing (the default), each
+timed around the call alone in a fresh interpreter; the command choosing and forced to follow
+the index, whole processes reading a targets file; and `tabix -R` on the same targets file.
+The library's three ways must keep the same records, those the targets name. It prints a
+Markdown table and writes it to bench/results/contigs.md.
+
+The files are generated under bench/data/ when missing: narrow records (two samples) at
+increasing positions, 1,000,000 records in all, but 300,000 for 100,000 contigs (3 a contig),
+which keeps the run to about a quarter of an hour.
+"""
+
+import argparse
+import datetime
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+import run
+
+HERE = Path(__file__).resolve().parent
+DATA = HERE / "data"
+RESULTS = HERE / "results"
+# (contigs, records)
+SHAPES = [(1, 1_000_000), (25, 1_000_000), (5_000, 1_000_000), (100_000, 300_000)]
+TARGET_COUNTS = [1, 10, 10_000, 1_000_000]
+ABSENT_SHARE = 0.1
+LIBRARY_MODES = {"index": True, "scan": False, "auto": None}
+
+
+def generate(path: Path, contigs: int, records: int, seed: int) -> None:
+    """A sorted VCF of `records` records spread evenly over `contigs` contigs."""
+    rng = random.Random(seed)
+    names = [f"ctg{number}" for number in range(1, contigs + 1)]
+    per_contig = records // contigs
+    with open(path, "w") as out:
+        out.write("##fileformat=VCFv4.2\n")
+        out.writelines(f"##contig=<ID={name}>\n" for name in names)
+        out.write('##FORMAT=<ID=GT,Number=1,Type=String,Description="Genotype">\n')
+        out.write("#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\tS1\tS2\n")
+        number = 0
+        for name in names:
+            position = 0
+            lines = []
+            for _ in range(per_contig):
+                position += rng.randint(1, 400)
+                number += 1
+                ref, alt = rng.sample("ACGT", 2)
+                lines.append(f"{name}\t{position}\trs{number}\t{ref}\t{alt}\t50\tPASS\tDP=20"
+                             f"\tGT\t0/1\t1/1\n")
+            out.writelines(lines)
+
+
+def files(contigs: int, records: int, seed: int) -> dict[str, Path]:
+    """The BGZF file of the shape, under one name with its .tbi and another (a hard link) with
+    its .csi, made once."""
+    stem = DATA / f"contigs-{contigs}-{records}-{seed}"
+    tbi, csi = Path(f"{stem}.vcf.gz"), Path(f"{stem}-csi.vcf.gz")
+    if not (Path(f"{tbi}.tbi").exists() and Path(f"{csi}.csi").exists()):
+        print(f"generating {tbi.name} ...", file=sys.stderr)
+        plain = Path(f"{stem}.vcf")
+        generate(plain, contigs, records, seed)
+        with open(tbi, "wb") as stream:
+            subprocess.run(["bgzip", "-@2", "-c", str(plain)], stdout=stream, check=True)
+        plain.unlink()
+        csi.unlink(missing_ok=True)
+        os.link(tbi, csi)
+        subprocess.run(["tabix", "-f", "-p", "vcf", str(tbi)], check=True)
+        subprocess.run(["tabix", "-f", "-C", "-p", "vcf", str(csi)], check=True)
+    return {"tbi": tbi, "csi": csi}
+
+
+def records_of(path: Path) -> list[tuple[str, int]]:
+    result = subprocess.run(["bgzip", "-dc", str(path)], capture_output=True, check=True)
+    found = []
+    for line in result.stdout.split(b"\n"):
+        if line and not line.startswith(b"#"):
+            chrom, pos, _ = line.split(b"\t", 2)
+            found.append((chrom.decode(), int(pos)))
+    return found
+
+
+def draw_targets(count: int, records: list[tuple[str, int]], seed: int
+                 ) -> tuple[list[tuple[str, int]], int]:
+    """`count` targets, nine in ten at records (as far as there are records) and the rest where
+    none is, sorted; and the count of records they select."""
+    rng = random.Random(seed * 1_000_003 + count)
+    present = rng.sample(records, min(count - round(count * ABSENT_SHARE), len(records)))
+    taken = set(records)
+    chroms = sorted({chrom for chrom, _ in records})
+    absent: set[tuple[str, int]] = set()
+    while len(absent) < count - len(present):
+        candidate = (rng.choice(chroms), rng.randint(1, 10**9))
+        if candidate not in taken:
+            absent.add(candidate)
+    targets = sorted(set(present) | absent)
+    wanted = set(targets)
+    return targets, sum(1 for record in records if record in wanted)
+
+
+def measure_library(mode: str, data: str, targets_file: str, report: str) -> None:
+    """The child's side: reads the targets, times one call of subset and writes the seconds
+    and the count of kept records to `report`."""
+    import varsift_tools
+
+    targets = [(chrom, int(pos)) for chrom, pos in
+               (line.split("\t") for line in Path(targets_file).read_text().splitlines())]
+    start = time.perf_counter()
+    _, kept = varsift_tools.subset(data, targets=targets, index=LIBRARY_MODES[mode])
+    elapsed = time.perf_counter() - start
+    Path(report).write_text(f"{elapsed} {len(kept)}")
+    os._exit(0)
+
+
+def library(mode: str, data: Path, targets_file: Path, workdir: Path) -> tuple[float, int]:
+    report = workdir / "report"
+    subprocess.run([sys.executable, __file__, "--measure", mode, str(data), str(targets_file),
+                    str(report)], check=True)
+    elapsed, kept = report.read_text().split()
+    report.unlink()
+    return float(elapsed), int(kept)
+
+
+def process(command: list[str]) -> tuple[float, int]:
+    """Wall time of a whole process, and its count of data lines."""
+    start = time.perf_counter()
+    result = subprocess.run(command, capture_output=True, check=True)
+    elapsed = time.perf_counter() - start
+    lines = result.stdout.count(b"\n") - sum(1 for line in result.stdout.split(b"\n")
+                                             if line.startswith(b"#"))
+    return elapsed, lines
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--repeats", type=int, default=2, help="runs per cell (default 2)")
+    parser.add_argument("--shapes", default=",".join(str(c) for c, _ in SHAPES),
+                        help="contig counts to run (default all)")
+    parser.add_argument("--targets", default=",".join(map(str, TARGET_COUNTS)),
+                        help="target counts to run (default all)")
+    options = parser.parse_args()
+    chosen = {int(c) for c in options.shapes.split(",")}
+    counts = [int(c) for c in options.targets.split(",")]
+    DATA.mkdir(exist_ok=True)
+    RESULTS.mkdir(exist_ok=True)
+    command = run.varsift_command()
+    if command is None:
+        print("varsift_tools is not installed", file=sys.stderr)
+        return 1
+
+    load_before = os.getloadavg()
+    startup = run.command_startup(options.repeats)
+    rows = []
+    wrong = []
+    with tempfile.TemporaryDirectory(dir="/dev/shm" if Path("/dev/shm").is_dir() else DATA) as tmp:
+        workdir = Path(tmp)
+        for contigs, records in SHAPES:
+            if contigs not in chosen:
+                continue
+            paths = files(contigs, records, options.seed)
+            present = records_of(paths["tbi"])
+            for kind, data in paths.items():
+                run.warm(data)
+                for count in counts:
+                    targets, expected = draw_targets(count, present, options.seed)
+                    targets_file = workdir / "targets.tsv"
+                    targets_file.write_text("".join(f"{c}\t{p}\n" for c, p in targets))
+                    cells: dict[str, float] = {}
+                    tools = {
+                        **{f"library {mode}": (lambda mode=mode: library(
+                            mode, data, targets_file, workdir)) for mode in LIBRARY_MODES},
+                        "command auto": lambda: process([*command, "-P", str(targets_file),
+                                                         str(data)]),
+                        "command index": lambda: process([*command, "--force-index", "-P",
+                                                          str(targets_file), str(data)]),
+                        "tabix -R": lambda: process(["tabix", "-h", "-R", str(targets_file),
+                                                     str(data)]),
+                    }
+                    for tool, measure in tools.items():
+                        best = float("inf")
+                        for _ in range(options.repeats):
+                            elapsed, kept = measure()
+                            best = min(best, elapsed)
+                        if tool != "tabix -R" and kept != expected:
+                            wrong.append(f"{contigs} contigs, {kind}, {count} targets: {tool} "
+                                         f"kept {kept}, not {expected}")
+                        cells[tool] = best
+                    rows.append((contigs, records, kind, count, expected, cells))
+                    print(f"{contigs:>7} contigs {kind} {count:>9,} targets: "
+                          + ", ".join(f"{tool} {seconds:.3f}" for tool, seconds in cells.items()),
+                          file=sys.stderr)
+    load_after = os.getloadavg()
+    table = report(rows, startup, load_before, load_after, options.repeats, wrong)
+    print(table)
+    (RESULTS / "contigs.md").write_text(table)
+    return 1 if wrong else 0
+
+
+def report(rows, startup: float | None, load_before, load_after, repeats: int,
+           wrong: list[str]) -> str:
+    lines = [
+        "# Index path against contigs and targets",
+        "",
+        f"- Date: {datetime.datetime.now(datetime.UTC):%Y-%m-%d %H:%M} UTC",
+        f"- Machine: {run.machine()}",
+        f"- Load average (1 min) before and after: {load_before[0]:.2f}, {load_after[0]:.2f}",
+        f"- Tools: {run.version(['tabix', '--version'])}",
+        f"- Best of {repeats} runs, seconds. Library cells time the call alone; command and "
+        "tabix cells whole processes reading a targets file"
+        + (f" (the command's start-up: {startup:.3f} s)." if startup is not None else "."),
+        "- auto / best: the library's choice against the faster of its two ways (goal: at "
+        "most 1.2). index / tabix: the library following the index against `tabix -R`, and "
+        "the command forced, less its start-up, against `tabix -R` (goal: at most 1).",
+        "",
+        "| contigs | index | targets | kept | library: index | scan | auto | auto / best "
+        "| command: auto | index | tabix -R | index / tabix: library | command |",
+        "| ---: | --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: "
+        "| ---: |",
+    ]
+    for contigs, records, kind, count, expected, cells in rows:
+        best = min(cells["library index"], cells["library scan"])
+        tabix = cells["tabix -R"]
+        command_index = cells["command index"] - (startup or 0)
+        lines.append(
+            f"| {contigs:,} | {kind} | {count:,} | {expected:,} | {cells['library index']:.3f} "
+            f"| {cells['library scan']:.3f} | {cells['library auto']:.3f} "
+            f"| {cells['library auto'] / best:.2f} | {cells['command auto']:.3f} "
+            f"| {cells['command index']:.3f} | {tabix:.3f} "
+            f"| {cells['library index'] / tabix:.2f} | {max(command_index, 0) / tabix:.2f} |")
+    if wrong:
+        lines += ["", "**Wrong results:**", ""] + [f"- {text}" for text in wrong]
+    return "\n".join(lines) + "\n"
+
+
+if __name__ == "__main__":
+    if sys.argv[1:2] == ["--measure"]:
+        measure_library(*sys.argv[2:])
+    sys.exit(main())
