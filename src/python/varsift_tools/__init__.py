@@ -8,15 +8,20 @@ from __future__ import annotations
 
 import contextlib
 import os
-import secrets
 import stat
 from collections.abc import Iterable, Iterator, Sequence
 from types import TracebackType
-from typing import Literal
 
 from varsift_tools import _native
 from varsift_tools._errors import CompressionError, VcfFormatError
 from varsift_tools._output import output_file
+
+# typing is left out at run time: importing it is a tenth of the command's start-up.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Literal
+
+__version__ = "0.1.0"
 
 __all__ = [
     "CompressionError",
@@ -397,7 +402,7 @@ def _put_in_place(temporary: str, final: str) -> Iterator[None]:
 def _temporary_beside(path: str) -> str:
     # A fresh name rather than a file made here: htslib creates it with the usual mode.
     directory, name = os.path.split(path)
-    return os.path.join(directory, f".{name}.{os.getpid()}.{secrets.token_hex(6)}.tmp")
+    return os.path.join(directory, f".{name}.{os.getpid()}.{os.urandom(6).hex()}.tmp")
 
 
 def write_index(path: PathLike, *, csi: bool = False, threads: int | None = None) -> str:

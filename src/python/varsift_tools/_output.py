@@ -6,9 +6,16 @@ import contextlib
 import errno
 import os
 import re
-import secrets
 import stat
 from collections.abc import Callable, Iterator
+
+# typing is left out at run time: importing it is a tenth of the command's start-up.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import ParamSpec, TypeVar
+
+    _P = ParamSpec("_P")
+    _R = TypeVar("_R")
 
 __all__ = ["output_file"]
 
@@ -166,7 +173,7 @@ def _status(name: str) -> os.stat_result | None:
 def _temporary_name(base: str) -> str:
     # Cut on a character boundary; the name only has to be recognisable.
     kept = os.fsencode(base)[: _NAME_MAX - _ADDED_BYTES].decode("utf-8", "ignore")
-    return f".{kept}.{secrets.token_hex(8)}.tmp"
+    return f".{kept}.{os.urandom(8).hex()}.tmp"
 
 
 def _copy_owner_and_mode(fd: int, status: os.stat_result) -> None:
@@ -182,7 +189,9 @@ def _copy_owner_and_mode(fd: int, status: os.stat_result) -> None:
     os.fchmod(fd, stat.S_IMODE(status.st_mode) & ~(stat.S_ISUID | stat.S_ISGID))
 
 
-def _with_name[**P, R](name: str, call: Callable[P, R], *args: P.args, **kwargs: P.kwargs) -> R:
+def _with_name(
+    name: str, call: Callable[_P, _R], *args: _P.args, **kwargs: _P.kwargs
+) -> _R:
     try:
         return call(*args, **kwargs)
     except OSError as error:

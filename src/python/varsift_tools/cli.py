@@ -11,10 +11,16 @@ import warnings
 from array import array
 from collections.abc import Callable, Sequence
 from types import FrameType
-from typing import NoReturn
 
 import varsift_tools
 from varsift_tools import _native
+
+# typing is left out at run time: importing it is a tenth of the command's start-up.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import NoReturn, TypeVar
+
+    _T = TypeVar("_T")
 
 __all__ = ["main", "run"]
 
@@ -130,15 +136,11 @@ class _Parser(argparse.ArgumentParser):
 
 
 class _VersionAction(argparse.Action):
-    # Looks the version up only when asked, not on every run.
     def __init__(self, option_strings: Sequence[str], dest: str, help: str) -> None:
         super().__init__(option_strings, dest, nargs=0, help=help)
 
     def __call__(self, parser: argparse.ArgumentParser, *args: object) -> NoReturn:
-        # Imported here: it costs a third of the command's start-up.
-        import importlib.metadata
-
-        _write_stdout(f"{parser.prog} {importlib.metadata.version('varsift')}\n")
+        _write_stdout(f"{parser.prog} {varsift_tools.__version__}\n")
         parser.exit()
 
 
@@ -152,8 +154,8 @@ def parse_position(text: str) -> int:
     return value
 
 
-def _argument_type[T](parse: Callable[[str], T]) -> Callable[[str], T]:
-    def convert(text: str) -> T:
+def _argument_type(parse: Callable[[str], _T]) -> Callable[[str], _T]:
+    def convert(text: str) -> _T:
         try:
             return parse(text)
         except ValueError as error:

@@ -24,7 +24,7 @@ import tempfile
 import zlib
 from collections.abc import Callable, Iterable, Sequence
 from dataclasses import dataclass
-from typing import Any, cast
+from typing import Any, TypeVar, cast
 
 import dask.bag
 import dask.threaded
@@ -108,7 +108,10 @@ def _lines_before(part: Part) -> int:
     return count + 1
 
 
-def _reporting_file_lines[T](part: Part, call: Callable[[], T]) -> T:
+_T = TypeVar("_T")
+
+
+def _reporting_file_lines(part: Part, call: Callable[[], _T]) -> _T:
     """Runs ``call``, turning line numbers counted from the range's start into the file's."""
     try:
         return call()
