@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "hts/index_writer.hpp"
+#include "hts_plugins.hpp"
 #include "module/owned_ref.hpp"
 #include "python_error.hpp"
 #include "released_gil.hpp"
@@ -29,6 +30,7 @@ library::IndexOptions index_options_from(PyObject* index, PyObject* index_path) 
     Py_ssize_t size = 0;
     const char* path = checked(PyUnicode_AsUTF8AndSize(index_path, &size));
     options.path = std::string(path, static_cast<std::size_t>(size));
+    prepare_hts_plugins(*options.path);
   }
   return options;
 }

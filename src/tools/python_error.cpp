@@ -5,6 +5,7 @@
 #include <string>
 
 #include "hts/remote_file.hpp"
+#include "hts_plugins.hpp"
 #include "module/owned_ref.hpp"
 
 namespace varsift::tools {
@@ -75,7 +76,9 @@ std::string path_bytes(PyObject* path) {
   char* bytes = nullptr;
   Py_ssize_t size = 0;
   if (PyBytes_AsStringAndSize(path, &bytes, &size) < 0) throw PythonError();
-  return std::string(bytes, static_cast<std::size_t>(size));
+  std::string converted(bytes, static_cast<std::size_t>(size));
+  prepare_hts_plugins(converted);
+  return converted;
 }
 
 void set_python_error_from_current() noexcept {
