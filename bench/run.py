@@ -29,6 +29,7 @@ from pathlib import Path
 import varsift
 
 import generate_vcf
+import startup
 import stored
 
 HERE = Path(__file__).resolve().parent
@@ -530,6 +531,9 @@ def main() -> int:
         table += "\n## The same file as indexed BGZF\n\n" + index_table
     if stored_table is not None:
         table += "\n## The same file stored as BGZF\n\n" + stored_table
+    if varsift_command() is not None:
+        table += "\n## The command's start-up\n\n" + startup.startup_report(
+            startup.measure_startup(max(options.repeats, 10)))
     print(table)
     (RESULTS / f"{name}.md").write_text(table)
     chart(RESULTS / f"{name}.png", title, list(measures), options.lists, seconds, floor,
