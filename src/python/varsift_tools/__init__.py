@@ -11,15 +11,11 @@ import os
 import stat
 from collections.abc import Iterable, Iterator, Sequence
 from types import TracebackType
+from typing import Literal
 
 from varsift_tools import _native
 from varsift_tools._errors import CompressionError, VcfFormatError
 from varsift_tools._output import output_file
-
-# typing is left out at run time: importing it is a tenth of the command's start-up.
-TYPE_CHECKING = False
-if TYPE_CHECKING:
-    from typing import Literal
 
 __version__ = "0.1.0"
 

@@ -8,14 +8,10 @@ import os
 import re
 import stat
 from collections.abc import Callable, Iterator
+from typing import ParamSpec, TypeVar
 
-# typing is left out at run time: importing it is a tenth of the command's start-up.
-TYPE_CHECKING = False
-if TYPE_CHECKING:
-    from typing import ParamSpec, TypeVar
-
-    _P = ParamSpec("_P")
-    _R = TypeVar("_R")
+_P = ParamSpec("_P")
+_R = TypeVar("_R")
 
 __all__ = ["output_file"]
 

@@ -11,16 +11,12 @@ import warnings
 from array import array
 from collections.abc import Callable, Sequence
 from types import FrameType
+from typing import NoReturn, TypeVar
 
 import varsift_tools
 from varsift_tools import _native
 
-# typing is left out at run time: importing it is a tenth of the command's start-up.
-TYPE_CHECKING = False
-if TYPE_CHECKING:
-    from typing import NoReturn, TypeVar
-
-    _T = TypeVar("_T")
+_T = TypeVar("_T")
 
 __all__ = ["main", "run"]
 
