@@ -1,7 +1,7 @@
 #include "index.hpp"
 
 #include "bgzf_file.hpp"
-#include "core/header_field.hpp"
+#include "core/contig_line.hpp"
 #include "little_endian.hpp"
 
 #include <htslib/bgzf.h>
@@ -231,8 +231,7 @@ std::optional<std::uint64_t> Index::records(int tid) const noexcept {
 std::optional<IndexProblem> Index::check_header(std::span<const std::string> header_lines) const {
   std::unordered_set<std::string_view> declared;
   for (const std::string& line : header_lines) {
-    const auto id = core::structured_field(line, "contig", "ID");
-    if (id && !id->empty()) declared.insert(*id);
+    if (const std::string_view id = core::contig_id(line); !id.empty()) declared.insert(id);
   }
   if (declared.empty()) return std::nullopt;
   for (const std::string& name : sequences_) {
