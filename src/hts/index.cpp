@@ -1,6 +1,7 @@
 #include "index.hpp"
 
 #include "bgzf_file.hpp"
+#include "core/contig_line.hpp"
 #include "index_check.hpp"
 
 #include <htslib/hts.h>
@@ -58,19 +59,6 @@ std::optional<std::string> existing_newest(const std::string& data_path) {
     }
   }
   return best;
-}
-
-std::string_view contig_id(std::string_view line) noexcept {
-  constexpr std::string_view prefix = "##contig=<";
-  if (!line.starts_with(prefix)) return {};
-  line.remove_prefix(prefix.size());
-  for (;;) {
-    const std::size_t field_end = line.find_first_of(",>");
-    const std::string_view field = line.substr(0, field_end);
-    if (field.starts_with("ID=")) return field.substr(3);
-    if (field_end == std::string_view::npos || line[field_end] == '>') return {};
-    line.remove_prefix(field_end + 1);
-  }
 }
 
 }  // namespace
@@ -198,7 +186,7 @@ std::optional<IndexProblem> Index::check_header(std::span<const std::string> hea
   bool any = false;
   std::string id;
   for (const std::string& line : header_lines) {
-    if (std::string_view found = contig_id(line); !found.empty()) {
+    if (std::string_view found = core::contig_id(line); !found.empty()) {
       any = true;
       id.assign(found);
       if (id.find('\0') != std::string::npos) continue;
@@ -229,7 +217,7 @@ int Index::Planner::tid_of(const std::string& sequence) const noexcept {
 }
 
 void Index::Planner::add(std::string_view sequence, std::uint64_t first, std::uint64_t last) {
-  if (last < first || last == 0) return;
+  if (last < first) return;
   const auto clamp = [](std::uint64_t value) {
     return static_cast<std::int64_t>(std::min<std::uint64_t>(value, max_coordinate));
   };
@@ -316,7 +304,7 @@ std::vector<VirtualRange> Index::ranges(const QueryPlan& plan) const {
     IteratorHandle iterator(hts_itr_query(tbx_->idx, tid, begin, end, tbx_readrec));
     if (!iterator) throw std::bad_alloc();
     for (int i = 0; i < iterator->n_off; ++i) {
-      ranges.push_back({iterator->off[i].u, iterator->off[i].v});
+      ranges.push_back({iterator->off[i].u, iterator->off[i].v, tid});
     }
   };
   if (plan.everywhere.empty()) {

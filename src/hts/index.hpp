@@ -35,6 +35,9 @@ struct Region {
 struct VirtualRange {
   std::uint64_t begin = 0;
   std::uint64_t end = 0;
+  // The sequence, by its position in the index, whose records the index says start at
+  // `begin`; -1 when not known.
+  int sequence = -1;
   friend bool operator==(const VirtualRange&, const VirtualRange&) = default;
 };
 

@@ -86,9 +86,8 @@ std::optional<std::string> IndexWriter::add(std::string_view line, std::uint64_t
   }
   const int depth = format_ == Index::Format::tbi ? tabix_depth : csi_depth;
   if (end > std::int64_t{1} << (min_shift + 3 * depth)) {
-    return format_ == Index::Format::tbi
-               ? "cannot index: a record reaches beyond 2^29, past what a tabix index holds"
-               : "cannot index: a record reaches beyond 2^32";
+    return format_ == Index::Format::tbi ? tbi_range_message
+                                         : "cannot index: a record reaches beyond 2^32";
   }
   last_tid_ = tid;
   last_begin_ = begin;
@@ -189,9 +188,13 @@ std::optional<std::string> index_file(const std::string& data_path, const std::s
   const int result =
       tbx_index_build3(data_path.c_str(), index_path.c_str(), shift, threads, &tbx_conf_vcf);
   if (result == 0) return std::nullopt;
-  if (result == -2) return "cannot index " + data_path + ": not BGZF-compressed";
-  return "cannot index " + data_path + " into " + index_path +
-         (errno != 0 ? ": " + std::string(std::strerror(errno)) : ": records not sorted");
+  if (result == -2) return "cannot index: not BGZF-compressed";
+  // htslib fails with ERANGE for a record its bins cannot hold.
+  if (errno == ERANGE) {
+    return format == Index::Format::tbi ? tbi_range_message
+                                        : "cannot index: a record reaches beyond 2^32";
+  }
+  return "cannot index: " + (errno != 0 ? std::string(std::strerror(errno)) : "records not sorted");
 }
 
 }  // namespace varsift::hts

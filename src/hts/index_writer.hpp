@@ -75,9 +75,14 @@ class StreamIndexer {
   std::optional<IndexWriter> writer_;
 };
 
+// Why a record cannot go into a tabix index; a CSI one holds it.
+inline constexpr const char* tbi_range_message =
+    "cannot index: a record reaches beyond 2^29, past what a tabix index holds (a .csi index "
+    "holds it)";
+
 // Indexes a finished BGZF VCF in a second pass, with `threads` inflating: for output written by
 // several compressing threads, whose block offsets are known only once written. Gives an error
-// message on failure.
+// message, naming neither file, on failure.
 std::optional<std::string> index_file(const std::string& data_path, const std::string& index_path,
                                       Index::Format format, int threads);
 

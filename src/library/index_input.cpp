@@ -13,6 +13,7 @@
 #include "hts/bgzf_block.hpp"
 #include "hts/bgzf_source.hpp"
 #include "hts/index_reader.hpp"
+#include "hts/range_check.hpp"
 #include "hts/remote_file.hpp"
 #include "hts/remote_index.hpp"
 #include "input.hpp"
@@ -135,6 +136,20 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   choice.cost = hts::range_cost(ranges, block_bytes, file_bytes);
   if (automatic && !hts::index_is_cheaper(choice.cost, static_cast<unsigned>(threads))) {
     return choice;
+  }
+  // Checked before any line is given, so that a scan in its place repeats nothing.
+  const hts::RangeCheck check = hts::check_ranges(file.handle(), ranges, index->sequences());
+  if (check.outcome == hts::RangeCheck::Outcome::mismatch) {
+    return decline({hts::IndexProblem::Kind::stale,
+                    "index " + index->path() + " does not match " + path + ": " + check.message},
+                   index->path());
+  }
+  if (check.outcome == hts::RangeCheck::Outcome::damaged) {
+    // Damage is the data's: the reading reports it at its block, from a fresh handle.
+    hts::SourceResult reopened =
+        hts::is_url(path) ? hts::BgzfSource::open_for_index(path) : hts::BgzfSource::open(path);
+    if (std::holds_alternative<core::IoError>(reopened)) return choice;
+    file = std::get<hts::BgzfSource>(std::move(reopened));
   }
   choice.source = std::make_unique<IndexedInput>(std::move(file), std::move(ranges));
   return choice;

@@ -97,11 +97,15 @@ bool Scanner::step(LineSink& sink, std::size_t input_bytes) {
     const std::string_view line = reader_.line();
     read += line.size() + 1;
     if (!line.empty() && line.front() == '#') {
-      if (!header_done_ && selection_.looks_at_chromosome()) {
-        if (const std::string_view id = core::contig_id(line); !id.empty())
-          contigs_.emplace_back(id);
+      // '#' lines among the records (files joined after their headers) are not records, and
+      // an index reaches only some: dropped, so that both ways of reading agree.
+      if (!header_done_ && (partial_ == nullptr || !partial_->past_header())) {
+        if (selection_.looks_at_chromosome()) {
+          if (const std::string_view id = core::contig_id(line); !id.empty())
+            contigs_.emplace_back(id);
+        }
+        sink.header(line, reader_.line_is_ascii());
       }
-      sink.header(line, reader_.line_is_ascii());
       continue;
     }
     if (!header_done_) end_header();

@@ -29,7 +29,8 @@ class PartialSource : public core::ByteSource {
   virtual void select(Selection& selection) noexcept { static_cast<void>(selection); }
 };
 
-// One pass over a VCF: every '#' line is kept as a header line, and the data lines that the
+// One pass over a VCF: the '#' lines before the first record are kept as header lines (later
+// ones are dropped), and the data lines that the
 // selection keeps, under the same line, UTF-8 and POS rules as the module. Runs in steps, so
 // that its owner can check for interruption and empty the sink between them. Errors name the
 // line by number; past the header of a PartialSource, by the last record read before it and

@@ -15,7 +15,7 @@ from typing import Literal
 
 from varsift_tools import _native
 from varsift_tools._errors import CompressionError, VcfFormatError
-from varsift_tools._output import output_file
+from varsift_tools._output import check_replaceable, output_file
 
 __version__ = "0.1.0"
 
@@ -334,6 +334,8 @@ def write_subset(
         if not stat.S_ISREG(os.stat(name).st_mode):
             raise ValueError(f"write_index needs a regular output file, not {name}")
     final_index = f"{name}.{write_index}"
+    # Refused before the output is replaced, which could not be undone.
+    check_replaceable(final_index)
     temporary = _temporary_beside(final_index)
     # Put in place after the data: an index older than its data would be taken for a stale one.
     with _put_in_place(temporary, final_index), output_file(name) as fd:
@@ -388,7 +390,11 @@ def _put_in_place(temporary: str, final: str) -> Iterator[None]:
     """Renames ``temporary`` to ``final`` once the block succeeds, and removes it otherwise."""
     try:
         yield
-        os.replace(temporary, final)
+        try:
+            os.replace(temporary, final)
+        except OSError as error:
+            error.filename, error.filename2 = final, None
+            raise
     except BaseException:
         with contextlib.suppress(FileNotFoundError):
             os.unlink(temporary)
@@ -413,7 +419,11 @@ def write_index(path: PathLike, *, csi: bool = False, threads: int | None = None
     if not isinstance(data, str):
         raise TypeError(f"path must be a str or os.PathLike[str], not {type(data).__name__}")
     final = data + (".csi" if csi else ".tbi")
+    check_replaceable(final)
     temporary = _temporary_beside(final)
     with _put_in_place(temporary, final):
-        _native.index_file(data, temporary, csi, _thread_count(threads))
+        try:
+            _native.index_file(data, temporary, csi, _thread_count(threads))
+        except ValueError as error:
+            raise ValueError(f"{data}: {error}") from None
     return final

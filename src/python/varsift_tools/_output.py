@@ -13,7 +13,7 @@ from typing import ParamSpec, TypeVar
 _P = ParamSpec("_P")
 _R = TypeVar("_R")
 
-__all__ = ["output_file"]
+__all__ = ["check_replaceable", "output_file"]
 
 PathLike = str | os.PathLike[str]
 
@@ -147,6 +147,32 @@ def _unnamed_file(directory: str) -> int:
     except OSError:
         # Refused (EOPNOTSUPP, EISDIR on old kernels, or what the named file will report).
         return -1
+
+
+def check_replaceable(path: str) -> None:
+    """Raises the :class:`OSError` that renaming a new file onto ``path`` would meet, where it
+    can be told beforehand: a directory there, a directory that may not be written, or another
+    user's file in a sticky directory."""
+    directory = os.path.dirname(os.path.abspath(path))
+    try:
+        status = os.lstat(path)
+    except FileNotFoundError:
+        status = None
+    except OSError as error:
+        error.filename = path
+        raise
+    if status is not None and stat.S_ISDIR(status.st_mode):
+        raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), path)
+    parent = _with_name(path, os.stat, directory)
+    if not os.access(directory, os.W_OK | os.X_OK):
+        raise PermissionError(errno.EACCES, os.strerror(errno.EACCES), path)
+    user = os.geteuid()
+    if (
+        status is not None
+        and parent.st_mode & stat.S_ISVTX
+        and user not in (0, status.st_uid, parent.st_uid)
+    ):
+        raise PermissionError(errno.EPERM, os.strerror(errno.EPERM), path)
 
 
 def _status(name: str) -> os.stat_result | None:

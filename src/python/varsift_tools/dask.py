@@ -16,24 +16,26 @@ Needs the ``dask`` extra: ``pip install 'varsift[dask]'``.
 
 from __future__ import annotations
 
+import contextlib
 import errno
 import gzip
 import os
 import shutil
+import stat
 import tempfile
 import zlib
 from collections.abc import Callable, Iterable, Sequence
 from dataclasses import dataclass
-from typing import Any, TypeVar, cast
+from typing import Any, Literal, TypeVar, cast
 
 import dask.bag
 import dask.threaded
 from dask.base import compute, get_scheduler
 from dask.delayed import Delayed, delayed
 
-from varsift_tools import _native, iter_lines, write_index
+from varsift_tools import _native, iter_lines
 from varsift_tools._errors import VcfFormatError
-from varsift_tools._output import output_file
+from varsift_tools._output import check_replaceable, output_file
 from varsift_tools._partition import EOF_MARKER, Part, partition_file
 
 __all__ = ["DEFAULT_PARTITION_SIZE", "lines", "partitions", "write_subset"]
@@ -324,10 +326,15 @@ def write_subset(
     regions: Iterable[tuple[str, int, int]] | None = None,
     partition_size: int | None = None,
     index: bool = False,
+    write_index: Literal["tbi", "csi"] | None = None,
 ) -> int:
     """Writes the kept lines of ``sources`` into one BGZF file at ``output`` and gives the number
-    of records written. With ``index``, also its tabix index, as
-    :func:`varsift_tools.write_index` writes it, once the file is in place.
+    of records written. With ``write_index`` (``"tbi"`` or ``"csi"``), also its index
+    ``OUTPUT.tbi`` or ``OUTPUT.csi``, as :func:`varsift_tools.write_index` writes it; with
+    ``index``, ``"tbi"``, or ``"csi"`` when a record lies beyond 2**29, which a tabix index
+    cannot hold. The index is made before the output is renamed into place and put beside it
+    just after; one that cannot be made (:class:`ValueError`) or put there (:class:`OSError`)
+    is found before the output changes.
 
     Each task compresses its range into a part beside ``output``; the parts are then joined
     byte for byte, with one end-of-file marker, into a temporary file renamed into place. On
@@ -335,10 +342,20 @@ def write_subset(
     :func:`varsift_tools.write_subset` writes for one file, and for several the first file's
     header followed by every file's kept records.
     """
+    if write_index not in (None, "tbi", "csi"):
+        raise ValueError(f"write_index must be 'tbi', 'csi' or None, not {write_index!r}")
+    kind = write_index or ("auto" if index else None)
+    target = os.fspath(output)
+    if kind is not None:
+        # An index beside a device or a FIFO would index nothing that stays.
+        with contextlib.suppress(FileNotFoundError):
+            if not stat.S_ISREG(os.stat(target).st_mode):
+                raise ValueError(f"an index needs a regular output file, not {target}")
+    if write_index is not None:
+        check_replaceable(f"{target}.{write_index}")
     parts = partitions(sources, partition_size=partition_size)
     _check_columns(parts)
     selection = _selection(positions, targets, regions)
-    target = os.fspath(output)
     directory = tempfile.mkdtemp(
         prefix=f".{os.path.basename(target)}.", suffix=".parts",
         dir=os.path.dirname(os.path.abspath(target)),
@@ -358,8 +375,40 @@ def write_subset(
             for name in names:
                 _append_part(name, out)
             _write_all(out, EOF_MARKER)
+            if kind is not None:
+                made, final = _index_output(out, target, kind, directory)
+        if kind is not None:
+            try:
+                os.replace(made, final)
+            except OSError as error:
+                error.filename, error.filename2 = final, None
+                raise
     finally:
         shutil.rmtree(directory, ignore_errors=True)
-    if index:
-        write_index(target, threads=1)
     return sum(results)
+
+
+def _index_output(out: int, target: str, kind: str, directory: str) -> tuple[str, str]:
+    """Indexes the output written through ``out`` into ``directory``, before it is in place;
+    gives the index made and where it goes. ``kind`` "auto": .tbi, or .csi when needed."""
+    made = os.path.join(directory, "index")
+    # The output's temporary file, read through its descriptor: only that is known of it.
+    data = f"/proc/self/fd/{out}"
+    csi = kind == "csi"
+    try:
+        _index_file(data, made, csi, target)
+    except ValueError as error:
+        if kind != "auto" or "past what a tabix index holds" not in str(error):
+            raise
+        csi = True
+        _index_file(data, made, csi, target)
+    final = f"{target}.{'csi' if csi else 'tbi'}"
+    check_replaceable(final)
+    return made, final
+
+
+def _index_file(data: str, made: str, csi: bool, target: str) -> None:
+    try:
+        _native.index_file(data, made, csi, 1)
+    except ValueError as error:
+        raise ValueError(f"{target}: {error}") from None

@@ -1,10 +1,12 @@
 #include "hts/index_reader.hpp"
+#include "hts/range_check.hpp"
 
 #include <gtest/gtest.h>
 #include <htslib/bgzf.h>
 #include <htslib/kstring.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <random>
 
@@ -194,6 +196,101 @@ TEST(IndexedSource, BlockBytesAreTheCompressedSizeOfTheBlock) {
   EXPECT_LE(hts::block_bytes_at(file.get(), 0), 65536U);
   EXPECT_EQ(hts::block_bytes_at(file.get(), 17ULL << 16), 0U);
 }
+
+struct CheckCase {
+  const char* name;
+  // The ranges, from the fixture's line starts and file size.
+  std::function<std::vector<VirtualRange>(const Fixture&, std::uint64_t)> ranges;
+  hts::RangeCheck::Outcome outcome;
+  const char* message;  // a part of the message; "" for none
+};
+
+class RangeCheckTest : public ::testing::TestWithParam<CheckCase> {
+ protected:
+  static void SetUpTestSuite() { fixture_ = std::make_unique<Fixture>(); }
+  static void TearDownTestSuite() { fixture_.reset(); }
+  static std::unique_ptr<Fixture> fixture_;
+};
+std::unique_ptr<Fixture> RangeCheckTest::fixture_;
+
+TEST_P(RangeCheckTest, MeetsTheData) {
+  const CheckCase& c = GetParam();
+  BgzfHandle file = open_bgzf(fixture_->path);
+  const auto size = std::filesystem::file_size(fixture_->path);
+  const std::vector<std::string> sequences{"chr1", "chr2"};
+  const hts::RangeCheck check = hts::check_ranges(file.get(), c.ranges(*fixture_, size), sequences);
+  EXPECT_EQ(check.outcome, c.outcome);
+  EXPECT_NE(check.message.find(c.message), std::string::npos) << check.message;
+}
+
+using Outcome = hts::RangeCheck::Outcome;
+
+VirtualRange on(VirtualRange range, int sequence) {
+  range.sequence = sequence;
+  return range;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, RangeCheckTest,
+    ::testing::Values(
+        CheckCase{"records",
+                  [](const Fixture& f, auto) {
+                    return std::vector{on(f.records(0, 2), 0), on(f.records(1500, 2999), 0)};
+                  },
+                  Outcome::sound, ""},
+        CheckCase{"unknown_sequence",
+                  [](const Fixture& f, auto) { return std::vector{f.records(7, 9)}; },
+                  Outcome::sound, ""},
+        CheckCase{"to_the_data_end",
+                  [](const Fixture& f, auto) {
+                    return std::vector{on({f.starts[1000], f.starts.back()}, 0)};
+                  },
+                  Outcome::sound, ""},
+        CheckCase{"begins_inside_a_line",
+                  [](const Fixture& f, auto) {
+                    auto range = on(f.records(1500, 1600), 0);
+                    range.begin += 3;
+                    return std::vector{on(f.records(0, 2), 0), range};
+                  },
+                  Outcome::mismatch, "inside a line"},
+        CheckCase{"ends_inside_a_line",
+                  [](const Fixture& f, auto) {
+                    auto range = on(f.records(20, 21), 0);
+                    range.end += 3;
+                    return std::vector{range};
+                  },
+                  Outcome::mismatch, "inside a line"},
+        CheckCase{"from_the_header",
+                  [](const Fixture& f, auto) {
+                    return std::vector{on({0, f.starts[5]}, 0)};
+                  },
+                  Outcome::sound, ""},
+        CheckCase{"from_the_header_for_another_sequence",
+                  [](const Fixture& f, auto) {
+                    return std::vector{on({0, f.starts[5]}, 1)};
+                  },
+                  Outcome::mismatch, "record on chr1"},
+        CheckCase{"other_sequence",
+                  [](const Fixture& f, auto) { return std::vector{on(f.records(3, 4), 1)}; },
+                  Outcome::mismatch, "record on chr1"},
+        CheckCase{"no_block",
+                  [](const Fixture&, auto) {
+                    return std::vector{on({std::uint64_t{5} << 16, std::uint64_t{6} << 16}, 0)};
+                  },
+                  Outcome::mismatch, "no BGZF block"},
+        CheckCase{"past_its_block",
+                  [](const Fixture&, auto) {
+                    return std::vector{on({0xFFFF, std::uint64_t{1} << 30}, 0)};
+                  },
+                  Outcome::mismatch, "past the end of a BGZF block"},
+        CheckCase{"at_the_end_marker",
+                  [](const Fixture&, std::uint64_t size) {
+                    return std::vector{on({(size - 28) << 16, (size - 28) << 16 | 1}, 0)};
+                  },
+                  Outcome::mismatch, "the data's end"}),
+    [](const ::testing::TestParamInfo<CheckCase>& param_info) {
+      return std::string(param_info.param.name);
+    });
 
 }  // namespace
 }  // namespace varsift::testing

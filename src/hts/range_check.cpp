@@ -1,0 +1,172 @@
+#include "range_check.hpp"
+
+#include "bgzf_block.hpp"
+
+#include <htslib/bgzf.h>
+#include <htslib/hfile.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+namespace varsift::hts {
+namespace {
+
+// Bytes of a first line read to find its CHROM: longer names are not names an index holds.
+constexpr std::size_t chrom_limit = 1 << 16;
+// Bytes of '#' lines passed over to find a record: a joined file's header, however long.
+constexpr std::size_t skip_limit = std::size_t{1} << 24;
+
+std::string at(std::uint64_t offset) {
+  return "offset " + std::to_string(offset >> 16) + ":" + std::to_string(offset & 0xFFFF);
+}
+
+class Checker {
+ public:
+  explicit Checker(BGZF* file) noexcept : file_(file) {}
+
+  // Loads the block at the compressed address of `offset` unless it is loaded. Sets `result`
+  // and gives false when it cannot.
+  bool load(std::uint64_t offset, RangeCheck& result) {
+    const auto address = static_cast<std::int64_t>(offset >> 16);
+    if (file_->block_length > 0 && file_->block_address == address) return true;
+    if (!block_starts_at(address, offset, result)) return false;
+    errno = 0;
+    if (bgzf_seek(file_, address << 16, SEEK_SET) == 0) {
+      // bgzf_peek steps over empty blocks: an offset at one's start is the next one's start.
+      const int next = bgzf_peek(file_);
+      if (next >= 0) {
+        if (file_->block_address == address || (offset & 0xFFFF) == 0) return true;
+        result = {RangeCheck::Outcome::mismatch,
+                  "the index points past the end of a BGZF block at " + at(offset)};
+        return false;
+      }
+      if (next == -1) {
+        result = {RangeCheck::Outcome::mismatch,
+                  "the index points to the data's end at " + at(offset)};
+        return false;
+      }
+    }
+    result = {RangeCheck::Outcome::damaged, {}};
+    return false;
+  }
+
+  // Whether a BGZF block header starts at `address`: an index pointing elsewhere does not
+  // describe the file, while a block that is there but does not inflate is damage.
+  bool block_starts_at(std::int64_t address, std::uint64_t offset, RangeCheck& result) {
+    unsigned char head[bgzf_header_size];
+    errno = 0;
+    const ssize_t got =
+        hseek(file_->fp, address, SEEK_SET) < 0 ? -1 : hread(file_->fp, head, sizeof head);
+    if (got < 0) {
+      result = {RangeCheck::Outcome::damaged, {}};
+      return false;
+    }
+    std::size_t size = 0;
+    if (got == 0) {
+      result = {RangeCheck::Outcome::mismatch,
+                "the index points past the data's end at " + at(offset)};
+      return false;
+    }
+    if (read_block_size(head, static_cast<std::size_t>(got), size) == LayoutStatus::invalid) {
+      result = {RangeCheck::Outcome::mismatch,
+                "the index points to no BGZF block at " + at(offset)};
+      return false;
+    }
+    return true;
+  }
+
+  bool holds(std::uint64_t offset) const noexcept {
+    return file_->block_length > 0 &&
+           file_->block_address == static_cast<std::int64_t>(offset >> 16);
+  }
+
+  const char* data() const noexcept { return static_cast<const char*>(file_->uncompressed_block); }
+  std::size_t length() const noexcept { return static_cast<std::size_t>(file_->block_length); }
+
+  // Whether the byte before `offset`, in the loaded block, is a '\n'; true at a block start.
+  bool after_newline(std::uint64_t offset, RangeCheck& result) const {
+    const std::size_t within = offset & 0xFFFF;
+    if (within > length()) {
+      result = {RangeCheck::Outcome::mismatch,
+                "the index points past the end of a BGZF block at " + at(offset)};
+      return false;
+    }
+    if (within == 0 || data()[within - 1] == '\n') return true;
+    result = {RangeCheck::Outcome::mismatch, "the index points inside a line at " + at(offset)};
+    return false;
+  }
+
+  // The CHROM of the first record from `offset` of the loaded block on, past '#' lines (an
+  // index may point to those that lie among the records), read on into the next blocks; false
+  // with `result` set when no record follows or its line holds no TAB.
+  bool record_chrom(std::uint64_t offset, std::string& chrom, RangeCheck& result) {
+    chrom.clear();
+    std::size_t from = offset & 0xFFFF;
+    std::size_t read = 0;
+    bool line_start = true;
+    bool skipping = false;
+    for (;;) {
+      std::string_view rest(data() + from, length() - from);
+      read += rest.size();
+      while (!rest.empty()) {
+        if (line_start) skipping = rest.front() == '#';
+        line_start = false;
+        const std::size_t stop = rest.find_first_of(skipping ? "\n" : "\t\n");
+        if (!skipping) chrom.append(rest.substr(0, stop));
+        if (stop == std::string_view::npos) break;
+        if (!skipping) {
+          if (rest[stop] == '\t') return true;
+          result = {RangeCheck::Outcome::mismatch,
+                    "the index points to a line that is not a record at " + at(offset)};
+          return false;
+        }
+        rest.remove_prefix(stop + 1);
+        line_start = true;
+      }
+      if (chrom.size() > chrom_limit || read > skip_limit) break;
+      file_->block_offset = file_->block_length;
+      errno = 0;
+      if (bgzf_peek(file_) == -2) {
+        result = {RangeCheck::Outcome::damaged, {}};
+        return false;
+      }
+      if (file_->block_length == 0) break;
+      from = 0;
+    }
+    result = {RangeCheck::Outcome::mismatch, "the index points to no record at " + at(offset)};
+    return false;
+  }
+
+ private:
+  BGZF* file_;
+};
+
+}  // namespace
+
+RangeCheck check_ranges(BGZF* file, std::span<const VirtualRange> ranges,
+                        const std::vector<std::string>& sequences) {
+  RangeCheck result;
+  Checker checker(file);
+  std::string chrom;
+  for (const VirtualRange& range : ranges) {
+    if (!checker.load(range.begin, result) || !checker.after_newline(range.begin, result)) {
+      return result;
+    }
+    if (!checker.record_chrom(range.begin, chrom, result)) return result;
+    if (range.sequence >= 0 && static_cast<std::size_t>(range.sequence) < sequences.size() &&
+        chrom != sequences[static_cast<std::size_t>(range.sequence)]) {
+      return {RangeCheck::Outcome::mismatch,
+              "the index points to a record on " + chrom.substr(0, 40) + " at " + at(range.begin) +
+                  " for sequence " + sequences[static_cast<std::size_t>(range.sequence)]};
+    }
+    // An end in a block loaded already costs nothing more to check.
+    if ((range.end & 0xFFFF) != 0 && checker.holds(range.end) &&
+        !checker.after_newline(range.end, result)) {
+      return result;
+    }
+  }
+  return result;
+}
+
+}  // namespace varsift::hts

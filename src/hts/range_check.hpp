@@ -1,0 +1,35 @@
+#pragma once
+
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/io_error.hpp"
+#include "index.hpp"
+
+typedef struct BGZF BGZF;
+
+namespace varsift::hts {
+
+// What reading where the ranges of an index start and end found.
+struct RangeCheck {
+  enum class Outcome : unsigned char {
+    sound,     // every range starts a record of its sequence and ends a line
+    mismatch,  // the index does not describe this data file
+    damaged,   // a block could not be read: the data file's fault, for the reading to report
+  };
+  Outcome outcome = Outcome::sound;
+  std::string message;  // with mismatch: where and how the index and the data disagree
+};
+
+// Checks, before any line is given, that each range begins at a line start (the file's first
+// byte or just after a '\n') where the first record, past any '#' lines, is one of the sequence
+// the index names for it, and ends just after a '\n' when its end lies inside a block read for
+// this already (no block is fetched for an end alone). A stale index whose offsets no longer
+// meet lines fails this; a range that starts a block is taken as starting a line, which the
+// block alone cannot tell. Moves the file's position; the handle
+// may not be used after `damaged`.
+RangeCheck check_ranges(BGZF* file, std::span<const VirtualRange> ranges,
+                        const std::vector<std::string>& sequences);
+
+}  // namespace varsift::hts
