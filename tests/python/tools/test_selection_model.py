@@ -165,12 +165,22 @@ def command_arguments(selection: Selection) -> list[str]:
     return arguments
 
 
+def one_kind(selection: Selection) -> Selection | None:
+    """The first kind of a selection that the command reads as the model does: the command
+    requires every kind given to match, as bcftools does, and reads a 0 in a region string as
+    bcftools does."""
+    for key in ("positions", "targets", "regions"):
+        kept = [item for item in selection.get(key) or [] if key == "positions" or item[1] > 0]
+        if kept:
+            return {key: kept}
+    return None
+
+
 def test_the_command_keeps_what_the_model_keeps(stored: Any) -> None:
     seed, header, records, lines, paths = stored
     rng = random.Random(100 + seed)
     # Non-empty selections only: the command has no way to give an empty list.
-    selection = next(s for s in selections(rng, records, 50) if command_arguments(s))
-    selection = {key: value for key, value in selection.items() if value}
+    selection = next(kind for s in selections(rng, records, 50) if (kind := one_kind(s)))
     expected = "".join(line + "\n" for line in model(header, records, lines, selection))
     runs = [(form, "--force-index") for form in indexed_forms(records)] + [("bgzf", "--no-index")]
     for form, option in runs:
