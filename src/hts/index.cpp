@@ -3,10 +3,13 @@
 #include "bgzf_file.hpp"
 #include "core/contig_line.hpp"
 #include "index_check.hpp"
+#include "unique_fd.hpp"
 
 #include <htslib/hts.h>
 #include <htslib/tbx.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -27,10 +30,6 @@ struct IteratorDestroyer {
   void operator()(hts_itr_t* iterator) const noexcept { hts_itr_destroy(iterator); }
 };
 using IteratorHandle = std::unique_ptr<hts_itr_t, IteratorDestroyer>;
-
-struct TbxDestroyer {
-  void operator()(tbx_t* tbx) const noexcept { tbx_destroy(tbx); }
-};
 
 IndexProblem problem(IndexProblem::Kind kind, std::string message) {
   return IndexProblem{kind, std::move(message)};
@@ -61,44 +60,73 @@ std::optional<std::string> existing_newest(const std::string& data_path) {
   return best;
 }
 
-}  // namespace
-
-Index::Index(tbx_t* tbx, std::string path, IndexLayout&& layout)
-    : tbx_(tbx),
-      format_(layout.format),
-      path_(std::move(path)),
-      min_shift_(layout.min_shift),
-      depth_(layout.depth),
-      last_block_(layout.last_block),
-      extents_(std::move(layout.extents)) {
-  int count = 0;
-  std::unique_ptr<const char*, decltype(&std::free)> names(tbx_seqnames(tbx_, &count), &std::free);
-  if (count > 0 && !names) throw std::bad_alloc();
-  sequences_.reserve(static_cast<std::size_t>(count));
-  for (int i = 0; i < count; ++i) sequences_.emplace_back(names.get()[i]);
+bool write_all(int fd, std::string_view bytes) noexcept {
+  while (!bytes.empty()) {
+    const ssize_t wrote = ::write(fd, bytes.data(), bytes.size());
+    if (wrote < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(wrote));
+  }
+  return true;
 }
 
+// Loads index bytes through htslib from a file in memory, uncompressed: the index is inflated
+// once, and what htslib reads cannot have changed since its check. Where memory files or /proc
+// are missing, htslib reads `file` again, whole.
+tbx_t* load_bytes(const std::string& data_path, std::string_view bytes, const std::string& file) {
+  const UniqueFd memory(::memfd_create("varsift-index", MFD_CLOEXEC));
+  if (memory.get() >= 0 && write_all(memory.get(), bytes)) {
+    const std::string name = "/proc/self/fd/" + std::to_string(memory.get());
+    if (::access(name.c_str(), R_OK) == 0) {
+      return tbx_index_load3(data_path.c_str(), name.c_str(), HTS_IDX_SILENT_FAIL);
+    }
+  }
+  return tbx_index_load3(data_path.c_str(), file.c_str(), HTS_IDX_SILENT_FAIL);
+}
+
+}  // namespace
+
+Index::Index(std::string data_path, std::string file, std::string path, std::string bytes,
+             IndexLayout&& layout)
+    : data_path_(std::move(data_path)),
+      file_(std::move(file)),
+      path_(std::move(path)),
+      bytes_(std::move(bytes)),
+      layout_(std::make_unique<IndexLayout>(std::move(layout))),
+      format_(layout_->format),
+      min_shift_(layout_->min_shift),
+      depth_(layout_->depth),
+      last_block_(layout_->last_block) {}
+
 Index::Index(Index&& other) noexcept
-    : tbx_(std::exchange(other.tbx_, nullptr)),
-      format_(other.format_),
+    : data_path_(std::move(other.data_path_)),
+      file_(std::move(other.file_)),
       path_(std::move(other.path_)),
+      bytes_(std::move(other.bytes_)),
+      layout_(std::move(other.layout_)),
+      format_(other.format_),
       min_shift_(other.min_shift_),
       depth_(other.depth_),
       last_block_(other.last_block_),
-      extents_(std::move(other.extents_)),
-      sequences_(std::move(other.sequences_)) {}
+      tbx_(std::exchange(other.tbx_, nullptr)),
+      in_tbx_(std::move(other.in_tbx_)) {}
 
 Index& Index::operator=(Index&& other) noexcept {
   if (this != &other) {
     if (tbx_ != nullptr) tbx_destroy(tbx_);
-    tbx_ = std::exchange(other.tbx_, nullptr);
-    format_ = other.format_;
+    data_path_ = std::move(other.data_path_);
+    file_ = std::move(other.file_);
     path_ = std::move(other.path_);
+    bytes_ = std::move(other.bytes_);
+    layout_ = std::move(other.layout_);
+    format_ = other.format_;
     min_shift_ = other.min_shift_;
     depth_ = other.depth_;
     last_block_ = other.last_block_;
-    extents_ = std::move(other.extents_);
-    sequences_ = std::move(other.sequences_);
+    tbx_ = std::exchange(other.tbx_, nullptr);
+    in_tbx_ = std::move(other.in_tbx_);
   }
   return *this;
 }
@@ -106,6 +134,8 @@ Index& Index::operator=(Index&& other) noexcept {
 Index::~Index() {
   if (tbx_ != nullptr) tbx_destroy(tbx_);
 }
+
+const std::vector<std::string>& Index::sequences() const noexcept { return layout_->names.names(); }
 
 std::optional<Index> Index::load(const std::string& data_path,
                                  const std::optional<std::string>& index_path,
@@ -158,48 +188,106 @@ std::optional<Index> Index::load_file(const std::string& data_path, const std::s
   silence_htslib_logging();
   // htslib's loader trusts the bytes it reads: they are checked first.
   IndexLayout layout;
-  if (auto bad = check_index_file(file, path, data_path, data_size, layout)) {
+  std::string bytes;
+  if (auto bad = check_index_file(file, path, data_path, data_size, layout, bytes)) {
     problem_out = std::move(*bad);
     return std::nullopt;
   }
-  std::unique_ptr<tbx_t, TbxDestroyer> tbx(
-      tbx_index_load3(data_path.c_str(), file.c_str(), HTS_IDX_SILENT_FAIL));
-  if (!tbx) {
-    problem_out = problem(IndexProblem::Kind::unreadable,
-                          "index " + path + " is malformed or not a tabix-style index");
-    return std::nullopt;
-  }
-  return Index(tbx.release(), std::move(path), std::move(layout));
+  return Index(data_path, file, std::move(path), std::move(bytes), std::move(layout));
 }
 
 std::optional<std::uint64_t> Index::records(int tid) const noexcept {
-  std::uint64_t mapped = 0;
-  std::uint64_t unmapped = 0;
-  if (hts_idx_get_stat(tbx_->idx, tid, &mapped, &unmapped) != 0) return std::nullopt;
-  return mapped;
+  if (tid < 0 || static_cast<std::size_t>(tid) >= layout_->records.size()) return std::nullopt;
+  return layout_->records[static_cast<std::size_t>(tid)];
+}
+
+tbx_t* Index::loaded(const std::vector<bool>& wanted) const {
+  const std::size_t count = wanted.size();
+  if (tbx_ != nullptr) {
+    bool held = true;
+    for (std::size_t tid = 0; held && tid < count; ++tid) held = !wanted[tid] || in_tbx_[tid] >= 0;
+    if (held) return tbx_;
+  }
+  std::vector<bool> keep(count);
+  for (std::size_t tid = 0; tid < count; ++tid) {
+    keep[tid] = wanted[tid] || (tbx_ != nullptr && in_tbx_[tid] >= 0);
+  }
+  const bool all = std::find(keep.begin(), keep.end(), false) == keep.end();
+  // An index of the sequences kept alone, in their order: htslib's loader then costs what the
+  // plan touches, not what the index holds.
+  std::string kept;
+  if (!all) {
+    const auto put32 = [&kept](std::size_t value) {
+      for (int shift = 0; shift < 32; shift += 8) kept += static_cast<char>(value >> shift & 0xFF);
+    };
+    const std::vector<std::string>& names = layout_->names.names();
+    std::string block;
+    std::size_t held = 0;
+    for (std::size_t tid = 0; tid < count; ++tid) {
+      if (keep[tid]) {
+        block.append(names[tid]).push_back('\0');
+        ++held;
+      }
+    }
+    // The tabix configuration: six numbers after the magic and the count of sequences (.tbi),
+    // or at the start of the auxiliary data, after the scheme (.csi).
+    constexpr std::size_t configuration_bytes = 24;
+    if (format_ == Format::tbi) {
+      kept.append(bytes_, 0, 4);
+      put32(held);
+      kept.append(bytes_, 8, configuration_bytes);
+    } else {
+      kept.append(bytes_, 0, 12);
+      put32(configuration_bytes + 4 + block.size());
+      kept.append(bytes_, 16, configuration_bytes);
+    }
+    put32(block.size());
+    kept += block;
+    if (format_ == Format::csi) put32(held);
+    const std::vector<std::size_t>& sections = layout_->sections;
+    for (std::size_t tid = 0; tid < count; ++tid) {
+      if (keep[tid]) kept.append(bytes_, sections[tid], sections[tid + 1] - sections[tid]);
+    }
+    kept.append(bytes_, sections.back());
+  }
+  if (tbx_ != nullptr) tbx_destroy(std::exchange(tbx_, nullptr));
+  in_tbx_.assign(count, -1);
+  tbx_ = load_bytes(data_path_, all ? std::string_view(bytes_) : std::string_view(kept), file_);
+  // The bytes passed their check: htslib failing on them is a failure to allocate.
+  if (tbx_ == nullptr) throw std::bad_alloc();
+  int next = 0;
+  for (std::size_t tid = 0; tid < count; ++tid) {
+    if (keep[tid]) in_tbx_[tid] = next++;
+  }
+  return tbx_;
 }
 
 std::optional<IndexProblem> Index::check_header(std::span<const std::string> header_lines) const {
   // Marks the sequences the header declares, by htslib's table of names: no table of our own
   // for a header of many contigs.
-  std::vector<bool> declared(sequences_.size());
+  const std::vector<std::string>& sequences = layout_->names.names();
+  std::vector<bool> declared(sequences.size());
   bool any = false;
-  std::string id;
+  // Headers mostly declare the index's sequences in its order: the next one is tried first.
+  std::size_t next = 0;
   for (const std::string& line : header_lines) {
     if (std::string_view found = core::contig_id(line); !found.empty()) {
       any = true;
-      id.assign(found);
-      if (id.find('\0') != std::string::npos) continue;
-      if (const int tid = tbx_name2id(tbx_, id.c_str()); tid >= 0) {
+      if (next < sequences.size() && found == sequences[next]) {
+        declared[next++] = true;
+        continue;
+      }
+      if (const int tid = layout_->names.find(found); tid >= 0) {
         declared[static_cast<std::size_t>(tid)] = true;
+        next = static_cast<std::size_t>(tid) + 1;
       }
     }
   }
   if (!any) return std::nullopt;
-  for (std::size_t tid = 0; tid < sequences_.size(); ++tid) {
+  for (std::size_t tid = 0; tid < sequences.size(); ++tid) {
     if (!declared[tid]) {
       return problem(IndexProblem::Kind::foreign, "index " + path_ + " names sequence " +
-                                                      sequences_[tid] +
+                                                      sequences[tid] +
                                                       ", which the header does not declare");
     }
   }
@@ -207,13 +295,11 @@ std::optional<IndexProblem> Index::check_header(std::span<const std::string> hea
 }
 
 Index::Planner::Planner(const Index& index) : index_(index) {
-  plan_.sequences = index.sequences_.size();
+  plan_.sequences = index.sequences().size();
 }
 
-int Index::Planner::tid_of(const std::string& sequence) const noexcept {
-  // htslib's own table of names, made at load: no table per plan. A name holding NUL is none.
-  if (sequence.find('\0') != std::string::npos) return -1;
-  return tbx_name2id(index_.tbx_, sequence.c_str());
+int Index::Planner::tid_of(std::string_view sequence) const noexcept {
+  return index_.layout_->names.find(sequence);
 }
 
 void Index::Planner::add(std::string_view sequence, std::uint64_t first, std::uint64_t last) {
@@ -295,13 +381,32 @@ void Index::gather(std::vector<QueryPlan::Interval>& intervals) const {
 }
 
 std::vector<VirtualRange> Index::ranges(const QueryPlan& plan) const {
+  const std::vector<std::int64_t>& extents = layout_->extents;
+  const std::size_t count = extents.size();
+  // No record begins at or past a sequence's extent: htslib need not list the bins there,
+  // which a deep .csi scheme counts by the billion.
+  const auto clipped = [&](const QueryPlan::Interval& interval, std::size_t tid) {
+    return std::min(interval.end, extents[tid]) > interval.begin;
+  };
+  std::vector<bool> wanted(count, false);
+  for (const auto& interval : plan.named) {
+    const auto tid = static_cast<std::size_t>(interval.tid);
+    wanted[tid] = wanted[tid] || clipped(interval, tid);
+  }
+  if (!plan.everywhere.empty()) {
+    // Sorted by begin: a sequence is queried if it reaches past the first.
+    for (std::size_t tid = 0; tid < count; ++tid) {
+      wanted[tid] = wanted[tid] || extents[tid] > plan.everywhere.front().begin;
+    }
+  }
   std::vector<VirtualRange> ranges;
+  if (std::find(wanted.begin(), wanted.end(), true) == wanted.end()) return ranges;
+  const tbx_t* tbx = loaded(wanted);
   const auto query = [&](int tid, std::int64_t begin, std::int64_t end) {
-    // No record begins at or past the sequence's extent: htslib need not list the bins there,
-    // which a deep .csi scheme counts by the billion.
-    end = std::min(end, extents_[static_cast<std::size_t>(tid)]);
+    end = std::min(end, extents[static_cast<std::size_t>(tid)]);
     if (begin >= end) return;
-    IteratorHandle iterator(hts_itr_query(tbx_->idx, tid, begin, end, tbx_readrec));
+    IteratorHandle iterator(
+        hts_itr_query(tbx->idx, in_tbx_[static_cast<std::size_t>(tid)], begin, end, tbx_readrec));
     if (!iterator) throw std::bad_alloc();
     for (int i = 0; i < iterator->n_off; ++i) {
       ranges.push_back({iterator->off[i].u, iterator->off[i].v, tid});
@@ -313,7 +418,7 @@ std::vector<VirtualRange> Index::ranges(const QueryPlan& plan) const {
   } else {
     auto named = plan.named.begin();
     std::vector<QueryPlan::Interval> merged;
-    for (std::size_t tid = 0; tid < sequences_.size(); ++tid) {
+    for (std::size_t tid = 0; tid < count; ++tid) {
       merged.assign(plan.everywhere.begin(), plan.everywhere.end());
       for (; named != plan.named.end() && named->tid == static_cast<int>(tid); ++named) {
         merged.push_back(*named);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -60,7 +61,9 @@ struct QueryPlan {
 
 struct IndexLayout;
 
-// A tabix (.tbi) or coordinate-sorted (.csi) index of a BGZF VCF, owned.
+// A tabix (.tbi) or coordinate-sorted (.csi) index of a BGZF VCF, owned: its checked bytes,
+// inflated. htslib loads them only to answer a plan, and then only the sequences plans touch:
+// loading the bins of 10^5 sequences costs more than a query needs. Not for several threads.
 class Index {
  public:
   enum class Format : unsigned char { tbi, csi };
@@ -92,7 +95,7 @@ class Index {
   int min_shift() const noexcept { return min_shift_; }
   int depth() const noexcept { return depth_; }
 
-  const std::vector<std::string>& sequences() const noexcept { return sequences_; }
+  const std::vector<std::string>& sequences() const noexcept;
   // Records the index counts on a sequence, by its position in sequences(); nullopt when the
   // index keeps no count.
   std::optional<std::uint64_t> records(int tid) const noexcept;
@@ -111,7 +114,7 @@ class Index {
     QueryPlan finish();
 
    private:
-    int tid_of(const std::string& sequence) const noexcept;
+    int tid_of(std::string_view sequence) const noexcept;
 
     const Index& index_;
     std::string last_name_;
@@ -126,22 +129,27 @@ class Index {
   // The sorted, disjoint ranges that hold every record the plan may match.
   std::vector<VirtualRange> ranges(const QueryPlan& plan) const;
 
-  tbx_t* get() const noexcept { return tbx_; }
-
  private:
-  Index(tbx_t* tbx, std::string path, IndexLayout&& layout);
+  Index(std::string data_path, std::string file, std::string path, std::string bytes,
+        IndexLayout&& layout);
   // Sorts intervals and joins those that reach into the same or the next smallest bin: they
   // share their index chunks.
   void gather(std::vector<QueryPlan::Interval>& intervals) const;
+  // htslib's index, holding at least the sequences marked in `wanted`.
+  tbx_t* loaded(const std::vector<bool>& wanted) const;
 
-  tbx_t* tbx_;
-  Format format_;
+  std::string data_path_;
+  std::string file_;
   std::string path_;
+  std::string bytes_;
+  std::unique_ptr<IndexLayout> layout_;
+  Format format_;
   int min_shift_;
   int depth_;
   std::uint64_t last_block_;
-  std::vector<std::int64_t> extents_;  // by tid: where its records end, at the latest
-  std::vector<std::string> sequences_;
+  // Loaded on demand, with some sequences: by sequence, its position there, or -1.
+  mutable tbx_t* tbx_ = nullptr;
+  mutable std::vector<int> in_tbx_;
 };
 
 }  // namespace varsift::hts

@@ -1,10 +1,13 @@
 #include "index_check.hpp"
 
 #include <htslib/bgzf.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <utility>
@@ -23,6 +26,8 @@ constexpr int tabix_depth = 5;
 constexpr int max_min_shift = 30;
 constexpr int max_depth = 10;
 constexpr std::size_t chunk_bytes = 16;
+// Room reserved for inflated bytes at most; more grows as read.
+constexpr std::size_t max_reserve = std::size_t{256} << 20;
 
 struct Fault {
   std::string message;
@@ -35,9 +40,11 @@ class Walker {
   static constexpr std::size_t none = ~std::size_t{0};
 
   Walker(std::string_view bytes, std::uint64_t data_bytes) noexcept
-      : bytes_(bytes), data_bytes_(data_bytes) {}
+      : bytes_(bytes), size_(bytes.size()), data_bytes_(data_bytes) {}
 
   std::size_t left() const noexcept { return bytes_.size(); }
+  // The count of bytes read so far.
+  std::size_t done() const noexcept { return size_ - bytes_.size(); }
   void at_sequence(std::size_t tid) noexcept {
     tid_ = tid;
     in_bin_ = false;
@@ -95,6 +102,7 @@ class Walker {
   }
 
   std::string_view bytes_;
+  std::size_t size_;
   std::uint64_t data_bytes_;
   std::size_t tid_ = none;
   std::uint32_t bin_ = 0;
@@ -103,23 +111,21 @@ class Walker {
 };
 
 // NUL-terminated names: exactly `count`, none empty, none twice.
-void check_names(const Walker& walker, std::string_view names, std::size_t count) {
-  std::vector<std::string_view> sorted;
-  sorted.reserve(count);
+void check_names(const Walker& walker, std::string_view names, std::size_t count,
+                 SequenceNames& table) {
+  std::vector<std::string_view> listed;
+  listed.reserve(count);
   while (!names.empty()) {
     const std::string_view name = names.substr(0, names.find('\0'));
     if (name.empty()) walker.fail("empty sequence name");
-    sorted.push_back(name);
+    listed.push_back(name);
     names.remove_prefix(name.size() + 1);
   }
-  if (sorted.size() != count) {
-    walker.fail("names block holds " + std::to_string(sorted.size()) + " names for " +
+  if (listed.size() != count) {
+    walker.fail("names block holds " + std::to_string(listed.size()) + " names for " +
                 std::to_string(count) + " sequences");
   }
-  std::sort(sorted.begin(), sorted.end());
-  if (const auto twice = std::adjacent_find(sorted.begin(), sorted.end()); twice != sorted.end()) {
-    walker.fail("sequence " + std::string(*twice) + " named twice");
-  }
+  if (auto twice = table.assign(listed)) walker.fail("sequence " + *twice + " named twice");
 }
 
 // The tabix configuration and names, as a .tbi holds them and a .csi in its auxiliary data.
@@ -186,15 +192,18 @@ void walk(Walker& walker, IndexLayout& layout) {
     walker.fail("not a tabix or CSI index");
   }
   if (!names.empty() && names.back() != '\0') walker.fail("names block not NUL-terminated");
-  check_names(walker, names, sequences);
+  check_names(walker, names, sequences, layout.names);
 
   const Binning binning(layout.min_shift, layout.depth);
   const bool csi = layout.format == Index::Format::csi;
   layout.extents.assign(sequences, 0);
+  layout.records.assign(sequences, std::nullopt);
+  layout.sections.assign(sequences + 1, 0);
   layout.last_block = 0;
   std::vector<std::uint32_t> bins;
   for (std::size_t tid = 0; tid < sequences; ++tid) {
     walker.at_sequence(tid);
+    layout.sections[tid] = walker.done();
     // A bin takes at least its number and chunk count, and in .csi its first offset.
     const std::size_t bin_count = walker.count("count of bins", csi ? 16 : 8);
     bins.clear();
@@ -210,7 +219,8 @@ void walk(Walker& walker, IndexLayout& layout) {
         if (chunks != 2) walker.fail("statistics take 2 chunks");
         const std::uint64_t begin = walker.offset("first offset");
         if (walker.offset("last offset") < begin) walker.fail("last offset before the first");
-        walker.take(chunk_bytes, "record counts");
+        layout.records[tid] = walker.u64("count of records");
+        walker.u64("count of unplaced records");
         continue;
       }
       layout.extents[tid] = std::max(layout.extents[tid], binning.end(bin));
@@ -234,6 +244,7 @@ void walk(Walker& walker, IndexLayout& layout) {
       for (std::size_t i = 0; i < intervals; ++i) walker.offset("linear index entry");
     }
   }
+  layout.sections[sequences] = walker.done();
   walker.at_sequence(Walker::none);
   // The count of records without coordinates is optional.
   if (walker.left() == 8) walker.u64("count of unplaced records");
@@ -259,7 +270,7 @@ std::optional<IndexProblem> check_index_bytes(std::string_view bytes, std::uint6
 std::optional<IndexProblem> check_index_file(const std::string& file, const std::string& path,
                                              const std::string& data_path,
                                              std::optional<std::uint64_t> data_bytes,
-                                             IndexLayout& layout) {
+                                             IndexLayout& layout, std::string& bytes) {
   struct Closer {
     void operator()(BGZF* file) const noexcept { bgzf_close(file); }
   };
@@ -273,15 +284,26 @@ std::optional<IndexProblem> check_index_file(const std::string& file, const std:
     return IndexProblem{IndexProblem::Kind::unreadable,
                         "index " + path + " is truncated or not BGZF-compressed"};
   }
-  std::string bytes;
-  char buffer[1 << 16];
-  for (;;) {
-    const ssize_t read = bgzf_read(index.get(), buffer, sizeof buffer);
+  // Read in place, with room for what indexes usually inflate to: an index of many sequences
+  // inflates to megabytes.
+  constexpr std::size_t step = std::size_t{1} << 16;
+  bytes.clear();
+  struct stat status {};
+  if (::stat(file.c_str(), &status) == 0 && status.st_size > 0) {
+    bytes.reserve(
+        std::min<std::size_t>(static_cast<std::size_t>(status.st_size) * 10, max_reserve));
+  }
+  for (std::size_t size = 0;;) {
+    bytes.resize(size + step);
+    const ssize_t read = bgzf_read(index.get(), bytes.data() + size, step);
     if (read < 0) {
       return IndexProblem{IndexProblem::Kind::unreadable, "index " + path + " is damaged"};
     }
-    if (read == 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(read));
+    size += static_cast<std::size_t>(read);
+    if (read == 0) {
+      bytes.resize(size);
+      break;
+    }
   }
   auto problem = check_index_bytes(
       bytes, data_bytes.value_or(std::numeric_limits<std::uint64_t>::max()), layout);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "index.hpp"
+#include "sequence_names.hpp"
 
 namespace varsift::hts {
 
@@ -19,6 +20,11 @@ struct IndexLayout {
   std::uint64_t last_block = 0;
   // By sequence: every record the index holds on it begins below this coordinate (0-based).
   std::vector<std::int64_t> extents;
+  // By sequence: the records the index counts on it, when it keeps a count.
+  std::vector<std::optional<std::uint64_t>> records;
+  SequenceNames names;
+  // Where each sequence's bins begin in the bytes, and then where the last one's end.
+  std::vector<std::size_t> sections;
 };
 
 // Checks inflated .tbi or .csi bytes as their formats lay them out, for an index of a data file
@@ -28,12 +34,12 @@ struct IndexLayout {
 std::optional<IndexProblem> check_index_bytes(std::string_view bytes, std::uint64_t data_bytes,
                                               IndexLayout& layout);
 
-// Inflates the index file `file` through htslib's BGZF reader and checks its bytes, for data
-// of `data_bytes` bytes (none: unknown, offsets are then not bounded). Problems name the index
-// `path` and, when stale, `data_path`.
+// Inflates the index file `file` through htslib's BGZF reader into `bytes` and checks them, for
+// data of `data_bytes` bytes (none: unknown, offsets are then not bounded). Problems name the
+// index `path` and, when stale, `data_path`.
 std::optional<IndexProblem> check_index_file(const std::string& file, const std::string& path,
                                              const std::string& data_path,
                                              std::optional<std::uint64_t> data_bytes,
-                                             IndexLayout& layout);
+                                             IndexLayout& layout, std::string& bytes);
 
 }  // namespace varsift::hts

@@ -268,6 +268,8 @@ TEST(Index, HeaderCheckFindsSequencesTheHeaderLacks) {
   write_indexed(path, vcf, Index::Format::tbi, path + ".tbi");
   const Index index = load_beside(path);
   EXPECT_FALSE(index.check_header(vcf.header));
+  const std::vector<std::string> reversed(vcf.header.rbegin(), vcf.header.rend());
+  EXPECT_FALSE(index.check_header(reversed));
   const std::vector<std::string> without_contigs{"##fileformat=VCFv4.2", "#CHROM\tPOS"};
   EXPECT_FALSE(index.check_header(without_contigs));
   const std::vector<std::string> other{"##fileformat=VCFv4.2", "##contig=<ID=chrX,length=9>",
