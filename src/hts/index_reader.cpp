@@ -180,14 +180,20 @@ bool IndexedSource::next_bytes(std::string_view& bytes, core::IoError& error) {
 }
 
 std::uint64_t block_bytes_at(BGZF* file, std::uint64_t offset) noexcept {
-  if (bgzf_seek(file, static_cast<std::int64_t>(offset & ~0xFFFFULL), SEEK_SET) < 0 ||
-      bgzf_peek(file) < 0) {
-    return 0;
+  std::uint64_t bytes = 0;
+  if (bgzf_seek(file, static_cast<std::int64_t>(offset & ~0xFFFFULL), SEEK_SET) == 0 &&
+      bgzf_peek(file) >= 0) {
+    const std::int64_t address = file->block_address;
+    file->block_offset = file->block_length;
+    if (bgzf_peek(file) != -2) bytes = static_cast<std::uint64_t>(file->block_address - address);
   }
-  const std::int64_t address = file->block_address;
-  file->block_offset = file->block_length;
-  if (bgzf_peek(file) == -2) return 0;
-  return static_cast<std::uint64_t>(file->block_address - address);
+  // No block stays loaded: a failed read leaves the last block in place with the file past the
+  // damaged one, and a reader trusting it would go on from the wrong block. The next reader
+  // seeks, and meets any damage itself.
+  file->block_length = 0;
+  file->block_offset = 0;
+  file->errcode = 0;
+  return bytes;
 }
 
 }  // namespace varsift::hts

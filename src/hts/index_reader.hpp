@@ -51,7 +51,7 @@ class IndexedSource final : public core::ByteSource {
 };
 
 // The compressed size of the BGZF block holding `offset`, to scale a cost estimate; 0 when it
-// cannot be read or is the last. Moves the file's position.
+// cannot be read or is the last. Moves the file's position and leaves no block loaded.
 std::uint64_t block_bytes_at(BGZF* file, std::uint64_t offset) noexcept;
 
 }  // namespace varsift::hts

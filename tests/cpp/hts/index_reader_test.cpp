@@ -6,6 +6,7 @@
 #include <htslib/kstring.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <random>
@@ -187,6 +188,31 @@ TEST(IndexedSource, ReportsARangeThatPointsPastItsBlock) {
   const std::uint64_t block = fixture.starts[fixture.header_lines + 2000] >> 16;
   const Read read = read_all(fixture.path, {{block << 16 | 0xFFFF, (block + 1) << 16}});
   EXPECT_NE(read.error, "");
+}
+
+TEST(IndexedSource, ReportsADamagedBlockMetWhileFinishingALine) {
+  const Fixture fixture;
+  // The first record whose line runs on into the next block.
+  std::size_t record = 0;
+  while ((fixture.starts[fixture.header_lines + record + 1] & 0xFFFF) == 0 ||
+         (fixture.starts[fixture.header_lines + record] >> 16) ==
+             (fixture.starts[fixture.header_lines + record + 1] >> 16)) {
+    ++record;
+  }
+  const std::uint64_t damaged = fixture.starts[fixture.header_lines + record + 1] >> 16;
+  {
+    // Spoils the deflated bytes of the block the line ends in.
+    std::fstream file(fixture.path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(damaged + 40));
+    file.write("\xff\xff\xff\xff\xff\xff\xff\xff", 8);
+  }
+  VirtualRange range = fixture.records(record, record + 1);
+  // Ends in the record's first block, as a chunk of an index may, or where the record ends.
+  for (const std::uint64_t end : {range.begin + 1, range.end}) {
+    const Read read = read_all(fixture.path, {{range.begin, end}});
+    EXPECT_EQ(read.error, "corrupt BGZF block (inflating or its CRC32 check failed)");
+    EXPECT_EQ(read.lines, fixture.expected({}));
+  }
 }
 
 TEST(IndexedSource, BlockBytesAreTheCompressedSizeOfTheBlock) {

@@ -189,6 +189,24 @@ def test_damage_where_a_range_starts_is_the_data_fault(tmp_path: Path) -> None:
             varsift_tools.subset(data, index=index_mode, targets=[first])
 
 
+def test_damage_in_the_block_a_kept_line_ends_in_is_the_data_fault(tmp_path: Path) -> None:
+    text = random_vcf(7, 20000)[0]
+    data = indexed(tmp_path, text)
+    raw = bytearray(data.read_bytes())
+    # The second block, and the record whose line runs on into it from the first.
+    second = struct.unpack_from("<H", raw, 16)[0] + 1
+    first_block = gzip.decompress(bytes(raw[:second]))
+    start = first_block.rfind(b"\n") + 1
+    chrom, pos = first_block[start:].split(b"\t")[:2]
+    assert chrom and pos.isdigit()
+    raw[second + 18] = 0xFF  # a deflate block type that does not exist
+    data.write_bytes(bytes(raw))
+    older = Path(f"{data}.tbi").stat().st_mtime_ns - 10**10
+    os.utime(data, ns=(older, older))
+    with pytest.raises(varsift_tools.CompressionError, match="corrupt BGZF block"):
+        varsift_tools.subset(data, index=True, targets=[(chrom.decode(), int(pos))])
+
+
 def pos0_vcf(contig_line: str = "##contig=<ID=c1>\n##contig=<ID=c2>") -> str:
     return (
         f"##fileformat=VCFv4.2\n{contig_line}\n#CHROM\tPOS\tID\tREF\tALT\n"
