@@ -30,6 +30,34 @@ std::unique_ptr<core::ByteSource> open_plain(const std::string& path, const Inpu
   return std::make_unique<core::FileSource>(std::move(file), nullptr, read_size);
 }
 
+// Passes a BGZF range's bytes on, checking that the range ends at the block end it was
+// planned to end at: blocks are given whole, so the range's last byte ends a chunk.
+class RangeEndCheck final : public core::ByteSource {
+ public:
+  RangeEndCheck(std::unique_ptr<hts::BgzfSource> inner, std::uint64_t bytes,
+                std::uint64_t end) noexcept
+      : inner_(std::move(inner)), bytes_(bytes), end_(end) {}
+
+  bool next_bytes(std::string_view& bytes, core::IoError& error) override {
+    if (!inner_->next_bytes(bytes, error)) return false;
+    const std::uint64_t before = given_;
+    given_ += bytes.size();
+    const bool reached = before < bytes_ && given_ >= bytes_;
+    if ((reached && (given_ != bytes_ || static_cast<std::uint64_t>(inner_->tell()) != end_)) ||
+        (bytes.empty() && given_ < bytes_)) {
+      error = core::IoError::os(ESTALE);
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  std::unique_ptr<hts::BgzfSource> inner_;
+  std::uint64_t bytes_;  // the bytes up to the range's end, the byte before it included
+  std::uint64_t end_;
+  std::uint64_t given_ = 0;
+};
+
 std::unique_ptr<core::ByteSource> open_bgzf(const std::string& path, const InputRange& range,
                                             int threads) {
   hts::SourceResult opened = hts::BgzfSource::open(path, threads);
@@ -42,7 +70,9 @@ std::unique_ptr<core::ByteSource> open_bgzf(const std::string& path, const Input
   if (range.before && !source->seek(static_cast<std::int64_t>(*range.before), error)) {
     fail_to_open(error);
   }
-  return source;
+  if (!range.end) return source;
+  return std::make_unique<RangeEndCheck>(std::move(source), range.length + (range.before ? 1 : 0),
+                                         *range.end);
 }
 
 }  // namespace

@@ -23,11 +23,11 @@ namespace {
 
 using module::OwnedRef;
 
-// None, or (bgzf, before, length) with before -1 for none.
+// None, or (bgzf, before, length, end) with before and end -1 for none.
 std::optional<library::InputRange> range_from(PyObject* object) {
   if (object == Py_None) return std::nullopt;
-  if (!PyTuple_Check(object) || PyTuple_GET_SIZE(object) != 3) {
-    PyErr_SetString(PyExc_TypeError, "range must be None or (bgzf, before, length)");
+  if (!PyTuple_Check(object) || PyTuple_GET_SIZE(object) != 4) {
+    PyErr_SetString(PyExc_TypeError, "range must be None or (bgzf, before, length, end)");
     throw PythonError();
   }
   library::InputRange range;
@@ -48,6 +48,13 @@ std::optional<library::InputRange> range_from(PyObject* object) {
     throw PythonError();
   }
   range.length = static_cast<std::uint64_t>(length);
+  const long long end = PyLong_AsLongLong(PyTuple_GET_ITEM(object, 3));
+  if (end == -1 && PyErr_Occurred()) throw PythonError();
+  if (end < -1) {
+    PyErr_SetString(PyExc_ValueError, "range's end must be -1 or an offset");
+    throw PythonError();
+  }
+  if (end >= 0) range.end = static_cast<std::uint64_t>(end);
   return range;
 }
 
@@ -110,7 +117,7 @@ PyObject* scan_range(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     // Unbounded: the caller asked for the whole range as one list.
     LineBatch batch(SIZE_MAX);
     DataLines sink(batch, header != 0);
-    if (!run_steps(*scanner, sink, path, std::string(), [] {})) return nullptr;
+    if (!run_steps(*scanner, sink, path, std::string(), Py_None, [] {})) return nullptr;
     const OwnedRef lines = OwnedRef::steal(checked(PyList_New(0)));
     batch.move_into(lines.get(), lines.get());
     return OwnedRef::borrow(lines.get()).release();
@@ -154,7 +161,8 @@ PyObject* write_range(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
       if (failure) raise_os_error(failure->os_code(), output_name);
     }
     DataLines sink(*output, header != 0);
-    if (!run_steps(*scanner, sink, path, output_name, [&] { output->finish(); })) return nullptr;
+    if (!run_steps(*scanner, sink, path, output_name, Py_None, [&] { output->finish(); }))
+      return nullptr;
     return PyLong_FromUnsignedLongLong(scanner->records_kept());
   } catch (...) {
     set_python_error_from_current();

@@ -70,7 +70,7 @@ def write_bcf(
 def index_file(path: str, index_path: str, csi: bool, threads: int, /) -> None: ...
 def scan_range(
     path: bytes,
-    range: tuple[bool, int, int] | None,
+    range: tuple[bool, int, int, int] | None,
     positions: Iterable[int] | None,
     targets: Iterable[tuple[str, int]] | None,
     regions: Iterable[tuple[str, int, int]] | None,
@@ -80,7 +80,7 @@ def scan_range(
 ) -> list[str]: ...
 def write_range(
     path: bytes,
-    range: tuple[bool, int, int] | None,
+    range: tuple[bool, int, int, int] | None,
     fd: int,
     output_name: bytes,
     positions: Iterable[int] | None,

@@ -17,7 +17,7 @@ from dataclasses import dataclass, replace
 
 from varsift_tools import _native
 
-__all__ = ["EOF_MARKER", "Part", "partition_file"]
+__all__ = ["EOF_MARKER", "Part", "changed", "partition_file"]
 
 EOF_MARKER = bytes.fromhex("1f8b08040000000000ff0600424302001b0003000000000000000000")
 
@@ -33,10 +33,15 @@ class Part:
 
     ``before`` locates the byte just before the range (a file offset for plain text, a virtual
     offset for BGZF), None for a range at the file's start. ``length`` counts the range's
-    uncompressed bytes and ``start`` is its uncompressed offset in the file. A part with
-    ``whole`` set is the whole file, read by the library without a range. ``identity`` is the
-    local file's (size, modification time in ns, inode) when it was cut, which the reader of a
-    range checks: ranges cut from another file would silently lose or repeat records.
+    uncompressed bytes and ``start`` is its uncompressed offset in the file. For BGZF, ``end``
+    is the virtual offset just past the range's last byte, the end of a block, where the next
+    range begins or the data ends (None when unknown): the reader checks that the range's bytes
+    end there, so that ranges from a ``.gzi`` that does not describe the file fail rather than
+    lose records. A part with ``whole`` set is the whole file, read by the library without a
+    range. ``identity`` is the local file's (size, modification time in ns, inode) when it was
+    cut, and ``last_block`` for BGZF the offset of the last block holding data, where the
+    block walk ended, with its (size, ISIZE); the reader of a range checks both: ranges cut from another file
+    would silently lose or repeat records.
     """
 
     path: str
@@ -46,23 +51,43 @@ class Part:
     start: int
     whole: bool = False
     identity: tuple[int, int, int] | None = None
+    end: int | None = None
+    last_block: tuple[int, tuple[int, int] | None] | None = None
 
     def check_identity(self) -> None:
         """Raises OSError (ESTALE) when the file is no longer the one that was cut."""
         if self.identity is None:
             return
-        status = os.stat(self.path)
-        if (status.st_size, status.st_mtime_ns, status.st_ino) != self.identity:
-            raise OSError(
-                errno.ESTALE, "the input changed during the job, after it was cut into ranges",
-                self.path,
-            )
+        with open(self.path, "rb") as file:
+            fd = file.fileno()
+            status = os.fstat(fd)
+            same = (status.st_size, status.st_mtime_ns, status.st_ino) == self.identity
+            if same and self.last_block is not None:
+                offset, block = self.last_block
+                same = _native.bgzf_block(fd, offset) == block
+        if not same:
+            raise changed(self.path)
 
-    def native_range(self) -> tuple[bool, int, int] | None:
-        """The range as the native reader takes it: (bgzf, before or -1, length)."""
+    def native_range(self) -> tuple[bool, int, int, int] | None:
+        """The range as the native reader takes it: (bgzf, before or -1, length, end or -1)."""
         if self.whole:
             return None
-        return (self.bgzf, -1 if self.before is None else self.before, self.length)
+        return (
+            self.bgzf,
+            -1 if self.before is None else self.before,
+            self.length,
+            -1 if self.end is None else self.end,
+        )
+
+
+def changed(path: str) -> OSError:
+    """The error of a task that finds its input is not the one its ranges were cut from."""
+    return OSError(
+        errno.ESTALE,
+        "the input changed during the job, after it was cut into ranges (or its .gzi does "
+        "not describe it)",
+        path,
+    )
 
 
 def partition_file(path: str, size: int) -> list[Part]:
@@ -84,9 +109,14 @@ def partition_file(path: str, size: int) -> list[Part]:
             # An index that does not describe this file.
             blocks = _walk_blocks(fd)
             parts = None if blocks is None else _bgzf_parts(path, blocks, size)
+        last_block = None
+        if blocks is not None and blocks[1]:
+            # Where the walk ended: the last block holding data.
+            offset = blocks[0][-1][0]
+            last_block = (offset, _native.bgzf_block(fd, offset))
     if parts is None:
         return [Part(path, False, None, 0, 0, whole=True)]
-    return [replace(part, identity=identity) for part in parts]
+    return [replace(part, identity=identity, last_block=last_block) for part in parts]
 
 
 def _even_cuts(total: int, size: int) -> list[int]:
@@ -105,9 +135,24 @@ def _plain_parts(path: str, file_size: int, size: int) -> list[Part]:
     ]
 
 
-def _bgzf_parts(path: str, blocks: list[tuple[int, int]], size: int) -> list[Part]:
-    """``blocks`` holds the (compressed, uncompressed) offsets where blocks start, the first
-    at (0, 0); cuts fall at the first block at or after each even cut of the compressed bytes."""
+# Where each block holding data starts, as (compressed, uncompressed) offsets from (0, 0),
+# and the inflated size of the data when known.
+_Blocks = tuple[list[tuple[int, int]], int | None]
+
+
+def _end_before(blocks: list[tuple[int, int]], cut: int, start: int) -> int:
+    """The virtual offset just past the last byte before uncompressed offset ``start``, which
+    lies in the last block before block ``cut`` that holds data."""
+    holder = cut - 1
+    while blocks[holder][1] == start:
+        holder -= 1
+    coffset, uoffset = blocks[holder]
+    return (coffset << 16) + start - uoffset
+
+
+def _bgzf_parts(path: str, walked: _Blocks, size: int) -> list[Part]:
+    """Cuts fall at the first block at or after each even cut of the compressed bytes."""
+    blocks, total = walked
     targets = _even_cuts(blocks[-1][0] + 1, size)[1:]
     cuts = [0]
     for index, (coffset, uoffset) in enumerate(blocks):
@@ -117,18 +162,19 @@ def _bgzf_parts(path: str, blocks: list[tuple[int, int]], size: int) -> list[Par
             cuts.append(index)
     parts = []
     for number, cut in enumerate(cuts):
-        coffset, start = blocks[cut]
-        end = blocks[cuts[number + 1]][1] if number + 1 < len(cuts) else None
-        before = None
-        if number:
-            # The byte before lies in the last block holding data before the cut.
-            holder = cut - 1
-            while blocks[holder][1] == start:
-                holder -= 1
-            hc, hu = blocks[holder]
-            before = (hc << 16) | (start - 1 - hu)
-        length = _LAST_LENGTH if end is None else end - start
-        parts.append(Part(path, True, before, length, start))
+        start = blocks[cut][1]
+        # The byte before lies in the last block holding data before the cut.
+        before = _end_before(blocks, cut, start) - 1 if number else None
+        if number + 1 < len(cuts):
+            following = cuts[number + 1]
+            stop = blocks[following][1]
+            end: int | None = _end_before(blocks, following, stop)
+        elif total is not None and total > start:
+            stop, end = total, _end_before(blocks, len(blocks), total)
+        else:
+            # Runs to the end, whatever that is.
+            stop, end = start + _LAST_LENGTH, None
+        parts.append(Part(path, True, before, stop - start, start, end=end))
     return parts
 
 
@@ -140,7 +186,7 @@ def _holds_byte_before(fd: int, part: Part) -> bool:
     return block is not None and (part.before & 0xFFFF) == block[1] - 1
 
 
-def _bgzf_blocks(path: str, fd: int) -> list[tuple[int, int]] | None:
+def _bgzf_blocks(path: str, fd: int) -> _Blocks | None:
     """Where each block starts, or None when the file is not whole BGZF (not BGZF at all,
     damaged, or without its end-of-file marker)."""
     file_size = os.fstat(fd).st_size
@@ -148,19 +194,26 @@ def _bgzf_blocks(path: str, fd: int) -> list[tuple[int, int]] | None:
         return None
     from_index = _gzi_blocks(path, file_size)
     if from_index is not None:
-        return from_index
+        # The .gzi leaves out the marker: its last block must end where the marker begins.
+        coffset, uoffset = from_index[-1]
+        block = _native.bgzf_block(fd, coffset)
+        if block is not None and coffset + block[0] == file_size - len(EOF_MARKER):
+            return _without_empty_end(from_index, uoffset + block[1])
     return _walk_blocks(fd)
 
 
-def _walk_blocks(fd: int) -> list[tuple[int, int]] | None:
+def _walk_blocks(fd: int) -> _Blocks | None:
     blocks = _native.bgzf_blocks(fd)
     if not blocks:
         return None
+    return _without_empty_end(blocks, blocks[-1][1])
+
+
+def _without_empty_end(blocks: list[tuple[int, int]], total: int) -> _Blocks:
     # Empty blocks at the end (the end-of-file marker) start no range.
-    uoffset = blocks[-1][1]
-    while len(blocks) > 1 and blocks[-1][1] == uoffset:
+    while len(blocks) > 1 and blocks[-1][1] == total:
         blocks.pop()
-    return blocks
+    return blocks, total
 
 
 def _url_parts(url: str, size: int) -> list[Part]:
@@ -170,7 +223,8 @@ def _url_parts(url: str, size: int) -> list[Part]:
     # A .gzi larger than this indexes a file of terabytes.
     data = _native.read_url(os.fsencode(f"{base}.gzi{mark}{query}"), 1 << 28)
     blocks = None if data is None else _blocks_from_gzi(data, None)
-    parts = None if blocks is None else _bgzf_parts(url, blocks, size)
+    # The data's end is not known: the last range runs to it, unchecked.
+    parts = None if blocks is None else _bgzf_parts(url, (blocks, None), size)
     return parts or [Part(url, False, None, 0, 0, whole=True)]
 
 

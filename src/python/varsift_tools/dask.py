@@ -36,7 +36,7 @@ from dask.delayed import Delayed, delayed
 from varsift_tools import _native, iter_lines
 from varsift_tools._errors import VcfFormatError
 from varsift_tools._output import check_replaceable, output_file
-from varsift_tools._partition import EOF_MARKER, Part, partition_file
+from varsift_tools._partition import EOF_MARKER, Part, changed, partition_file
 
 __all__ = ["DEFAULT_PARTITION_SIZE", "lines", "partitions", "write_subset"]
 
@@ -114,9 +114,14 @@ _T = TypeVar("_T")
 
 
 def _reporting_file_lines(part: Part, call: Callable[[], _T]) -> _T:
-    """Runs ``call``, turning line numbers counted from the range's start into the file's."""
+    """Runs ``call``, turning line numbers counted from the range's start into the file's, and
+    a range that does not end where it was planned to into the input's change."""
     try:
         return call()
+    except OSError as error:
+        if error.errno == errno.ESTALE and error.filename == part.path:
+            raise changed(part.path) from None
+        raise
     except VcfFormatError as error:
         if part.before is None or error.lineno is None:
             raise
@@ -163,14 +168,11 @@ def _read_part(part: Part, selection: _Selection, header: bool) -> list[str]:
 
 
 def _header_flags(parts: Sequence[Part]) -> list[bool]:
-    """Header lines come from the first file only."""
-    first = parts[0].path
-    flags = []
-    in_first = True
-    for part in parts:
-        in_first = in_first and part.path == first
-        flags.append(in_first)
-    return flags
+    """Header lines come from the first file only: its parts run up to the next part that
+    starts a file, which may be the same path given again."""
+    starts = [number for number, part in enumerate(parts) if part.before is None]
+    second = starts[1] if len(starts) > 1 else len(parts)
+    return [number < second for number in range(len(parts))]
 
 
 def _columns(path: str) -> tuple[int, bytes | None] | None:

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,10 +36,10 @@ std::string read_all(const std::string& path, const InputRange& range) {
 TEST(RangeInput, ReadsARangeOfAPlainFile) {
   const std::string path = temp_path("plain.vcf");
   std::ofstream(path) << "#h\nab\ncd\nef";
-  EXPECT_EQ(read_all(path, {false, std::nullopt, 4}), "#h\nab\n");
-  EXPECT_EQ(read_all(path, {false, 2, 2}), "ab\n");
-  EXPECT_EQ(read_all(path, {false, 3, 2}), "");
-  EXPECT_EQ(read_all(path, {false, 4, 5}), "cd\nef");
+  EXPECT_EQ(read_all(path, {false, std::nullopt, 4, std::nullopt}), "#h\nab\n");
+  EXPECT_EQ(read_all(path, {false, 2, 2, std::nullopt}), "ab\n");
+  EXPECT_EQ(read_all(path, {false, 3, 2, std::nullopt}), "");
+  EXPECT_EQ(read_all(path, {false, 4, 5, std::nullopt}), "cd\nef");
   ::unlink(path.c_str());
 }
 
@@ -62,16 +63,53 @@ TEST(RangeInput, ReadsRangesOfBgzfThatStartAtBlocks) {
   // The block boundaries: the second starts inside the line "abcd", the third a line.
   const std::uint64_t last_of_first = starts[0] + 4;
   const std::uint64_t last_of_second = starts[1] + 5;
-  EXPECT_EQ(read_all(path, {true, std::nullopt, 5}), "#h\nabcd\n");
-  EXPECT_EQ(read_all(path, {true, last_of_first, 6}), "ef\n");
-  EXPECT_EQ(read_all(path, {true, last_of_second, 3}), "gh\n");
+  EXPECT_EQ(read_all(path, {true, std::nullopt, 5, std::nullopt}), "#h\nabcd\n");
+  EXPECT_EQ(read_all(path, {true, last_of_first, 6, std::nullopt}), "ef\n");
+  EXPECT_EQ(read_all(path, {true, last_of_second, 3, std::nullopt}), "gh\n");
+  ::unlink(path.c_str());
+}
+
+// Reads a range to its end; gives the errno it fails with, 0 when it does not.
+int failure_of(const std::string& path, const InputRange& range) {
+  const std::unique_ptr<core::ByteSource> source = open_range(path, range, 1);
+  core::IoError error = core::IoError::os(0);
+  std::string_view bytes;
+  do {
+    if (!source->next_bytes(bytes, error)) return error.is_os() ? error.os_code() : -1;
+  } while (!bytes.empty());
+  return 0;
+}
+
+TEST(RangeInput, ChecksThatABgzfRangeEndsWhereItWasPlannedTo) {
+  const std::string path = temp_path("ends.vcf.gz");
+  const std::vector<std::uint64_t> starts = write_blocks(path, {"#h\nab", "cd\nef\n", "gh\n"});
+  struct Case {
+    std::optional<std::uint64_t> before;
+    std::uint64_t length;
+    std::uint64_t end;
+    int error;
+  };
+  for (const Case& c : {
+           Case{std::nullopt, 5, starts[0] + 5, 0},
+           Case{starts[0] + 4, 6, starts[1] + 6, 0},
+           Case{starts[1] + 5, 3, starts[2] + 3, 0},
+           // Lengths that end inside a block, or past the data.
+           Case{std::nullopt, 4, starts[0] + 5, ESTALE},
+           Case{starts[0] + 4, 7, starts[1] + 6, ESTALE},
+           Case{starts[1] + 5, 4, starts[2] + 4, ESTALE},
+           // The right length, ending at another block than planned.
+           Case{std::nullopt, 5, starts[1] + 5, ESTALE},
+       }) {
+    EXPECT_EQ(failure_of(path, {true, c.before, c.length, c.end}), c.error)
+        << c.length << " bytes to " << c.end;
+  }
   ::unlink(path.c_str());
 }
 
 TEST(RangeInput, ReportsAMissingFileAsAnOsError) {
   for (bool bgzf : {false, true}) {
     try {
-      open_range(temp_path("missing"), {bgzf, std::nullopt, 1}, 1);
+      open_range(temp_path("missing"), {bgzf, std::nullopt, 1, std::nullopt}, 1);
       ADD_FAILURE() << "no error";
     } catch (const ScanError& error) {
       EXPECT_EQ(error.kind(), ScanError::Kind::os);
@@ -89,7 +127,8 @@ TEST(RangeInput, ReportsDamageInsideTheRange) {
     file.seekp(static_cast<std::streamoff>((starts[1] >> 16) + 20));
     file.write("\xff\xff\xff\xff", 4);
   }
-  const std::unique_ptr<core::ByteSource> source = open_range(path, {true, std::nullopt, 6}, 1);
+  const std::unique_ptr<core::ByteSource> source =
+      open_range(path, {true, std::nullopt, 6, std::nullopt}, 1);
   core::IoError error = core::IoError::os(0);
   std::string_view bytes;
   bool failed = false;

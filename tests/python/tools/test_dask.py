@@ -331,3 +331,61 @@ def test_blocks_with_a_subfield_before_bc_are_cut_and_read(tmp_path: Path) -> No
     )
     assert len(vdask.partitions(path, partition_size=5000)) > 1
     assert vdask.lines(path, partition_size=5000).compute() == library_lines([path])
+
+
+@pytest.mark.parametrize("kind", ["plain", "small-blocks"])
+def test_a_file_given_twice_gives_its_header_once(tmp_path: Path, kind: str) -> None:
+    path = make(tmp_path, "a", kind, 14, records=300)
+    expected = library_lines([path, path])
+    assert vdask.lines([path, path], partition_size=700).compute(scheduler="threads") == expected
+    output = tmp_path / "out.vcf.gz"
+    with dask.config.set(scheduler="threads"):
+        vdask.write_subset([path, path], output, partition_size=700)
+    assert gzip.decompress(output.read_bytes()).decode() == "".join(f"{line}\n" for line in expected)
+
+
+def _gzi(blocks: list[tuple[int, int]]) -> bytes:
+    return len(blocks).to_bytes(8, "little") + b"".join(
+        c.to_bytes(8, "little") + u.to_bytes(8, "little") for c, u in blocks
+    )
+
+
+@pytest.mark.parametrize("shift", [0, -12, 12])
+def test_ranges_from_a_fresh_gzi_that_does_not_describe_the_file_fail(tmp_path: Path, shift: int) -> None:
+    text = random_vcf(15, 600)[0].encode()
+    path = write_blocks(tmp_path / "a.vcf.gz", cut(text, [500]))
+    with path.open("rb") as file:
+        blocks = vdask._native.bgzf_blocks(file.fileno())
+    assert blocks is not None
+    size = 3 * blocks[1][0]
+    walked = vdask.partitions(path, partition_size=size)
+    second = walked[1].start
+    assert walked[1].length >= 1000
+    # Uncompressed offsets off by `shift` from a block inside the second range on, so that
+    # the bytes before each cut still end a block.
+    inside = [u for _, u in blocks].index(second) + 1
+    listed = [(c, u + shift * (number >= inside)) for number, (c, u) in enumerate(blocks)]
+    (tmp_path / "a.vcf.gz.gzi").write_bytes(_gzi(listed[1:-1]))
+    bag = vdask.lines(path, partition_size=size)
+    if shift == 0:
+        assert bag.compute(scheduler="threads") == library_lines([path])
+        return
+    assert vdask.partitions(path, partition_size=size)[1].length == walked[1].length + shift
+    with pytest.raises(OSError, match="changed during the job.*gzi") as raised:
+        bag.compute(scheduler="threads")
+    assert raised.value.filename == str(path)
+
+
+def test_an_input_rewritten_in_place_with_its_time_kept_fails_the_job(tmp_path: Path) -> None:
+    path = write_blocks(tmp_path / "a.vcf.gz", cut(random_vcf(16, 400)[0].encode(), [500]))
+    bag = vdask.lines(path, partition_size=300)
+    status = path.stat()
+    data = bytearray(path.read_bytes())
+    # The last block's ISIZE, in place: same size, inode and time.
+    at = len(data) - len(EOF_MARKER) - 4
+    data[at : at + 4] = (int.from_bytes(data[at : at + 4], "little") + 1).to_bytes(4, "little")
+    with path.open("r+b") as file:
+        file.write(data)
+    os.utime(path, ns=(status.st_atime_ns, status.st_mtime_ns))
+    with pytest.raises(OSError, match="changed during the job"):
+        bag.compute(scheduler="threads")
