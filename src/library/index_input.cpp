@@ -64,6 +64,8 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   // Declining is silent when nothing was asked for, an error when it was.
   const auto decline = [&](hts::IndexProblem problem, const std::string& index_path) {
     if (!automatic || options.path) throw IndexUnusable(std::move(problem), index_path);
+    // An index that does not match the data names nothing the data is known to hold.
+    choice.sequences.clear();
     if (problem.kind != hts::IndexProblem::Kind::missing) {
       choice.warning = problem.message + "; reading the whole file instead";
     }
@@ -113,6 +115,7 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   if (!read_header(file.handle(), header)) return choice;
   if (auto foreign = index->check_header(header))
     return decline(std::move(*foreign), index->path());
+  choice.sequences = index->sequences();
   // Nothing to look up (every record, or all but some, is kept): the index is checked, and the
   // file read whole.
   if (!selection.narrows()) return choice;
@@ -158,7 +161,8 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
 std::unique_ptr<core::ByteSource> open_selected_input(const std::string& path,
                                                       const Selection& selection,
                                                       const IndexOptions& options, int threads,
-                                                      std::string& warning) {
+                                                      std::string& warning,
+                                                      std::vector<std::string>& sequences) {
   const auto read_bcf = [&] {
     // BCF is read in order, whole: its index is not followed.
     if (options.mode == IndexOptions::Mode::force || options.path) {
@@ -174,6 +178,7 @@ std::unique_ptr<core::ByteSource> open_selected_input(const std::string& path,
   IndexChoice choice = choose_index(path, selection, options, threads);
   if (choice.bcf ? *choice.bcf : remote && hts::is_bcf(path)) return read_bcf();
   warning = std::move(choice.warning);
+  sequences = std::move(choice.sequences);
   if (choice.source) return std::move(choice.source);
   return open_text_input(path, threads);
 }

@@ -4,6 +4,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "core/byte_source.hpp"
 #include "hts/index.hpp"
@@ -47,6 +48,9 @@ struct IndexChoice {
   // empty otherwise. The caller shows it as a warning.
   std::string warning;
   hts::ReadCost cost;
+  // The sequences of an index that fits the data's header, whether followed or not; empty
+  // when none was read. They name the chromosomes when the header's ##contig lines do not.
+  std::vector<std::string> sequences;
   // Whether the input was found to be BCF, when it was opened to find out (a URL): BCF is
   // read whole, without its index.
   std::optional<bool> bcf;
@@ -61,10 +65,12 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
                          const IndexOptions& options, int threads);
 
 // Opens the input for a selection: the indexed input when choose_index takes it, else
-// open_input's. Gives choose_index's warning in `warning`. Throws as both do.
+// open_input's. Gives choose_index's warning in `warning` and its index's sequences in
+// `sequences`. Throws as both do.
 std::unique_ptr<core::ByteSource> open_selected_input(const std::string& path,
                                                       const Selection& selection,
                                                       const IndexOptions& options, int threads,
-                                                      std::string& warning);
+                                                      std::string& warning,
+                                                      std::vector<std::string>& sequences);
 
 }  // namespace varsift::library

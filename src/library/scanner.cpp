@@ -57,7 +57,10 @@ LinePlace Scanner::place(std::uint64_t number, std::string_view what) const {
 
 void Scanner::end_header() {
   header_done_ = true;
-  if (contigs_.empty()) return;
+  const bool from_index = contigs_.empty();
+  if (from_index) contigs_ = std::move(index_sequences_);
+  index_sequences_ = {};
+  if (contigs_.empty() || !selection_.looks_at_chromosome()) return;
   std::sort(contigs_.begin(), contigs_.end());
   std::string unknown;
   std::size_t count = 0;
@@ -68,7 +71,9 @@ void Scanner::end_header() {
   if (count > 5) unknown += " and " + std::to_string(count - 5) + " more";
   if (count != 0) {
     warning_ = "the selection names " + std::string(count == 1 ? "a chromosome" : "chromosomes") +
-               " that the header's ##contig lines do not: " + unknown;
+               (from_index ? " that the index's sequences do not: "
+                           : " that the header's ##contig lines do not: ") +
+               unknown;
   }
   contigs_ = {};
 }
@@ -96,6 +101,7 @@ bool Scanner::step(LineSink& sink, std::size_t input_bytes) {
     ++line_number_;
     const std::string_view line = reader_.line();
     read += line.size() + 1;
+    bytes_read_ += line.size() + 1;
     if (!line.empty() && line.front() == '#') {
       // '#' lines among the records (files joined after their headers) are not records, and
       // an index reaches only some: dropped, so that both ways of reading agree.

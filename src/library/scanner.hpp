@@ -47,10 +47,18 @@ class Scanner {
   bool step(LineSink& sink, std::size_t input_bytes);
 
   std::uint64_t lines_read() const noexcept { return line_number_; }
+  // The sequences an index of the input names: they stand for the header's ##contig lines
+  // when it has none. Called before the first step.
+  void name_sequences(std::vector<std::string> sequences) {
+    index_sequences_ = std::move(sequences);
+  }
   // Once the header is read: a warning when the selection names chromosomes that the header's
-  // ##contig lines, which name some, do not; empty otherwise, and after the first call.
+  // ##contig lines (or, without them, the index's sequences), which name some, do not; empty
+  // otherwise, and after the first call.
   std::string take_warning() { return std::exchange(warning_, std::string()); }
   std::uint64_t records_kept() const noexcept { return records_kept_; }
+  // The bytes of the lines read so far, terminators counted, as inflated.
+  std::uint64_t bytes_read() const noexcept { return bytes_read_; }
   core::ByteSource& source() noexcept { return source_.inner(); }
 
  private:
@@ -85,11 +93,13 @@ class Scanner {
   std::string last_record_;
   // The ##contig IDs of the header, while it is read, when the selection names chromosomes.
   std::vector<std::string> contigs_;
+  std::vector<std::string> index_sequences_;
   bool header_done_ = false;
   std::string warning_;
   void end_header();
   std::uint64_t line_number_ = 0;
   std::uint64_t records_kept_ = 0;
+  std::uint64_t bytes_read_ = 0;
   bool ended_ = false;
 };
 

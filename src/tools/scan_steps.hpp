@@ -3,6 +3,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -27,15 +28,34 @@ inline void warn_selection(library::Scanner& scanner) {
     throw PythonError();
 }
 
+// The least time between two calls of a progress callable: a line refreshed a few times a
+// second.
+inline constexpr std::chrono::milliseconds progress_interval{250};
+
+// Calls `progress(bytes_read, records_kept)` when it is not None and the last call is at least
+// progress_interval old; gives false when it raised.
+inline bool report_progress(PyObject* progress, const library::Scanner& scanner,
+                            std::chrono::steady_clock::time_point& last) {
+  if (progress == Py_None) return true;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - last < progress_interval) return true;
+  last = now;
+  PyObject* result =
+      PyObject_CallFunction(progress, "KK", scanner.bytes_read(), scanner.records_kept());
+  Py_XDECREF(result);
+  return result != nullptr;
+}
+
 // Runs a scan to its end into `sink`, with the interpreter lock released and signals checked
-// between steps; `finish` runs after the last step. A scan failure raises naming `path`, an
-// output failure naming `output_name` (through PythonError). Gives false when a signal
-// handler raised.
+// between steps, where `progress` (None, or a callable) hears how far the scan is; `finish`
+// runs after the last step. A scan failure raises naming `path`, an output failure naming
+// `output_name` (through PythonError). Gives false when a signal handler or `progress` raised.
 template <class Finish>
 bool run_steps(library::Scanner& scanner, library::LineSink& sink, std::string_view path,
-               std::string_view output_name, Finish finish) {
+               std::string_view output_name, PyObject* progress, Finish finish) {
   std::optional<library::ScanError> scan_failure;
   std::optional<library::OutputError> output_failure;
+  auto last_report = std::chrono::steady_clock::now();
   for (bool more = true; more;) {
     {
       const ReleasedGil released;
@@ -52,6 +72,7 @@ bool run_steps(library::Scanner& scanner, library::LineSink& sink, std::string_v
     if (output_failure) raise_os_error(output_failure->os_code(), output_name);
     warn_selection(scanner);
     if (PyErr_CheckSignals() < 0) return false;
+    if (more && !report_progress(progress, scanner, last_report)) return false;
   }
   return true;
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "index_argument.hpp"
 #include "library/index_input.hpp"
@@ -175,10 +176,11 @@ PyObject* open_scan(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     std::optional<library::ScanError> failure;
     std::optional<library::IndexUnusable> unusable;
     std::string warning;
+    std::vector<std::string> sequences;
     {
       const ReleasedGil released;
       try {
-        source = library::open_selected_input(name, selection, index, threads, warning);
+        source = library::open_selected_input(name, selection, index, threads, warning, sequences);
       } catch (const library::ScanError& error) {
         failure = error;
       } catch (const library::IndexUnusable& error) {
@@ -192,6 +194,7 @@ PyObject* open_scan(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     auto* self = reinterpret_cast<ScanObject*>(object.get());
     self->state = new State{library::Scanner(std::move(source), std::move(selection)), name,
                             split != 0, LineBatch(batch_bytes), std::nullopt};
+    self->state->scanner.name_sequences(std::move(sequences));
     self->busy = false;
     return object.release();
   } catch (...) {

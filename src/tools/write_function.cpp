@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "index_argument.hpp"
 #include "library/index_input.hpp"
@@ -23,10 +24,15 @@ using module::OwnedRef;
 PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   std::string output_name;
   try {
-    if (nargs != 14) {
+    if (nargs != 15) {
       PyErr_SetString(PyExc_TypeError,
                       "write(path, fd, output_name, positions, targets, regions, compress, "
-                      "threads, index, index_path, output_index, csi, overlap, selection)");
+                      "threads, index, index_path, output_index, csi, overlap, selection, "
+                      "progress)");
+      return nullptr;
+    }
+    if (args[14] != Py_None && PyCallable_Check(args[14]) == 0) {
+      PyErr_SetString(PyExc_TypeError, "progress must be callable or None");
       return nullptr;
     }
     const std::string path = path_bytes(args[0]);
@@ -46,6 +52,7 @@ PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     if (output_index) index_format = csi != 0 ? hts::Index::Format::csi : hts::Index::Format::tbi;
     std::optional<library::IndexUnusable> unusable;
     std::string warning;
+    std::vector<std::string> sequences;
 
     std::optional<library::ScanError> scan_failure;
     std::optional<library::OutputError> output_failure;
@@ -55,8 +62,9 @@ PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
       const ReleasedGil released;
       try {
         scanner = std::make_unique<library::Scanner>(
-            library::open_selected_input(path, selection, index, threads, warning),
+            library::open_selected_input(path, selection, index, threads, warning, sequences),
             std::move(selection));
+        scanner->name_sequences(std::move(sequences));
         output = std::make_unique<library::Output>(fd, compress != 0, threads, index_format);
       } catch (const library::ScanError& error) {
         scan_failure = error;
@@ -74,7 +82,7 @@ PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
       output->finish();
       if (output_index) output->save_index(output_name, *output_index);
     };
-    if (!run_steps(*scanner, *output, path, output_name, finish)) return nullptr;
+    if (!run_steps(*scanner, *output, path, output_name, args[14], finish)) return nullptr;
     return PyLong_FromUnsignedLongLong(scanner->records_kept());
   } catch (const library::IndexingError& error) {
     // The output's name before the reason, as for other failures of a file.

@@ -9,7 +9,7 @@ from __future__ import annotations
 import contextlib
 import os
 import stat
-from collections.abc import Iterable, Iterator, Sequence
+from collections.abc import Callable, Iterable, Iterator, Sequence
 from types import TracebackType
 from typing import Literal
 
@@ -277,6 +277,7 @@ def write_subset(
     index_path: PathLike | None = None,
     write_index: Literal["tbi", "csi"] | None = None,
     format: Literal["vcf", "bcf"] | None = None,
+    progress: Callable[[int, int], object] | None = None,
 ) -> int:
     """Writes the lines that :func:`subset` keeps to ``output``, in file order, without making
     Python strings, and gives the number of data lines written.
@@ -296,6 +297,10 @@ def write_subset(
     ``format="bcf"`` (``None``: when the path ends in ``.bcf``) writes BCF from a BCF
     ``source``, copying each kept record's bytes unchanged: BGZF-compressed unless
     ``compress`` is False, and indexed with ``write_index="csi"`` as ``bcftools index`` would.
+
+    ``progress``, when given, is called while a VCF is written, at most four times a second,
+    with the input bytes read so far (as inflated) and the records kept; an exception it
+    raises ends the run.
     """
     path = _input_path(source)
     count = _thread_count(threads)
@@ -320,14 +325,14 @@ def write_subset(
     if isinstance(output, int):
         return _native.write(
             path, output, b"", positions, targets, regions, compress, count, index, index_file,
-            None, False, *chosen,
+            None, False, *chosen, progress,
         )
     name = os.fspath(output)
     if write_index is None:
         with output_file(name) as fd:
             return _native.write(
                 path, fd, os.fsencode(name), positions, targets, regions, compress, count, index,
-                index_file, None, False, *chosen,
+                index_file, None, False, *chosen, progress,
             )
     # An index beside a device or a FIFO would index nothing that stays.
     with contextlib.suppress(FileNotFoundError):
@@ -336,12 +341,11 @@ def write_subset(
     final_index = f"{name}.{write_index}"
     # Refused before the output is replaced, which could not be undone.
     check_replaceable(final_index)
-    temporary = _temporary_beside(final_index)
     # Put in place after the data: an index older than its data would be taken for a stale one.
-    with _put_in_place(temporary, final_index), output_file(name) as fd:
+    with _index_beside(final_index) as temporary, output_file(name) as fd:
         return _native.write(
             path, fd, os.fsencode(name), positions, targets, regions, compress, count, index,
-            index_file, os.fsencode(temporary), write_index == "csi", *chosen,
+            index_file, os.fsencode(temporary), write_index == "csi", *chosen, progress,
         )
 
 
@@ -377,8 +381,7 @@ def _write_bcf(
                 *chosen,
             )
     final_index = f"{name}.csi"
-    temporary = _temporary_beside(final_index)
-    with _put_in_place(temporary, final_index), output_file(name) as fd:
+    with _index_beside(final_index) as temporary, output_file(name) as fd:
         return _native.write_bcf(
             path, fd, os.fsencode(name), positions, targets, regions, compress, threads,
             os.fsencode(temporary), *chosen,
@@ -401,6 +404,21 @@ def _put_in_place(temporary: str, final: str) -> Iterator[None]:
         raise
 
 
+@contextlib.contextmanager
+def _index_beside(final: str) -> Iterator[str]:
+    """A path for the native code to write an index into, put at ``final`` once the block
+    succeeds and removed otherwise: a file without a name (``O_TMPFILE``), reached through
+    /proc and named only then, so that not even SIGKILL leaves one behind; a temporary file
+    beside ``final`` where there is no /proc."""
+    if os.path.isdir("/proc/self/fd"):
+        with output_file(final) as fd:
+            yield f"/proc/self/fd/{fd}"
+        return
+    temporary = _temporary_beside(final)
+    with _put_in_place(temporary, final):
+        yield temporary
+
+
 def _temporary_beside(path: str) -> str:
     # A fresh name rather than a file made here: htslib creates it with the usual mode.
     directory, name = os.path.split(path)
@@ -420,8 +438,7 @@ def write_index(path: PathLike, *, csi: bool = False, threads: int | None = None
         raise TypeError(f"path must be a str or os.PathLike[str], not {type(data).__name__}")
     final = data + (".csi" if csi else ".tbi")
     check_replaceable(final)
-    temporary = _temporary_beside(final)
-    with _put_in_place(temporary, final):
+    with _index_beside(final) as temporary:
         try:
             _native.index_file(data, temporary, csi, _thread_count(threads))
         except ValueError as error:

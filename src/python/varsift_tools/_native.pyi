@@ -1,4 +1,4 @@
-from collections.abc import Iterable
+from collections.abc import Callable, Iterable
 from typing import Final, final
 
 MAX_THREADS: Final[int]
@@ -51,6 +51,7 @@ def write(
     csi: bool,
     overlap: str,
     selection: Selection | None,
+    progress: Callable[[int, int], object] | None,
     /,
 ) -> int: ...
 def write_bcf(

@@ -3,10 +3,13 @@
 from __future__ import annotations
 
 import argparse
+import contextlib
 import errno
 import os
 import signal
+import stat
 import sys
+import time
 import warnings
 from array import array
 from collections.abc import Callable, Sequence
@@ -63,7 +66,8 @@ overlap (--regions-overlap, default record; --targets-overlap, default pos; or 0
   record   any base from POS to the record's end (REF's length, or INFO/END) does
   variant  a base its ALT alleles change does (REF's leading bases that every ALT allele
            shares are left out; an insertion meets a region holding the bases on both sides)
-  A selector naming a chromosome that the header's ##contig lines do not is warned of.
+  A selector naming a chromosome that the header's ##contig lines do not (without them: that
+  the input's index, when read, does not) is warned of.
 
 positions file (-P), varsift's own, every selector by POS:
     POS              a position on any chromosome
@@ -309,6 +313,13 @@ def build_parser() -> argparse.ArgumentParser:
         help="never follow an index: scan the whole file (default: whichever reads less)",
     )
     parser.add_argument(
+        "-q",
+        "--quiet",
+        action="store_true",
+        help="no progress line (shown on a terminal's standard error for runs of more than "
+        "a second or two, while standard output goes elsewhere)",
+    )
+    parser.add_argument(
         "--version", action=_VersionAction, help="show the version of varsift and exit"
     )
     return parser
@@ -354,6 +365,79 @@ def _selection(options: argparse.Namespace) -> varsift_tools.Selection | None:
         raise UsageError(f"cannot read {error.filename}: {error.strerror}") from None
 
 
+class _ProgressLine:
+    """One line on a terminal's standard error, rewritten in place while a long run goes on and
+    erased at its end. Called by the library a few times a second at most."""
+
+    # Short runs show nothing.
+    DELAY = 1.5
+
+    def __init__(self, total: int | None) -> None:
+        self._start = time.monotonic()
+        self._total = total
+        self._shown = False
+
+    def __call__(self, read: int, kept: int) -> None:
+        if time.monotonic() - self._start < self.DELAY:
+            return
+        done = f" ({min(99, read * 100 // self._total)}%)" if self._total else ""
+        self._write(f"\rvarsift: {_amount(read)} read{done}, {kept:,} records kept\x1b[K")
+        self._shown = True
+
+    def close(self) -> None:
+        if self._shown:
+            self._write("\r\x1b[K")
+            self._shown = False
+
+    @staticmethod
+    def _write(text: str) -> None:
+        # A terminal that went away must not fail the run it only reports on.
+        with contextlib.suppress(OSError, ValueError, AttributeError):
+            sys.stderr.write(text)
+            sys.stderr.flush()
+
+
+def _amount(count: int) -> str:
+    if count < 1000:
+        return f"{count} B"
+    amount = count / 1000
+    for unit in ("kB", "MB", "GB"):
+        if amount < 1000:
+            return f"{amount:.1f} {unit}"
+        amount /= 1000
+    return f"{amount:.1f} TB"
+
+
+def _progress_line(options: argparse.Namespace, to_stdout: bool) -> _ProgressLine | None:
+    """A progress line when standard error is a terminal that the output does not go to and
+    -q is not given; None otherwise (pipes, files, or the output on the same terminal)."""
+    if options.quiet or sys.stderr is None:
+        return None
+    try:
+        if not os.isatty(sys.stderr.fileno()) or (to_stdout and os.isatty(1)):
+            return None
+    except (OSError, ValueError):
+        return None
+    return _ProgressLine(_plain_size(options.input))
+
+
+def _plain_size(path: str) -> int | None:
+    """The size of a local regular file of plain text, which the bytes read count up to;
+    None for others (compressed, BCF, standard input, a URL, a FIFO)."""
+    if path == "-" or _native.is_url(os.fsencode(path)):
+        return None
+    try:
+        # Looked at before it is opened: opening a FIFO would wait for its writer.
+        if not stat.S_ISREG(os.stat(path).st_mode):
+            return None
+        with open(path, "rb") as file:
+            size = os.fstat(file.fileno()).st_size
+            head = file.read(3)
+    except OSError:
+        return None
+    return None if head.startswith(b"\x1f\x8b") or head == b"BCF" else size
+
+
 def _fail(message: str) -> int:
     print(f"varsift: error: {message}", file=sys.stderr)
     return EXIT_FAILURE
@@ -397,20 +481,26 @@ def run(argv: Sequence[str] | None = None, *, closed: frozenset[int] = frozenset
         )
         if to_stdout or not bgzf:
             parser.error("--write-index needs a BGZF OUTPUT file (-O z, or a name ending .gz)")
+    progress = None if bcf else _progress_line(options, to_stdout)
     try:
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always", UserWarning)
-            varsift_tools.write_subset(
-                options.input,
-                output,
-                selection=selection,
-                compress=compress,
-                threads=options.threads,
-                index=options.index,
-                index_path=options.index_path,
-                write_index=options.write_index,
-                format="bcf" if bcf else "vcf",
-            )
+            try:
+                varsift_tools.write_subset(
+                    options.input,
+                    output,
+                    selection=selection,
+                    compress=compress,
+                    threads=options.threads,
+                    index=options.index,
+                    index_path=options.index_path,
+                    write_index=options.write_index,
+                    format="bcf" if bcf else "vcf",
+                    progress=progress,
+                )
+            finally:
+                if progress is not None:
+                    progress.close()
         for warning in caught:
             print(f"varsift: warning: {warning.message}", file=sys.stderr)
     except ValueError as error:

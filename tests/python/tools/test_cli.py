@@ -686,3 +686,72 @@ def test_version_is_the_installed_version(tmp_path):
     result = run(["--version"], tmp_path)
     assert result.returncode == 0
     assert result.stdout.decode() == f"varsift {importlib.metadata.version('varsift')}\n"
+
+
+
+class _Terminal:
+    """A pseudo-terminal whose output a thread collects."""
+
+    def __init__(self):
+        import pty
+
+        self.master, self.slave = pty.openpty()
+        self.chunks = []
+        self.reader = threading.Thread(target=self._read)
+        self.reader.start()
+
+    def _read(self):
+        while True:
+            try:
+                chunk = os.read(self.master, 4096)
+            except OSError:  # EIO once no process holds the terminal
+                return
+            if not chunk:
+                return
+            self.chunks.append(chunk)
+
+    def text(self):
+        self.reader.join(timeout=60)
+        os.close(self.master)
+        return b"".join(self.chunks).decode()
+
+
+def test_a_long_run_shows_a_progress_line_only_on_a_terminal(tmp_path):
+    # Fed through a pipe in 8 MB pieces every half second, so that the run lasts about 3 s
+    # and its steps (16 MB of input) end before and after the line's delay. One record in a
+    # thousand is kept.
+    records = 8_000_000 // 24
+    first = "".join(line + "\n" for line in HEADER).encode()
+    piece = (b"chr1\t200\t.\tA\tG\t.\t.\t.\n" + b"chr1\t201\t.\tA\tG\t.\t.\t.\n" * 999) * (
+        records // 1000
+    )
+    terminals = {"tty": _Terminal(), "quiet": _Terminal()}
+    children = {}
+    for name, extra in [("tty", []), ("quiet", ["-q"]), ("pipe", [])]:
+        stderr = terminals[name].slave if name in terminals else subprocess.PIPE
+        children[name] = subprocess.Popen(
+            [str(VARSIFT), "-", "-p", "200", *extra, "-o", str(tmp_path / f"{name}.vcf")],
+            stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=stderr,
+        )
+    for terminal in terminals.values():
+        os.close(terminal.slave)
+    try:
+        for number in range(6):
+            for child in children.values():
+                child.stdin.write(first + piece if number == 0 else piece)
+                child.stdin.flush()
+            time.sleep(0.5)
+        piped = children["pipe"].communicate(timeout=60)[1]
+        for child in children.values():
+            child.stdin.close()
+        statuses = [child.wait(timeout=60) for child in children.values()]
+    finally:
+        for child in children.values():
+            child.kill()
+    shown = {name: terminal.text() for name, terminal in terminals.items()}
+    assert (statuses, piped, shown["quiet"]) == ([0, 0, 0], b"", "")
+    # Rewritten in place, then erased: nothing stays on the terminal.
+    assert "records kept" in shown["tty"] and "\n" not in shown["tty"]
+    assert shown["tty"].startswith("\rvarsift: ") and shown["tty"].endswith("\r\x1b[K")
+    for name in children:
+        assert (tmp_path / f"{name}.vcf").read_text().count("\nchr1\t200\t") == 6 * (records // 1000)

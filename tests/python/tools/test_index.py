@@ -507,3 +507,35 @@ def test_output_without_records_is_indexed(tmp_path: Path) -> None:
 def test_a_forced_index_without_selectors_keeps_every_record(tmp_path: Path, maker: str) -> None:
     data, _ = indexed(tmp_path, 11, maker)
     assert varsift_tools.subset(data, index=True) == varsift_tools.subset(data, index=False)
+
+
+@pytest.mark.parametrize("writer", ["write_subset", "write_index"])
+def test_an_index_has_no_name_while_it_is_written(
+    tmp_path: Path, monkeypatch: pytest.MonkeyPatch, writer: str
+) -> None:
+    plain = tmp_path / "in.vcf"
+    plain.write_text(random_vcf(8, 200)[0])
+    data = bgzip_file(plain, tmp_path / "in.vcf.gz")
+    native = varsift_tools._native
+    real = getattr(native, "write" if writer == "write_subset" else "index_file")
+    seen: list[tuple[str, list[str]]] = []
+
+    def spy(*args: Any) -> Any:
+        result = real(*args)
+        # Once the index is written, before it is put in place.
+        index = os.fsdecode(args[10] if writer == "write_subset" else args[1])
+        seen.append((os.readlink(index), sorted(os.listdir(tmp_path))))
+        return result
+
+    monkeypatch.setattr(native, "write" if writer == "write_subset" else "index_file", spy)
+    if writer == "write_subset":
+        varsift_tools.write_subset(data, tmp_path / "out.vcf.gz", write_index="tbi")
+        final = "out.vcf.gz.tbi"
+    else:
+        final = os.path.basename(varsift_tools.write_index(data))
+    ((target, listed),) = seen
+    assert target.endswith(" (deleted)") and final not in listed
+    assert not any(name.startswith(".") for name in listed)
+    assert final in os.listdir(tmp_path)
+    subprocess.run(["tabix", str(tmp_path / final[: -len(".tbi")]), "chr1"], check=True,
+                   capture_output=True)

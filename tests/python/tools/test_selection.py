@@ -128,12 +128,36 @@ def test_bad_selections_are_refused(tmp_path, choose, files, error, message):
         varsift_tools.Selection(**choose)
 
 
-def test_unknown_chromosome_is_warned_of(vcf):
-    with pytest.warns(UserWarning, match="'1'"):
-        varsift_tools.subset(vcf, targets=[("1", 1500)])
-    with warnings.catch_warnings():
-        warnings.simplefilter("error")
-        varsift_tools.subset(vcf, targets=[("chr1", 1500)])
+@pytest.mark.parametrize(
+    ("contigs", "indexed", "index", "chrom", "warning"),
+    [
+        (True, False, None, "1", "header's ##contig lines do not: '1'"),
+        (True, False, None, "chr1", None),
+        (True, True, True, "1", "header's ##contig lines do not: '1'"),
+        (False, True, None, "1", "index's sequences do not: '1'"),
+        (False, True, True, "1", "index's sequences do not: '1'"),
+        (False, True, True, "chr2", None),
+        # Not read: the index names nothing then.
+        (False, True, False, "1", None),
+        (False, False, None, "1", None),
+    ],
+)
+def test_unknown_chromosome_is_warned_of(tmp_path, contigs, indexed, index, chrom, warning):
+    header = HEADER if contigs else "##fileformat=VCFv4.2\n"
+    plain = tmp_path / "in.vcf"
+    plain.write_text(header + COLUMNS + "".join(line + "\n" for line in RECORDS))
+    path = plain
+    if indexed:
+        path = tmp_path / "in.vcf.gz"
+        subprocess.run(["bgzip", "-k", str(plain)], check=True)
+        subprocess.run(["tabix", "-p", "vcf", str(path)], check=True)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        varsift_tools.subset(path, targets=[(chrom, 200)], index=index)
+    assert [str(w.message).split("do not: ")[-1] for w in caught] == (
+        [] if warning is None else [warning.split("do not: ")[-1]]
+    )
+    assert all(warning in str(w.message) for w in caught)
 
 
 def run(args, cwd, **kwargs):
