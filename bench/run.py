@@ -29,6 +29,7 @@ from pathlib import Path
 import varsift
 
 import generate_vcf
+import selection as selection_bench
 import startup
 import stored
 
@@ -444,6 +445,8 @@ def main() -> int:
                         help="skip the rows on the indexed BGZF copy (10 to 1,000,000 targets)")
     parser.add_argument("--no-stored", action="store_true",
                         help="skip the rows on the BGZF form of the file (bench/stored.py)")
+    parser.add_argument("--no-selection", action="store_true",
+                        help="skip a million targets on 25 contigs (bench/selection.py)")
     options = parser.parse_args()
 
     DATA.mkdir(exist_ok=True)
@@ -534,6 +537,11 @@ def main() -> int:
     if varsift_command() is not None:
         table += "\n## The command's start-up\n\n" + startup.startup_report(
             startup.measure_startup(max(options.repeats, 10)))
+    if not options.no_selection:
+        # Its own file (300 MB of BGZF on 25 contigs), made once under bench/data.
+        selection_table = selection_bench.measure(2_340_000, 16, options.repeats, 60.0, None)
+        (RESULTS / "selection.md").write_text(selection_table)
+        table += "\n## A million targets on 25 contigs\n\n" + selection_table
     print(table)
     (RESULTS / f"{name}.md").write_text(table)
     chart(RESULTS / f"{name}.png", title, list(measures), options.lists, seconds, floor,

@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <utility>
+#include <vector>
 
 namespace varsift::core {
 namespace {
@@ -17,26 +18,31 @@ bool looks_unsorted(std::size_t backward_jumps, std::size_t look_ups) noexcept {
 }
 
 // Sorts by 11-bit digits from the lowest, skipping digits that all entries share (the high
-// ones, for positions of real genomes): a few linear passes instead of a comparison sort.
+// ones, for positions of real genomes): one pass counts every digit, then one pass a digit
+// moves the entries, instead of a comparison sort.
 template <class Storage>
 void radix_sort(Storage& values) {
   constexpr unsigned digit_bits = 11;
+  constexpr unsigned digits = (64 + digit_bits - 1) / digit_bits;
   constexpr std::uint64_t digit_mask = (std::uint64_t{1} << digit_bits) - 1;
   if (values.size() < 4096) {
     std::sort(values.begin(), values.end());
     return;
   }
+  std::vector<std::array<std::size_t, digit_mask + 1>> starts(digits);
+  for (const std::uint64_t value : values) {
+    for (unsigned digit = 0; digit < digits; ++digit)
+      ++starts[digit][(value >> (digit * digit_bits)) & digit_mask];
+  }
   Storage sorted(values.size());
-  std::uint64_t any_bits = 0;
-  for (const std::uint64_t value : values) any_bits |= value;
-  for (unsigned shift = 0; shift < 64 && (any_bits >> shift) != 0; shift += digit_bits) {
-    std::array<std::size_t, digit_mask + 1> starts{};
-    for (const std::uint64_t value : values) ++starts[(value >> shift) & digit_mask];
-    if (starts[(values.front() >> shift) & digit_mask] == values.size()) continue;
+  for (unsigned digit = 0; digit < digits; ++digit) {
+    const unsigned shift = digit * digit_bits;
+    auto& counts = starts[digit];
+    if (counts[(values.front() >> shift) & digit_mask] == values.size()) continue;
     std::size_t next = 0;
-    for (std::size_t& start : starts) next += std::exchange(start, next);
+    for (std::size_t& start : counts) next += std::exchange(start, next);
     for (const std::uint64_t value : values)
-      sorted[starts[(value >> shift) & digit_mask]++] = value;
+      sorted[counts[(value >> shift) & digit_mask]++] = value;
     values.swap(sorted);
   }
 }
@@ -49,7 +55,8 @@ PositionSet::PositionSet(const PositionList& positions, std::size_t linear_limit
       mode_(size_ <= linear_limit ? Mode::scan : Mode::cursor) {
   if (mode_ == Mode::scan) return;
   sorted_.assign(positions.begin(), positions.end());
-  radix_sort(sorted_);
+  // Lists made from sorted files or arrays need no sorting: one pass tells.
+  if (!std::is_sorted(sorted_.begin(), sorted_.end())) radix_sort(sorted_);
   sorted_.erase(std::unique(sorted_.begin(), sorted_.end()), sorted_.end());
 }
 

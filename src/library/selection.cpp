@@ -6,6 +6,15 @@
 
 namespace varsift::library {
 
+std::size_t TargetList::group(std::string_view chrom) {
+  if (last_ < groups_.size() && groups_[last_].chrom == chrom) return last_;
+  std::string name(chrom);
+  const auto [entry, added] = numbers_.try_emplace(name, groups_.size());
+  if (added) groups_.push_back({std::move(name), {}});
+  last_ = entry->second;
+  return last_;
+}
+
 Selection::Condition::Condition(Clause clause) : overlap(clause.overlap), exclude(clause.exclude) {
   if (!clause.positions.empty()) {
     positions = std::make_unique<core::PositionList>(std::move(clause.positions));
@@ -22,7 +31,14 @@ Selection::Condition::Condition(Clause clause) : overlap(clause.overlap), exclud
     previous_name = &entry->first;
     return *previous;
   };
-  for (Target& target : clause.targets) chromosome(target.chrom).positions.push_back(target.pos);
+  for (TargetList::Group& group : clause.targets.groups()) {
+    core::PositionList& list = chromosome(group.chrom).positions;
+    if (list.empty()) {
+      list = std::move(group.positions);
+    } else {
+      list.insert(list.end(), group.positions.begin(), group.positions.end());
+    }
+  }
   for (Region& region : clause.regions) {
     if (region.beg > region.end) continue;
     // By POS, a one-base range is a site, which a PositionSet looks up fastest.
@@ -66,7 +82,7 @@ Selection::Selection(core::PositionList positions, std::vector<Target> targets,
     : Selection([&] {
         std::vector<Clause> clauses(1);
         clauses[0].positions = std::move(positions);
-        clauses[0].targets = std::move(targets);
+        clauses[0].targets = TargetList(targets);
         clauses[0].regions = std::move(regions);
         return clauses;
       }()) {}

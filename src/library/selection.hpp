@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,40 @@ namespace varsift::library {
 struct Target {
   std::string chrom;
   std::uint64_t pos;
+};
+
+// Targets grouped by chromosome, each name once, its positions in the order given. Lists come
+// in runs of one chromosome, so a target costs a comparison and an append.
+class TargetList {
+ public:
+  struct Group {
+    std::string chrom;
+    core::PositionList positions;
+  };
+
+  TargetList() = default;
+  TargetList(std::initializer_list<Target> targets) { add(targets.begin(), targets.end()); }
+  explicit TargetList(const std::vector<Target>& targets) { add(targets.begin(), targets.end()); }
+
+  // The index in groups() of the group of `chrom`, added when new.
+  std::size_t group(std::string_view chrom);
+  void add(std::string_view chrom, std::uint64_t pos) {
+    groups_[group(chrom)].positions.push_back(pos);
+  }
+
+  bool empty() const noexcept { return groups_.empty(); }
+  std::vector<Group>& groups() noexcept { return groups_; }
+  const std::vector<Group>& groups() const noexcept { return groups_; }
+
+ private:
+  template <class It>
+  void add(It first, It last) {
+    for (; first != last; ++first) add(first->chrom, first->pos);
+  }
+
+  std::vector<Group> groups_;
+  std::unordered_map<std::string, std::size_t> numbers_;  // a group's index by its name
+  std::size_t last_ = 0;                                  // the group found last
 };
 
 // A chromosome and an inclusive range of positions, 1-based.
@@ -37,7 +72,7 @@ struct Clause {
   Overlap overlap = Overlap::pos;
   bool exclude = false;
   core::PositionList positions;
-  std::vector<Target> targets;
+  TargetList targets;
   std::vector<Region> regions;
 };
 

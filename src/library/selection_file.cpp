@@ -71,7 +71,7 @@ void add_positions_line(const std::vector<std::string_view>& fields, Clause& cla
       clause.positions.push_back(number(fields[0]));
       return;
     case 2:
-      clause.targets.push_back({std::string(fields[0]), number(fields[1])});
+      clause.targets.add(fields[0], number(fields[1]));
       return;
     case 3: {
       Region region{std::string(fields[0]), number(fields[1]), number(fields[2])};

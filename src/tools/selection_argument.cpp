@@ -1,5 +1,7 @@
 #include "selection_argument.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -26,18 +28,18 @@ using module::OwnedRef;
 }
 
 std::uint64_t number_from(PyObject* object, const char* what) {
-  // True would pass as 1, as it does for every int-taking argument, which is never meant.
-  if (PyBool_Check(object)) {
+  // Most positions are exact ints that fit a machine word, read without a call.
+  if (PyLong_CheckExact(object)) {
+    const auto* number = reinterpret_cast<PyLongObject*>(object);
+    if (PyUnstable_Long_IsCompact(number)) {
+      const Py_ssize_t value = PyUnstable_Long_CompactValue(number);
+      if (value < 0) out_of_range(object, what);
+      return static_cast<std::uint64_t>(value);
+    }
+  } else if (PyBool_Check(object)) {
+    // True would pass as 1, as it does for every int-taking argument, which is never meant.
     PyErr_Format(PyExc_TypeError, "a %s must be an int, not bool", what);
     throw PythonError();
-  }
-  // Small ints, the usual case, need no new object.
-  if (PyLong_CheckExact(object)) {
-    int overflow = 0;
-    const long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
-    if (overflow == 0 && value >= 0) return static_cast<std::uint64_t>(value);
-    if (overflow == 0 && value == -1 && PyErr_Occurred()) throw PythonError();
-    if (overflow < 0 || value < 0) out_of_range(object, what);
   }
   const OwnedRef index = OwnedRef::steal(checked(PyNumber_Index(object)));
   const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
@@ -49,12 +51,33 @@ std::uint64_t number_from(PyObject* object, const char* what) {
   return value;
 }
 
-// Chromosome names, converted once for each str object met in a row: lists of targets name
-// few chromosomes, usually through the same objects.
+// Chromosome names by str object. A list names few chromosomes, each through a few objects
+// met many times, so a name is converted once per object. The cache holds its objects: an
+// address freed and reused by another string is never taken for the old one.
 class Chromosomes {
  public:
-  const std::string& from(PyObject* object) {
-    if (object == last_object_) return last_;
+  explicit Chromosomes(library::TargetList& targets) : targets_(targets) {}
+
+  const std::string& name(PyObject* object) { return slot(object).name; }
+  // The positions of the chromosome `object` names, in the targets.
+  core::PositionList& positions(PyObject* object) {
+    Slot& found = slot(object);
+    if (found.group == none) found.group = targets_.group(found.name);
+    return targets_.groups()[found.group].positions;
+  }
+
+ private:
+  static constexpr std::size_t none = SIZE_MAX;
+  struct Slot {
+    OwnedRef object;
+    std::string name;
+    std::size_t group = none;
+  };
+
+  Slot& slot(PyObject* object) {
+    // Objects are 16-byte aligned: the bits above those spread them over the slots.
+    Slot& slot = slots_[(reinterpret_cast<std::uintptr_t>(object) >> 4) % slots_.size()];
+    if (slot.object.get() == object) return slot;
     if (!PyUnicode_Check(object)) {
       PyErr_Format(PyExc_TypeError, "a chromosome must be a str, not %.200s",
                    Py_TYPE(object)->tp_name);
@@ -62,25 +85,59 @@ class Chromosomes {
     }
     Py_ssize_t size = 0;
     const char* bytes = checked(PyUnicode_AsUTF8AndSize(object, &size));
-    last_.assign(bytes, static_cast<std::size_t>(size));
-    last_object_ = object;  // borrowed: the sequence being read holds it
-    return last_;
+    slot.name.assign(bytes, static_cast<std::size_t>(size));
+    slot.object = OwnedRef::borrow(object);
+    slot.group = none;
+    return slot;
   }
 
- private:
-  PyObject* last_object_ = nullptr;
-  std::string last_;
+  library::TargetList& targets_;
+  std::array<Slot, 64> slots_;
 };
 
+// Puts "LABEL[INDEX]: " before the message of the TypeError or ValueError being raised, so
+// that a bad item among a million is found; other exceptions pass unchanged.
+[[noreturn]] void raise_at(const std::string& label, Py_ssize_t index) {
+  OwnedRef raised = OwnedRef::steal(PyErr_GetRaisedException());
+  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(raised.get()));
+  if (type == PyExc_TypeError || type == PyExc_ValueError) {
+    const OwnedRef text = OwnedRef::steal(PyObject_Str(raised.get()));
+    if (text) {
+      PyErr_Format(type, "%s[%zd]: %U", label.c_str(), index, text.get());
+      throw PythonError();
+    }
+    PyErr_Clear();
+  }
+  PyErr_SetRaisedException(raised.release());
+  throw PythonError();
+}
+
 // The items of `iterable` as a fast sequence; `visit` reads each, `reserve` learns how many.
+// A bad item is named as label[index]; `shape` is the message for an iterable of no items.
 template <class Visit, class Reserve = void (*)(std::size_t)>
 void for_each_item(
-    PyObject* iterable, const char* name, Visit visit, Reserve reserve = [](std::size_t) {}) {
-  const OwnedRef items = OwnedRef::steal(checked(PySequence_Fast(iterable, name)));
-  const Py_ssize_t size = PySequence_Fast_GET_SIZE(items.get());
-  reserve(static_cast<std::size_t>(size));
-  PyObject** const array = PySequence_Fast_ITEMS(items.get());
-  for (Py_ssize_t i = 0; i < size; ++i) visit(array[i]);
+    PyObject* iterable, const std::string& label, const char* shape, Visit visit,
+    Reserve reserve = [](std::size_t) {}) {
+  const OwnedRef items = OwnedRef::steal(checked(PySequence_Fast(iterable, shape)));
+  reserve(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(items.get())));
+  // A list may change while an item's __index__ runs: its size and items are read afresh,
+  // and the item being read is held.
+  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
+    PyObject** const array = PySequence_Fast_ITEMS(items.get());
+    const Py_ssize_t size = PySequence_Fast_GET_SIZE(items.get());
+    // Items lie anywhere in memory: fetch those a few steps ahead, and their fields.
+    if (i + 16 < size) __builtin_prefetch(array[i + 16]);
+    if (i + 8 < size && PyTuple_CheckExact(array[i + 8])) {
+      for (Py_ssize_t field = 0; field < PyTuple_GET_SIZE(array[i + 8]); ++field)
+        __builtin_prefetch(PyTuple_GET_ITEM(array[i + 8], field));
+    }
+    const OwnedRef item = OwnedRef::borrow(array[i]);
+    try {
+      visit(item.get());
+    } catch (const PythonError&) {
+      raise_at(label, i);
+    }
+  }
 }
 
 // The fields of one target or region, which must hold exactly `count` of them.
@@ -88,17 +145,19 @@ PyObject** fields_of(PyObject* item, Py_ssize_t count, const char* what, OwnedRe
   if (PyTuple_CheckExact(item) && PyTuple_GET_SIZE(item) == count) {
     return &PyTuple_GET_ITEM(item, 0);
   }
-  holder = OwnedRef::steal(PySequence_Fast(item, ""));
-  if (!holder || PySequence_Fast_GET_SIZE(holder.get()) != count || PyUnicode_Check(item)) {
+  // A tuple of its own, whose fields no __index__ of a field can change.
+  holder = PyUnicode_Check(item) ? OwnedRef() : OwnedRef::steal(PySequence_Tuple(item));
+  if (!holder || PyTuple_GET_SIZE(holder.get()) != count) {
     PyErr_Clear();
     PyErr_Format(PyExc_TypeError, "a %s must be a tuple of %zd items, not %R", what, count, item);
     throw PythonError();
   }
-  return PySequence_Fast_ITEMS(holder.get());
+  return &PyTuple_GET_ITEM(holder.get(), 0);
 }
 
-// Positions from a buffer of integers (array.array, a NumPy array...), without a Python loop.
-bool positions_from_buffer(PyObject* object, core::PositionList& list) {
+// Appends positions from a buffer of integers (array.array, a NumPy array...), without a
+// Python loop; false for an object that is no such buffer.
+bool positions_from_buffer(PyObject* object, const std::string& label, core::PositionList& list) {
   if (!PyObject_CheckBuffer(object) || PyBytes_Check(object) || PyByteArray_Check(object))
     return false;
   Py_buffer view;
@@ -117,15 +176,24 @@ bool positions_from_buffer(PyObject* object, core::PositionList& list) {
     return false;
   const bool is_signed = std::strchr("bhilqn", format.front()) != nullptr;
   const auto count = static_cast<std::size_t>(view.len / view.itemsize);
-  list.resize(count);
+  const std::size_t first = list.size();
+  list.resize(first + count);
+  std::uint64_t* const out = list.data() + first;
   const auto* bytes = static_cast<const unsigned char*>(view.buf);
-  bool negative = false;
   const auto copy = [&]<class T>(T) {
     const T* values = reinterpret_cast<const T*>(bytes);
+    bool negative = false;
     for (std::size_t i = 0; i < count; ++i) {
       if constexpr (std::is_signed_v<T>) negative |= values[i] < 0;
-      list[i] = static_cast<std::uint64_t>(values[i]);
+      out[i] = static_cast<std::uint64_t>(values[i]);
     }
+    if (!negative) return;
+    const std::size_t at = static_cast<std::size_t>(
+        std::find_if(values, values + count, [](T value) { return value < 0; }) - values);
+    PyErr_Format(PyExc_ValueError,
+                 "%s[%zu]: position out of range (0 to 18446744073709551615): %lld", label.c_str(),
+                 at, static_cast<long long>(values[at]));
+    throw PythonError();
   };
   switch (view.itemsize) {
     case 1:
@@ -141,14 +209,19 @@ bool positions_from_buffer(PyObject* object, core::PositionList& list) {
       is_signed ? copy(std::int64_t{}) : copy(std::uint64_t{});
       break;
     default:
+      list.resize(first);
       return false;
   }
-  if (negative) {
-    PyErr_SetString(PyExc_ValueError,
-                    "position out of range (0 to 18446744073709551615): a negative number");
-    throw PythonError();
-  }
   return true;
+}
+
+// Appends the positions of `object`, a buffer of integers or an iterable of ints.
+void append_positions(PyObject* object, const std::string& label, core::PositionList& list) {
+  if (positions_from_buffer(object, label, list)) return;
+  for_each_item(
+      object, label, "positions must be an iterable of ints",
+      [&](PyObject* item) { list.push_back(number_from(item, "position")); },
+      [&](std::size_t size) { list.reserve(list.size() + size); });
 }
 
 library::Overlap overlap_from(PyObject* object) {
@@ -165,7 +238,7 @@ library::Overlap overlap_from(PyObject* object) {
 std::vector<std::string> strings_from(PyObject* list, const char* what) {
   std::vector<std::string> strings;
   if (list == Py_None) return strings;
-  for_each_item(list, what, [&](PyObject* item) {
+  for_each_item(list, what, what, [&](PyObject* item) {
     if (PyBytes_Check(item)) {
       strings.emplace_back(PyBytes_AS_STRING(item),
                            static_cast<std::size_t>(PyBytes_GET_SIZE(item)));
@@ -173,8 +246,7 @@ std::vector<std::string> strings_from(PyObject* list, const char* what) {
     }
     Py_ssize_t size = 0;
     if (!PyUnicode_Check(item)) {
-      PyErr_Format(PyExc_TypeError, "%s: expected str items, not %.200s", what,
-                   Py_TYPE(item)->tp_name);
+      PyErr_Format(PyExc_TypeError, "expected a str, not %.200s", Py_TYPE(item)->tp_name);
       throw PythonError();
     }
     const char* bytes = checked(PyUnicode_AsUTF8AndSize(item, &size));
@@ -212,30 +284,35 @@ library::Selection selection_from(PyObject* positions, PyObject* targets, PyObje
   if (positions != Py_None || targets != Py_None || regions != Py_None) {
     library::Clause& clause = clauses.emplace_back();
     clause.overlap = overlap_from(overlap);
-    if (positions != Py_None && !positions_from_buffer(positions, clause.positions)) {
-      for_each_item(
-          positions, "positions must be an iterable of ints",
-          [&](PyObject* item) { clause.positions.push_back(number_from(item, "position")); },
-          [&](std::size_t size) { clause.positions.reserve(size); });
-    }
-    Chromosomes chromosomes;
-    if (targets != Py_None) {
-      for_each_item(
-          targets, "targets must be an iterable of (chrom, pos)",
-          [&](PyObject* item) {
-            OwnedRef holder;
-            PyObject** field = fields_of(item, 2, "target (chrom, pos)", holder);
-            clause.targets.push_back(
-                {chromosomes.from(field[0]), number_from(field[1], "position")});
-          },
-          [&](std::size_t size) { clause.targets.reserve(size); });
+    if (positions != Py_None) append_positions(positions, "positions", clause.positions);
+    Chromosomes chromosomes(clause.targets);
+    if (targets != Py_None && PyDict_Check(targets)) {
+      // A mapping of each chromosome to its positions: columns, read without a Python loop.
+      const OwnedRef items = OwnedRef::steal(checked(PyDict_Items(targets)));
+      for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
+        PyObject* const entry = PyList_GET_ITEM(items.get(), i);
+        core::PositionList& list = chromosomes.positions(PyTuple_GET_ITEM(entry, 0));
+        const OwnedRef key = OwnedRef::steal(checked(PyObject_Repr(PyTuple_GET_ITEM(entry, 0))));
+        append_positions(PyTuple_GET_ITEM(entry, 1),
+                         "targets[" + std::string(checked(PyUnicode_AsUTF8(key.get()))) + "]",
+                         list);
+      }
+    } else if (targets != Py_None) {
+      for_each_item(targets, "targets", "targets must be an iterable of (chrom, pos)",
+                    [&](PyObject* item) {
+                      OwnedRef holder;
+                      PyObject** field = fields_of(item, 2, "target (chrom, pos)", holder);
+                      // The position first: a bad one adds no group for its chromosome.
+                      const std::uint64_t pos = number_from(field[1], "position");
+                      chromosomes.positions(field[0]).push_back(pos);
+                    });
     }
     if (regions != Py_None) {
-      for_each_item(regions, "regions must be an iterable of (chrom, beg, end)",
+      for_each_item(regions, "regions", "regions must be an iterable of (chrom, beg, end)",
                     [&](PyObject* item) {
                       OwnedRef holder;
                       PyObject** field = fields_of(item, 3, "region (chrom, beg, end)", holder);
-                      library::Region region{chromosomes.from(field[0]),
+                      library::Region region{chromosomes.name(field[0]),
                                              number_from(field[1], "region start"),
                                              number_from(field[2], "region end")};
                       if (region.beg > region.end) {
@@ -256,6 +333,8 @@ library::Selection selection_from(PyObject* positions, PyObject* targets, PyObje
       clauses.push_back(clause);
   }
   if (clauses.empty()) return library::Selection::everything();
+  // Sorting a million positions is native work.
+  const ReleasedGil released;
   return library::Selection(std::move(clauses));
 }
 
@@ -274,10 +353,7 @@ PyObject* build_selection(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
       return nullptr;
     }
     core::PositionList positions;
-    if (args[0] != Py_None && !positions_from_buffer(args[0], positions)) {
-      for_each_item(args[0], "positions must be an iterable of ints",
-                    [&](PyObject* item) { positions.push_back(number_from(item, "position")); });
-    }
+    if (args[0] != Py_None) append_positions(args[0], "positions", positions);
     const std::vector<std::string> positions_files = strings_from(args[1], "positions files");
     const std::vector<std::string> targets = strings_from(args[2], "targets");
     const std::vector<std::string> targets_files = strings_from(args[3], "targets files");

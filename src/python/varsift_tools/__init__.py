@@ -9,7 +9,8 @@ from __future__ import annotations
 import contextlib
 import os
 import stat
-from collections.abc import Callable, Iterable, Iterator, Sequence
+import sys
+from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
 from types import TracebackType
 from typing import Literal
 
@@ -33,7 +34,9 @@ __all__ = [
 
 PathLike = str | os.PathLike[str]
 Positions = Iterable[int]
-Targets = Iterable[tuple[str, int]]
+# (chrom, pos) pairs; or each chromosome's positions (ints, or a buffer of integers such as a
+# NumPy array), as columns give them; or a pandas DataFrame of (chrom, pos) rows.
+Targets = Iterable[tuple[str, int]] | Mapping[str, Iterable[int]]
 Regions = Iterable[tuple[str, int, int]]
 # How a record meets a region: by POS, by any base from POS to its end (REF's length or
 # INFO/END), or by the bases its alleles change (bcftools' --regions-overlap).
@@ -117,6 +120,22 @@ def _prepared(selection: Selection | None) -> _native.Selection | None:
     return selection._native
 
 
+def _targets(targets: Targets | None) -> Targets | None:
+    """A pandas DataFrame of (chrom, pos) rows as each chromosome's positions, grouped by
+    pandas: no Python loop over its rows."""
+    pandas = sys.modules.get("pandas")
+    if pandas is None or not isinstance(targets, pandas.DataFrame):
+        return targets
+    if len(targets.columns) != 2:
+        raise ValueError(
+            f"a targets DataFrame must have 2 columns (chrom, pos), not {len(targets.columns)}"
+        )
+    chroms, positions = targets.iloc[:, 0], targets.iloc[:, 1]
+    # Missing chromosomes are kept, to be refused as the wrong type.
+    groups = positions.groupby(chroms, sort=False, dropna=False)
+    return {chrom: column.to_numpy() for chrom, column in groups}
+
+
 def _thread_count(threads: int | None) -> int:
     if threads is None:
         return len(os.sched_getaffinity(0))
@@ -160,8 +179,9 @@ def subset(
     ``source`` is a plain, gzip or BGZF file, told apart by content, or ``"-"`` for standard
     input. Header lines are every line starting with ``#``. Data lines are kept when their POS
     is one of ``positions`` (on any chromosome, ints or a buffer of integers such as a NumPy
-    array), one of ``targets`` (``(chrom, pos)``) or meets one of ``regions`` (``(chrom, beg,
-    end)``, 1-based and inclusive) by ``overlap``: ``"record"`` (default) keeps a record any
+    array), one of ``targets`` (``(chrom, pos)`` pairs; a mapping of each chromosome to its
+    positions, ints or a buffer; or a pandas DataFrame of ``(chrom, pos)`` rows) or meets one
+    of ``regions`` (``(chrom, beg, end)``, 1-based and inclusive) by ``overlap``: ``"record"`` (default) keeps a record any
     base of which, from POS to its end (REF's length, or INFO/END), lies in the region,
     ``"pos"`` one whose POS does, ``"variant"`` one whose changed bases do. That is the union
     of what is given; with ``selection`` (a :class:`Selection`), records must meet it too.
@@ -175,11 +195,13 @@ def subset(
     raises :class:`FileNotFoundError` when missing and :class:`ValueError` when unusable.
     Following an index checks only the lines it reads.
 
-    Raises :class:`VcfFormatError` for a malformed line, :class:`CompressionError` for damaged
-    compression and :class:`OSError` when the file cannot be read. Nothing partial is returned.
+    A bad selector raises :class:`TypeError` or :class:`ValueError` naming it by its index
+    (``targets[12]: position out of range ...``). Raises :class:`VcfFormatError` for a
+    malformed line, :class:`CompressionError` for damaged compression and :class:`OSError`
+    when the file cannot be read. Nothing partial is returned.
     """
     scan = _native.open_scan(
-        _input_path(source), positions, targets, regions, _thread_count(threads), True,
+        _input_path(source), positions, _targets(targets), regions, _thread_count(threads), True,
         index, _index_path(index_path), _overlap(overlap, "overlap"), _prepared(selection),
     )
     header: list[str] = []
@@ -250,7 +272,7 @@ def iter_lines(
     """Streams the lines that :func:`subset` keeps, header and data, in file order."""
     return LineStream(
         _native.open_scan(
-            _input_path(source), positions, targets, regions, _thread_count(threads), False,
+            _input_path(source), positions, _targets(targets), regions, _thread_count(threads), False,
             index, _index_path(index_path), _overlap(overlap, "overlap"), _prepared(selection),
         )
     )
@@ -304,6 +326,7 @@ def write_subset(
     """
     path = _input_path(source)
     count = _thread_count(threads)
+    targets = _targets(targets)
     chosen = (_overlap(overlap, "overlap"), _prepared(selection))
     if format is None:
         format = "bcf" if not isinstance(output, int) and os.fspath(output).endswith(".bcf") else "vcf"

@@ -1,4 +1,4 @@
-from collections.abc import Callable, Iterable
+from collections.abc import Callable, Iterable, Mapping
 from typing import Final, final
 
 MAX_THREADS: Final[int]
@@ -26,7 +26,7 @@ def build_selection(
 def open_scan(
     path: bytes,
     positions: Iterable[int] | None,
-    targets: Iterable[tuple[str, int]] | None,
+    targets: Iterable[tuple[str, int]] | Mapping[str, Iterable[int]] | None,
     regions: Iterable[tuple[str, int, int]] | None,
     threads: int,
     split: bool,
@@ -41,7 +41,7 @@ def write(
     fd: int,
     output_name: bytes,
     positions: Iterable[int] | None,
-    targets: Iterable[tuple[str, int]] | None,
+    targets: Iterable[tuple[str, int]] | Mapping[str, Iterable[int]] | None,
     regions: Iterable[tuple[str, int, int]] | None,
     compress: bool,
     threads: int,
@@ -59,7 +59,7 @@ def write_bcf(
     fd: int,
     output_name: bytes,
     positions: Iterable[int] | None,
-    targets: Iterable[tuple[str, int]] | None,
+    targets: Iterable[tuple[str, int]] | Mapping[str, Iterable[int]] | None,
     regions: Iterable[tuple[str, int, int]] | None,
     compress: bool,
     threads: int,
@@ -73,7 +73,7 @@ def scan_range(
     path: bytes,
     range: tuple[bool, int, int, int] | None,
     positions: Iterable[int] | None,
-    targets: Iterable[tuple[str, int]] | None,
+    targets: Iterable[tuple[str, int]] | Mapping[str, Iterable[int]] | None,
     regions: Iterable[tuple[str, int, int]] | None,
     threads: int,
     header: bool,
@@ -85,7 +85,7 @@ def write_range(
     fd: int,
     output_name: bytes,
     positions: Iterable[int] | None,
-    targets: Iterable[tuple[str, int]] | None,
+    targets: Iterable[tuple[str, int]] | Mapping[str, Iterable[int]] | None,
     regions: Iterable[tuple[str, int, int]] | None,
     threads: int,
     header: bool,

@@ -3,9 +3,11 @@ files, BED, exclusion, overlap, the forms of positions, and what is refused or w
 
 import gzip
 import subprocess
+import sys
 import sysconfig
 import warnings
 from array import array
+from collections.abc import Sequence
 from pathlib import Path
 
 import pytest
@@ -100,6 +102,101 @@ def test_region_tuples_meet_records_by_overlap(vcf, overlap, kept):
 def test_positions_may_be_a_buffer_of_integers(vcf, positions):
     _, lines = varsift_tools.subset(vcf, positions=positions)
     assert ids(lines) == ["ins", "b", "c", "d"]
+
+
+@pytest.mark.parametrize(
+    ("targets", "kept"),
+    [
+        ({"chr1": [1500, 200]}, ["ins", "b"]),
+        ({"chr2": array("q", [200]), "chr1": array("I", [1500])}, ["b", "c"]),
+        ({"chr1": range(1500, 1501), "chr2": iter([200])}, ["b", "c"]),
+        ({"chr1": []}, []),
+    ],
+)
+def test_targets_may_map_each_chromosome_to_its_positions(vcf, targets, kept):
+    _, lines = varsift_tools.subset(vcf, targets=targets)
+    assert ids(lines) == kept
+
+
+@pytest.mark.parametrize(
+    ("selectors", "error", "message"),
+    [
+        ({"positions": [1, -1]}, ValueError, r"^positions\[1\]: position out of range"),
+        ({"positions": array("q", [5, 6, -7])}, ValueError, r"^positions\[2\]: .* -7$"),
+        ({"targets": [("chr1", 1), ("chr1", "x")]}, TypeError, r"^targets\[1\]: 'str' object"),
+        ({"targets": [("chr1", 1), ("chr1",)]}, TypeError, r"^targets\[1\]: a target"),
+        ({"targets": {"chr1": [1, 2**64]}}, ValueError, r"^targets\['chr1'\]\[1\]: position out"),
+        ({"targets": {"chr1": array("b", [-1])}}, ValueError, r"^targets\['chr1'\]\[0\]: "),
+        ({"targets": {5: [1]}}, TypeError, "^a chromosome must be a str, not int$"),
+        ({"regions": [("chr1", 9, 3)]}, ValueError, r"^regions\[0\]: region"),
+    ],
+)
+def test_a_bad_item_is_named_by_its_index(vcf, selectors, error, message):
+    with pytest.raises(error, match=message):
+        varsift_tools.subset(vcf, **selectors)
+
+
+@pytest.mark.parametrize(
+    ("rows", "kept"),
+    [({"chrom": ["chr2", "chr1", "chr1"], "pos": [200, 1500, 100]}, ["a", "b", "c"]),
+     ({"chrom": [], "pos": []}, [])],
+)
+def test_targets_may_be_a_pandas_table(vcf, rows, kept):
+    pandas = pytest.importorskip("pandas")
+    _, lines = varsift_tools.subset(vcf, targets=pandas.DataFrame(rows))
+    assert ids(lines) == kept
+
+
+@pytest.mark.parametrize(
+    ("rows", "error", "message"),
+    [({"chrom": ["chr1"], "pos": [1], "ref": ["A"]}, ValueError, "2 columns"),
+     ({"chrom": ["chr1", None], "pos": [1, 2]}, TypeError, "chromosome must be a str"),
+     ({"chrom": ["chr1"], "pos": [-1]}, ValueError, r"targets\['chr1'\]\[0\]: position out")],
+)
+def test_bad_pandas_tables_are_refused(vcf, rows, error, message):
+    pandas = pytest.importorskip("pandas")
+    with pytest.raises(error, match=message):
+        varsift_tools.subset(vcf, targets=pandas.DataFrame(rows))
+
+
+class Fresh(Sequence):
+    """A target whose chromosome is a new str each time it is read."""
+
+    def __init__(self, chrom, pos):
+        self.chrom, self.pos = chrom, pos
+
+    def __len__(self):
+        return 2
+
+    def __getitem__(self, index):
+        return ["".join(self.chrom), self.pos][index]
+
+
+def test_targets_read_through_objects_made_afresh_keep_their_chromosomes(vcf):
+    _, lines = varsift_tools.subset(vcf, targets=[Fresh("chr1", 200), Fresh("chr2", 200)])
+    assert ids(lines) == ["ins", "c"]
+
+
+SHRINKING = """
+import sys, varsift_tools
+items = []
+class Shrinks:
+    def __index__(self):
+        items.clear()
+        items.extend(range(10**5))
+        items.clear()
+        return 200
+items += [Shrinks(), *range(1000)] if sys.argv[2] == "positions" else [
+    ["chr1", Shrinks()], *(("chr1", n) for n in range(1000))]
+print(len(varsift_tools.subset(sys.argv[1], **{sys.argv[2]: items})[1]))
+"""
+
+
+@pytest.mark.parametrize("selector", ["positions", "targets"])
+def test_a_list_emptied_while_it_is_read_ends_there(vcf, selector):
+    result = subprocess.run([sys.executable, "-c", SHRINKING, str(vcf), selector],
+                            capture_output=True, timeout=60)
+    assert (result.returncode, result.stderr, result.stdout) == (0, b"", b"3\n" if selector == "positions" else b"1\n")
 
 
 @pytest.mark.parametrize(
