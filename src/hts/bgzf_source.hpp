@@ -49,6 +49,11 @@ class BgzfSource final : public core::ByteSource {
   BgzfSource& operator=(BgzfSource&&) noexcept = default;
 
   bool next_bytes(std::string_view& bytes, core::IoError& error) override;
+  // The compressed offset of the block being handed out, or the input read by the stream.
+  std::uint64_t stored_bytes() const noexcept override {
+    if (stream_) return stream_->stored_bytes();
+    return blocks_ ? static_cast<std::uint64_t>(blocks_->tell()) >> 16 : 0;
+  }
 
   Compression compression() const noexcept { return compression_; }
   // Whether the last failure was damaged compressed data rather than a system error.

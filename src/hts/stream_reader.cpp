@@ -118,6 +118,7 @@ bool StreamReader::fill(BgzfFailure& failure) {
     return false;
   }
   have_ += static_cast<std::size_t>(got);
+  offset_ += static_cast<std::uint64_t>(got);
   at_end_ = got == 0;
   return true;
 }

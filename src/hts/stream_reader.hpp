@@ -51,6 +51,8 @@ class StreamReader {
 
   // Makes the next bytes available in `bytes` until the next call. A failure is final.
   Status next(std::string_view& bytes, BgzfFailure& failure);
+  // The input's offset after the bytes read so far (some of them not yet inflated).
+  std::uint64_t stored_bytes() const noexcept { return offset_; }
 
  private:
   // Reads more input after what is unused; gives false with `failure` when reading fails.
@@ -69,6 +71,7 @@ class StreamReader {
   // ...read at offset_, when set.
   std::unique_ptr<PositionedInput> owned_;
   PositionedInput* input_ = nullptr;
+  // Where the next read starts; counts what was read in order too.
   std::uint64_t offset_ = 0;
   std::unique_ptr<unsigned char[]> buffer_;
   std::size_t used_ = 0;

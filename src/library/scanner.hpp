@@ -59,6 +59,8 @@ class Scanner {
   std::uint64_t records_kept() const noexcept { return records_kept_; }
   // The bytes of the lines read so far, terminators counted, as inflated.
   std::uint64_t bytes_read() const noexcept { return bytes_read_; }
+  // The input's bytes as stored read so far; 0 where the source does not tell.
+  std::uint64_t stored_bytes_read() const noexcept { return source_.stored_bytes(); }
   core::ByteSource& source() noexcept { return source_.inner(); }
 
  private:
@@ -72,6 +74,7 @@ class Scanner {
       failed_ = !inner_->next_bytes(bytes, error);
       return !failed_;
     }
+    std::uint64_t stored_bytes() const noexcept override { return inner_->stored_bytes(); }
     bool failed() const noexcept { return failed_; }
     core::ByteSource& inner() noexcept { return *inner_; }
 

@@ -32,16 +32,16 @@ inline void warn_selection(library::Scanner& scanner) {
 // second.
 inline constexpr std::chrono::milliseconds progress_interval{250};
 
-// Calls `progress(bytes_read, records_kept)` when it is not None and the last call is at least
-// progress_interval old; gives false when it raised.
+// Calls `progress(bytes_read, stored_bytes_read, records_kept)` when it is not None and the last
+// call is at least progress_interval old; gives false when it raised.
 inline bool report_progress(PyObject* progress, const library::Scanner& scanner,
                             std::chrono::steady_clock::time_point& last) {
   if (progress == Py_None) return true;
   const auto now = std::chrono::steady_clock::now();
   if (now - last < progress_interval) return true;
   last = now;
-  PyObject* result =
-      PyObject_CallFunction(progress, "KK", scanner.bytes_read(), scanner.records_kept());
+  PyObject* result = PyObject_CallFunction(progress, "KKK", scanner.bytes_read(),
+                                           scanner.stored_bytes_read(), scanner.records_kept());
   Py_XDECREF(result);
   return result != nullptr;
 }

@@ -10,7 +10,7 @@ namespace varsift::tools {
 // With output_index, the BGZF output is indexed while it is written (tabix, or CSI with csi)
 // and the index written to that path once the output is finished; ValueError when the output
 // cannot be indexed. `progress`, None or a callable, is called between steps with the bytes
-// read and the records kept, at most four times a second.
+// read (inflated, and as stored) and the records kept, at most four times a second.
 PyObject* write_subset(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
 }  // namespace varsift::tools

@@ -299,7 +299,7 @@ def write_subset(
     index_path: PathLike | None = None,
     write_index: Literal["tbi", "csi"] | None = None,
     format: Literal["vcf", "bcf"] | None = None,
-    progress: Callable[[int, int], object] | None = None,
+    progress: Callable[[int, int, int], object] | None = None,
 ) -> int:
     """Writes the lines that :func:`subset` keeps to ``output``, in file order, without making
     Python strings, and gives the number of data lines written.
@@ -321,8 +321,9 @@ def write_subset(
     ``compress`` is False, and indexed with ``write_index="csi"`` as ``bcftools index`` would.
 
     ``progress``, when given, is called while a VCF is written, at most four times a second,
-    with the input bytes read so far (as inflated) and the records kept; an exception it
-    raises ends the run.
+    with the input's bytes read so far as inflated and as stored (to compare with the file's
+    size; 0 where not known: BCF, or lines read through an index) and the records kept; an
+    exception it raises ends the run.
     """
     path = _input_path(source)
     count = _thread_count(threads)

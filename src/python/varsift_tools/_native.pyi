@@ -51,7 +51,7 @@ def write(
     csi: bool,
     overlap: str,
     selection: Selection | None,
-    progress: Callable[[int, int], object] | None,
+    progress: Callable[[int, int, int], object] | None,
     /,
 ) -> int: ...
 def write_bcf(

@@ -377,10 +377,10 @@ class _ProgressLine:
         self._total = total
         self._shown = False
 
-    def __call__(self, read: int, kept: int) -> None:
+    def __call__(self, read: int, stored: int, kept: int) -> None:
         if time.monotonic() - self._start < self.DELAY:
             return
-        done = f" ({min(99, read * 100 // self._total)}%)" if self._total else ""
+        done = f" ({min(99, stored * 100 // self._total)}%)" if self._total and stored else ""
         self._write(f"\rvarsift: {_amount(read)} read{done}, {kept:,} records kept\x1b[K")
         self._shown = True
 
@@ -418,24 +418,19 @@ def _progress_line(options: argparse.Namespace, to_stdout: bool) -> _ProgressLin
             return None
     except (OSError, ValueError):
         return None
-    return _ProgressLine(_plain_size(options.input))
+    return _ProgressLine(_file_size(options.input))
 
 
-def _plain_size(path: str) -> int | None:
-    """The size of a local regular file of plain text, which the bytes read count up to;
-    None for others (compressed, BCF, standard input, a URL, a FIFO)."""
+def _file_size(path: str) -> int | None:
+    """The size of a local regular file, which the bytes read as stored count up to; None for
+    standard input, a URL, a FIFO."""
     if path == "-" or _native.is_url(os.fsencode(path)):
         return None
     try:
-        # Looked at before it is opened: opening a FIFO would wait for its writer.
-        if not stat.S_ISREG(os.stat(path).st_mode):
-            return None
-        with open(path, "rb") as file:
-            size = os.fstat(file.fileno()).st_size
-            head = file.read(3)
+        status = os.stat(path)
     except OSError:
         return None
-    return None if head.startswith(b"\x1f\x8b") or head == b"BCF" else size
+    return status.st_size if stat.S_ISREG(status.st_mode) else None
 
 
 def _fail(message: str) -> int:

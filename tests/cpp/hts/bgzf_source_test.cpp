@@ -222,6 +222,24 @@ TEST(BgzfSourceTest, TellsTheCompressionApart) {
   }
 }
 
+TEST(BgzfSourceTest, CountsTheBytesReadAsStoredUpToTheFileSize) {
+  for (const InputForm& form : input_forms()) {
+    const std::string bytes = form.make();
+    const TempFile file(bytes);
+    BgzfSource source = open_path(file.path(), 2);
+    std::uint64_t last = 0;
+    core::LineReader reader(source);
+    while (reader.next() == core::LineReader::Status::line) {
+      EXPECT_GE(source.stored_bytes(), last) << form.name;
+      last = source.stored_bytes();
+    }
+    // A stream counts what it read; BGZF names the block handed out last.
+    EXPECT_LE(last, bytes.size()) << form.name;
+    EXPECT_LT(bytes.size() - last, form.compression == Compression::bgzf ? 65536U + 28U : 1U)
+        << form.name;
+  }
+}
+
 TEST(BgzfSourceTest, EmptyFileHasNoLines) {
   for (const bool through_pipe : {false, true}) {
     const Read read = read_bytes("", 0, through_pipe);
