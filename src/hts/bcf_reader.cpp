@@ -4,17 +4,16 @@
 #include <htslib/hfile.h>
 #include <htslib/hts.h>
 #include <htslib/kstring.h>
-#include <htslib/tbx.h>
 #include <htslib/vcf.h>
 
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+#include <variant>
 
-#include "bgzf_block.hpp"
+#include "bcf_record.hpp"
 #include "bgzf_file.hpp"
 #include "remote_file.hpp"
 
@@ -24,18 +23,14 @@ namespace {
 using core::ErrorKind;
 using core::IoError;
 
+// "BCF" and the major version: what tells BCF apart.
+constexpr std::string_view bcf_magic("BCF\2", 4);
+
 // A kstring appended to a std::string, and freed.
 bool take(kstring_t& text, int status, std::string& out) {
   if (status >= 0 && text.s != nullptr) out.append(text.s, text.l);
   std::free(text.s);
   return status >= 0;
-}
-
-IoError failure_of(htsFile* file, int call_errno) {
-  BGZF* const bgzf = hts_get_bgzfp(file);
-  if (bgzf != nullptr) return describe_failure(*bgzf, call_errno).error;
-  if (call_errno != 0) return IoError::os(call_errno);
-  return IoError::fixed(ErrorKind::InvalidData, "malformed BCF record");
 }
 
 }  // namespace
@@ -57,79 +52,84 @@ bool is_bcf(const std::string& path) {
 
 bool starts_bcf(BGZF* file) {
   return bgzf_peek(file) >= 0 && file->block_length >= 4 &&
-         std::memcmp(file->uncompressed_block, "BCF\2", 4) == 0;
+         std::memcmp(file->uncompressed_block, bcf_magic.data(), bcf_magic.size()) == 0;
 }
 
-BcfOpenResult BcfReader::open(const std::string& path, int threads) {
-  silence_htslib_logging();
-  errno = 0;
-  htsFile* const file = hts_open(path.c_str(), "r");
-  if (file == nullptr) return IoError::os(errno != 0 ? errno : EIO);
-  BGZF* const bgzf = hts_get_bgzfp(file);
-  bool marker_missing = false;
-  // A local file's end is checked now, where it costs one read; a URL's as it is read.
-  if (bgzf != nullptr && !is_url(path)) marker_missing = bgzf_check_EOF(bgzf) == 0;
-  if (threads > 1 && hts_set_threads(file, threads) != 0) {
-    hts_close(file);
-    return IoError::os(ENOMEM);
+Peeked peek_bcf(core::ByteSource& source, std::string& first,
+                std::optional<core::IoError>& failure) {
+  while (first.size() < bcf_magic.size()) {
+    std::string_view bytes;
+    IoError error = IoError::bare(ErrorKind::Other);
+    if (!source.next_bytes(bytes, error)) {
+      failure = std::move(error);
+      return Peeked::failed;
+    }
+    if (bytes.empty()) return Peeked::end;
+    first.append(bytes);
   }
-  errno = 0;
-  bcf_hdr_t* const header = bcf_hdr_read(file);
-  if (header == nullptr) {
-    const IoError error = errno != 0 && errno != EINVAL
-                              ? IoError::os(errno)
-                              : IoError::fixed(ErrorKind::InvalidData, "malformed BCF header");
-    hts_close(file);
-    return error;
-  }
-  bcf1_t* const record = bcf_init();
-  if (record == nullptr) {
-    bcf_hdr_destroy(header);
-    hts_close(file);
-    return IoError::os(ENOMEM);
-  }
-  return BcfReader(file, header, record, marker_missing);
+  return std::string_view(first).starts_with(bcf_magic) ? Peeked::bcf : Peeked::other;
 }
 
-BcfReader::BcfReader(BcfReader&& other) noexcept
-    : file_(std::exchange(other.file_, nullptr)),
-      header_(std::exchange(other.header_, nullptr)),
-      record_(std::exchange(other.record_, nullptr)),
-      marker_missing_(other.marker_missing_),
-      chrom_(other.chrom_) {}
+BcfReader::BcfReader(std::unique_ptr<BgzfSource> source, std::string first)
+    : source_(std::move(source)), stream_(*source_, std::move(first)) {}
 
 BcfReader::~BcfReader() {
-  if (record_ != nullptr) bcf_destroy(record_);
+  if (decoded_ != nullptr) bcf_destroy(decoded_);
   if (header_ != nullptr) bcf_hdr_destroy(header_);
-  if (file_ != nullptr) hts_close(file_);
+}
+
+std::unique_ptr<BcfReader> BcfReader::open(std::unique_ptr<BgzfSource> source, std::string first,
+                                           IoError& error) {
+  silence_htslib_logging();
+  std::unique_ptr<BcfReader> reader(new BcfReader(std::move(source), std::move(first)));
+  if (!reader->stream_.read_header(reader->header_bytes_, error)) return nullptr;
+  reader->header_ = bcf_hdr_init("r");
+  reader->decoded_ = bcf_init();
+  if (reader->header_ == nullptr || reader->decoded_ == nullptr) {
+    error = IoError::os(ENOMEM);
+    return nullptr;
+  }
+  // htslib parses a NUL-terminated copy in place.
+  std::string text(BcfStream::header_text(reader->header_bytes_));
+  if (bcf_hdr_parse(reader->header_, text.data()) != 0) {
+    error = IoError::fixed(ErrorKind::InvalidData, "malformed BCF header");
+    return nullptr;
+  }
+  return reader;
+}
+
+std::unique_ptr<BcfReader> BcfReader::open(const std::string& path, int threads, IoError& error) {
+  SourceResult opened = BgzfSource::open(path, threads);
+  if (auto* failure = std::get_if<IoError>(&opened)) {
+    error = std::move(*failure);
+    return nullptr;
+  }
+  auto source = std::make_unique<BgzfSource>(std::get<BgzfSource>(std::move(opened)));
+  std::string first;
+  std::optional<IoError> failure;
+  if (peek_bcf(*source, first, failure) != Peeked::bcf) {
+    error =
+        failure ? std::move(*failure) : IoError::fixed(ErrorKind::InvalidData, "not a BCF 2 file");
+    return nullptr;
+  }
+  return open(std::move(source), std::move(first), error);
 }
 
 BcfReader::Status BcfReader::next(IoError& error) {
-  errno = 0;
-  const int status = bcf_read(file_, header_, record_);
-  if (status == -1) {
-    if (marker_missing_) {
-      error = IoError::fixed(ErrorKind::InvalidData, missing_marker_message);
+  switch (stream_.next(record_, error)) {
+    case BcfStream::Status::end:
+      return Status::end;
+    case BcfStream::Status::failed:
       return Status::failed;
-    }
-    return Status::end;
+    case BcfStream::Status::record:
+      break;
   }
-  if (status < -1) {
-    error = failure_of(file_, errno);
+  if (const char* const fault = bcf_record_fault(*header_, record_)) {
+    error = IoError::fixed(ErrorKind::InvalidData, fault);
     return Status::failed;
   }
-  const char* const name = bcf_hdr_id2name(header_, record_->rid);
-  if (name == nullptr || record_->pos < 0) {
-    error = IoError::fixed(ErrorKind::InvalidData,
-                           "BCF record names a sequence the header does not declare");
-    return Status::failed;
-  }
-  chrom_ = name;
+  chrom_ = bcf_hdr_id2name(header_, record_.chrom());
   return Status::record;
-}
-
-std::uint64_t BcfReader::pos() const noexcept {
-  return static_cast<std::uint64_t>(record_->pos) + 1;
 }
 
 bool BcfReader::format_header(std::string& text) const {
@@ -137,14 +137,17 @@ bool BcfReader::format_header(std::string& text) const {
   return take(formatted, bcf_hdr_format(header_, 0, &formatted), text);
 }
 
-bool BcfReader::format_record(std::string& text) const {
+bcf1_t* BcfReader::decoded() { return load_bcf_record(record_, *decoded_) ? decoded_ : nullptr; }
+
+bool BcfReader::format_record(std::string& text) {
+  bcf1_t* const record = decoded();
+  if (record == nullptr) return false;
   kstring_t formatted{0, 0, nullptr};
-  return take(formatted, vcf_format(header_, record_, &formatted), text);
+  return take(formatted, vcf_format(header_, record, &formatted), text);
 }
 
 std::uint64_t BcfReader::block_address() const noexcept {
-  BGZF* const bgzf = hts_get_bgzfp(file_);
-  return bgzf == nullptr ? 0 : static_cast<std::uint64_t>(bgzf_tell(bgzf) >> 16);
+  return static_cast<std::uint64_t>(source_->tell()) >> 16U;
 }
 
 }  // namespace varsift::hts

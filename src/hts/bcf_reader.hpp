@@ -2,14 +2,15 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 
+#include "bcf_stream.hpp"
+#include "bgzf_source.hpp"
 #include "core/io_error.hpp"
 
 typedef struct BGZF BGZF;
-typedef struct htsFile htsFile;
 typedef struct bcf_hdr_t bcf_hdr_t;
 typedef struct bcf1_t bcf1_t;
 
@@ -23,48 +24,60 @@ bool is_bcf(const std::string& path);
 // Whether the BGZF (or uncompressed) file read by `file`, at its start, holds BCF.
 bool starts_bcf(BGZF* file);
 
-class BcfReader;
-using BcfOpenResult = std::variant<BcfReader, core::IoError>;
+// Reads the first bytes of `source` into `first` (a few, or all there are), to tell BCF apart
+// by them: whether they start as BCF does, or the source ended (after the bytes in `first`) or
+// failed (the reason in `failure`) before telling.
+enum class Peeked : unsigned char { bcf, other, end, failed };
+Peeked peek_bcf(core::ByteSource& source, std::string& first,
+                std::optional<core::IoError>& failure);
 
-// Reads a BCF file through htslib, one record at a time, without decoding what is not asked
-// for: a record's CHROM and POS come from its fixed fields.
+// Reads a BCF stream, one record at a time: records are framed and checked from the inflated
+// bytes without decoding them (CHROM and POS come from their fixed fields), and only those
+// asked for are handed to htslib to be formatted.
 class BcfReader {
  public:
-  // Opens `path` (local or a URL) and reads its header; `threads` inflate its BGZF blocks.
-  static BcfOpenResult open(const std::string& path, int threads);
+  // Reads the header from `source`, whose first bytes peek_bcf took into `first`. Null, with
+  // the reason in `error`, when it cannot be read.
+  static std::unique_ptr<BcfReader> open(std::unique_ptr<BgzfSource> source, std::string first,
+                                         core::IoError& error);
+  // Opens `path` (local, a URL, or "-") with `threads` inflating, and reads its header.
+  static std::unique_ptr<BcfReader> open(const std::string& path, int threads,
+                                         core::IoError& error);
 
-  BcfReader(BcfReader&&) noexcept;
-  BcfReader& operator=(BcfReader&&) = delete;
   BcfReader(const BcfReader&) = delete;
   BcfReader& operator=(const BcfReader&) = delete;
   ~BcfReader();
 
   enum class Status : unsigned char { record, end, failed };
-  // Reads the next record; at the end, checks that the file was whole.
+  // Frames and checks the next record; at the end, the stream was whole.
   Status next(core::IoError& error);
   std::string_view chrom() const noexcept { return chrom_; }
   // POS, 1-based.
-  std::uint64_t pos() const noexcept;
+  std::uint64_t pos() const noexcept { return static_cast<std::uint64_t>(record_.pos()) + 1; }
+  // The current record's bytes as stored, lengths included.
+  std::string_view record_bytes() const noexcept { return record_.whole; }
+  // The magic and header as stored.
+  std::string_view header_bytes() const noexcept { return header_bytes_; }
   // The header as VCF text, and the current record as a VCF line, each ending in '\n',
   // appended to `text` as htslib formats them.
   bool format_header(std::string& text) const;
-  bool format_record(std::string& text) const;
-  // The compressed offset of the BGZF block being read; 0 for uncompressed BCF.
+  bool format_record(std::string& text);
+  // The compressed offset of the BGZF block being read; 0 when unknown.
   std::uint64_t block_address() const noexcept;
-
-  htsFile* file() const noexcept { return file_; }
+  // The current record, given to htslib (for bcf_write); null when memory runs out.
+  bcf1_t* decoded();
   bcf_hdr_t* header() const noexcept { return header_; }
-  bcf1_t* record() const noexcept { return record_; }
+  Compression compression() const noexcept { return source_->compression(); }
 
  private:
-  BcfReader(htsFile* file, bcf_hdr_t* header, bcf1_t* record, bool marker_missing) noexcept
-      : file_(file), header_(header), record_(record), marker_missing_(marker_missing) {}
+  BcfReader(std::unique_ptr<BgzfSource> source, std::string first);
 
-  htsFile* file_;
-  bcf_hdr_t* header_;
-  bcf1_t* record_;
-  // A compressed local file without its end-of-file block: reported at the end.
-  bool marker_missing_;
+  std::unique_ptr<BgzfSource> source_;
+  BcfStream stream_;
+  std::string header_bytes_;
+  bcf_hdr_t* header_ = nullptr;
+  bcf1_t* decoded_ = nullptr;
+  BcfRecordBytes record_;
   std::string_view chrom_;
 };
 

@@ -1,6 +1,6 @@
 #include "bcf_input.hpp"
 
-#include <variant>
+#include <utility>
 
 #include "hts/bcf_reader.hpp"
 #include "input.hpp"
@@ -14,13 +14,13 @@ constexpr std::size_t batch_bytes = std::size_t{256} << 10;
 
 class BcfInput final : public PartialSource {
  public:
-  explicit BcfInput(hts::BcfReader reader) : reader_(std::move(reader)) {}
+  explicit BcfInput(std::unique_ptr<hts::BcfReader> reader) : reader_(std::move(reader)) {}
 
   bool next_bytes(std::string_view& bytes, core::IoError& error) override {
     text_.clear();
     if (!header_given_) {
       header_given_ = true;
-      if (!reader_.format_header(text_)) return cannot_format(error);
+      if (!reader_->format_header(text_)) return cannot_format(error);
       bytes = text_;
       return true;
     }
@@ -29,15 +29,15 @@ class BcfInput final : public PartialSource {
     const bool everything =
         selection_ == nullptr || selection_->keeps_everything() || !selection_->matches_by_pos();
     while (!ended_ && text_.size() < batch_bytes) {
-      switch (reader_.next(error)) {
+      switch (reader_->next(error)) {
         case hts::BcfReader::Status::failed:
           return false;
         case hts::BcfReader::Status::end:
           ended_ = true;
           break;
         case hts::BcfReader::Status::record:
-          if ((everything || selection_->keeps(reader_.chrom(), reader_.pos())) &&
-              !reader_.format_record(text_)) {
+          if ((everything || selection_->keeps(reader_->chrom(), reader_->pos())) &&
+              !reader_->format_record(text_)) {
             return cannot_format(error);
           }
           break;
@@ -47,7 +47,7 @@ class BcfInput final : public PartialSource {
     return true;
   }
   bool past_header() const noexcept override { return past_header_; }
-  std::uint64_t block_address() const noexcept override { return reader_.block_address(); }
+  std::uint64_t block_address() const noexcept override { return reader_->block_address(); }
   void select(Selection& selection) noexcept override { selection_ = &selection; }
 
  private:
@@ -57,7 +57,7 @@ class BcfInput final : public PartialSource {
     return false;
   }
 
-  hts::BcfReader reader_;
+  std::unique_ptr<hts::BcfReader> reader_;
   Selection* selection_ = nullptr;
   std::string text_;
   bool header_given_ = false;
@@ -67,10 +67,20 @@ class BcfInput final : public PartialSource {
 
 }  // namespace
 
+std::unique_ptr<core::ByteSource> open_bcf(std::unique_ptr<hts::BgzfSource> source,
+                                           std::string first) {
+  core::IoError error = core::IoError::bare(core::ErrorKind::Other);
+  std::unique_ptr<hts::BcfReader> reader =
+      hts::BcfReader::open(std::move(source), std::move(first), error);
+  if (!reader) fail_to_open(error);
+  return std::make_unique<BcfInput>(std::move(reader));
+}
+
 std::unique_ptr<core::ByteSource> open_bcf(const std::string& path, int threads) {
-  hts::BcfOpenResult opened = hts::BcfReader::open(path, threads);
-  if (auto* error = std::get_if<core::IoError>(&opened)) fail_to_open(*error);
-  return std::make_unique<BcfInput>(std::get<hts::BcfReader>(std::move(opened)));
+  core::IoError error = core::IoError::bare(core::ErrorKind::Other);
+  std::unique_ptr<hts::BcfReader> reader = hts::BcfReader::open(path, threads, error);
+  if (!reader) fail_to_open(error);
+  return std::make_unique<BcfInput>(std::move(reader));
 }
 
 }  // namespace varsift::library

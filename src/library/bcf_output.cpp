@@ -8,9 +8,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 #include <variant>
 
 #include "hts/bcf_reader.hpp"
+#include "hts/bgzf_copy.hpp"
+#include "hts/remote_file.hpp"
 #include "hts/unique_fd.hpp"
 #include "input.hpp"
 #include "output.hpp"
@@ -21,17 +24,22 @@ namespace {
 
 // The bin size of the CSI index bcftools writes: 2^14.
 constexpr int csi_min_shift = 14;
+// Compressed bytes copied between two checks for signals when the input is copied whole.
+constexpr std::size_t whole_step_bytes = std::size_t{64} << 20;
 
 [[noreturn]] void fail_output(int code) { throw OutputError(code != 0 ? code : EIO); }
 
 }  // namespace
 
 struct BcfCopy::Files {
-  hts::BcfReader reader;
+  std::unique_ptr<hts::BcfReader> reader;
+  // Set when the compressed input is copied whole: the records are not read.
+  std::unique_ptr<hts::BgzfCopy> whole;
+  int fd = -1;
   htsFile* output = nullptr;
   std::optional<std::string> index;
 
-  explicit Files(hts::BcfReader opened) : reader(std::move(opened)) {}
+  explicit Files(std::unique_ptr<hts::BcfReader> opened) : reader(std::move(opened)) {}
   Files(const Files&) = delete;
   Files& operator=(const Files&) = delete;
   ~Files() {
@@ -46,13 +54,25 @@ BcfCopy::BcfCopy(const std::string& path, Selection selection, int fd, bool comp
   if (!hts::is_bcf(path)) {
     throw ScanError::malformed("BCF output needs BCF input (this is not BCF)", LinePlace{});
   }
-  hts::BcfOpenResult opened = hts::BcfReader::open(path, threads);
-  if (auto* error = std::get_if<core::IoError>(&opened)) fail_to_open(*error);
-  files_ = std::make_unique<Files>(std::get<hts::BcfReader>(std::move(opened)));
+  core::IoError error = core::IoError::bare(core::ErrorKind::Other);
+  std::unique_ptr<hts::BcfReader> reader = hts::BcfReader::open(path, threads, error);
+  if (!reader) fail_to_open(error);
+  files_ = std::make_unique<Files>(std::move(reader));
   files_->index = std::move(index);
+  // Every record kept into BGZF: the input's own blocks are the output, copied as they are.
+  struct stat status {};
+  if (selection_.keeps_everything() && compress && !files_->index &&
+      files_->reader->compression() == hts::Compression::bgzf && !hts::is_url(path) &&
+      ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+    files_->whole = hts::BgzfCopy::open(path, error);
+    if (!files_->whole) fail_to_open(error);
+    files_->reader.reset();
+    files_->fd = fd;
+    return;
+  }
 
   hts::DuplicateResult duplicate = hts::UniqueFd::duplicate(fd);
-  if (auto* error = std::get_if<core::IoError>(&duplicate)) fail_output(error->os_code());
+  if (auto* failure = std::get_if<core::IoError>(&duplicate)) fail_output(failure->os_code());
   hts::UniqueFd owned = std::get<hts::UniqueFd>(std::move(duplicate));
   errno = 0;
   hFILE* const stream = hdopen(owned.get(), "w");
@@ -69,8 +89,8 @@ BcfCopy::BcfCopy(const std::string& path, Selection selection, int fd, bool comp
   if (compress && threads > 1 && !files_->index && hts_set_threads(files_->output, threads) != 0) {
     fail_output(ENOMEM);
   }
-  if (bcf_hdr_write(files_->output, files_->reader.header()) != 0) fail_output(errno);
-  if (files_->index && bcf_idx_init(files_->output, files_->reader.header(), csi_min_shift,
+  if (bcf_hdr_write(files_->output, files_->reader->header()) != 0) fail_output(errno);
+  if (files_->index && bcf_idx_init(files_->output, files_->reader->header(), csi_min_shift,
                                     files_->index->c_str()) != 0) {
     throw IndexingError("cannot start the index of the output");
   }
@@ -78,25 +98,50 @@ BcfCopy::BcfCopy(const std::string& path, Selection selection, int fd, bool comp
 
 BcfCopy::~BcfCopy() = default;
 
-bool BcfCopy::keeps(const hts::BcfReader& reader) {
+bool BcfCopy::copies_whole() const noexcept { return files_->whole != nullptr; }
+
+bool BcfCopy::keeps(hts::BcfReader& reader) {
   if (selection_.matches_by_pos()) return selection_.keeps(reader.chrom(), reader.pos());
   // Overlap reads REF, ALT and INFO/END from the record's text, as for any other input.
   line_.clear();
-  if (!reader.format_record(line_)) return true;  // bcf_write reports the record
+  if (!reader.format_record(line_)) throw std::bad_alloc();
   if (!line_.empty() && line_.back() == '\n') line_.pop_back();
   return selection_.keeps(reader.chrom(), reader.pos(), line_);
 }
 
+bool BcfCopy::copy_whole() {
+  Files& files = *files_;
+  core::IoError error = core::IoError::bare(core::ErrorKind::Other);
+  int output_errno = 0;
+  switch (files.whole->step(files.fd, whole_step_bytes, error, output_errno)) {
+    case hts::BgzfCopy::Status::more:
+      return true;
+    case hts::BgzfCopy::Status::done:
+      ended_ = true;
+      return false;
+    case hts::BgzfCopy::Status::output_failed:
+      fail_output(output_errno);
+    case hts::BgzfCopy::Status::input_failed:
+    case hts::BgzfCopy::Status::damaged:
+      break;
+  }
+  const LinePlace place{std::nullopt,
+                        "BGZF block at compressed offset " + std::to_string(files.whole->offset())};
+  if (error.is_os()) throw ScanError::os(error.os_code(), place);
+  throw ScanError::damaged(error, place);
+}
+
 bool BcfCopy::step(std::uint64_t records) {
   if (ended_) return false;
+  if (files_->whole) return copy_whole();
   Files& files = *files_;
   const bool everything = selection_.keeps_everything();
   core::IoError error = core::IoError::bare(core::ErrorKind::Other);
   for (std::uint64_t read = 0; read < records; ++read) {
-    switch (files.reader.next(error)) {
+    switch (files.reader->next(error)) {
       case hts::BcfReader::Status::failed: {
         const LinePlace place{std::nullopt, "BCF block at compressed offset " +
-                                                std::to_string(files.reader.block_address())};
+                                                std::to_string(files.reader->block_address())};
         if (error.is_os()) throw ScanError::os(error.os_code(), place);
         throw ScanError::damaged(error, place);
       }
@@ -115,9 +160,11 @@ bool BcfCopy::step(std::uint64_t records) {
         return false;
       }
       case hts::BcfReader::Status::record:
-        if (!everything && !keeps(files.reader)) break;
+        if (!everything && !keeps(*files.reader)) break;
+        bcf1_t* const record = files.reader->decoded();
+        if (record == nullptr) throw std::bad_alloc();
         errno = 0;
-        if (bcf_write(files.output, files.reader.header(), files.reader.record()) != 0) {
+        if (bcf_write(files.output, files.reader->header(), record) != 0) {
           // With an index, htslib refuses records out of order.
           if (files.index && errno == 0) {
             throw IndexingError("records are not sorted by CHROM and POS, so cannot be indexed");

@@ -28,18 +28,23 @@ class BcfCopy {
   BcfCopy(const BcfCopy&) = delete;
   BcfCopy& operator=(const BcfCopy&) = delete;
 
-  // Copies up to `records` records; gives false once the input has ended and the output is
-  // complete. Throws ScanError, OutputError, and IndexingError for records that cannot be
-  // indexed.
+  // Copies up to `records` records (or, when the input's blocks are copied whole, some tens of
+  // MB of them); gives false once the input has ended and the output is complete. Throws ScanError,
+  // OutputError, and IndexingError for records that cannot be indexed.
   bool step(std::uint64_t records);
+  // The records written; none are counted when the input's blocks are copied whole.
   std::uint64_t records_kept() const noexcept { return kept_; }
+  // Whether every record is kept into BGZF, so that the input's blocks are copied as they
+  // are, checked as hts::BgzfCopy checks them, and the records are not read.
+  bool copies_whole() const noexcept;
 
  private:
   struct Files;
   std::unique_ptr<Files> files_;
   Selection selection_;
   std::string line_;  // the record as text, when the selection meets records by overlap
-  bool keeps(const hts::BcfReader& reader);
+  bool keeps(hts::BcfReader& reader);
+  bool copy_whole();
   std::uint64_t kept_ = 0;
   bool ended_ = false;
 };

@@ -180,7 +180,7 @@ std::unique_ptr<core::ByteSource> open_selected_input(const std::string& path,
   warning = std::move(choice.warning);
   sequences = std::move(choice.sequences);
   if (choice.source) return std::move(choice.source);
-  return open_text_input(path, threads);
+  return open_input(path, threads);
 }
 
 }  // namespace varsift::library

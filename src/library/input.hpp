@@ -12,11 +12,9 @@ namespace varsift::library {
 // its first bytes.
 [[noreturn]] void fail_to_open(const core::IoError& error);
 
-// Opens a VCF as it is stored, plain, gzip, BGZF or BCF, told apart by content ("-": standard
-// input, which is not BCF), local or a URL, with `threads` inflating BGZF blocks. Throws
-// ScanError for a file that cannot be opened.
+// Opens a VCF as it is stored, plain, gzip, BGZF or BCF, told apart by content, local, a URL or
+// standard input ("-"), with `threads` inflating BGZF blocks. Throws ScanError for a file that
+// cannot be opened.
 std::unique_ptr<core::ByteSource> open_input(const std::string& path, int threads);
-// As open_input, for a file known not to be BCF.
-std::unique_ptr<core::ByteSource> open_text_input(const std::string& path, int threads);
 
 }  // namespace varsift::library

@@ -46,22 +46,20 @@ inline bool report_progress(PyObject* progress, const library::Scanner& scanner,
   return result != nullptr;
 }
 
-// Runs a scan to its end into `sink`, with the interpreter lock released and signals checked
-// between steps, where `progress` (None, or a callable) hears how far the scan is; `finish`
-// runs after the last step. A scan failure raises naming `path`, an output failure naming
-// `output_name` (through PythonError). Gives false when a signal handler or `progress` raised.
-template <class Finish>
-bool run_steps(library::Scanner& scanner, library::LineSink& sink, std::string_view path,
-               std::string_view output_name, PyObject* progress, Finish finish) {
+// Runs `step` (which gives whether there is more to do) until it ends, with the interpreter
+// lock released and signals checked between steps; `between(more)` runs with the lock held
+// after each step and gives false when it raised. A scan failure raises naming `path`, an
+// output failure naming `output_name` (through PythonError). Gives false when a signal
+// handler or `between` raised.
+template <class Step, class Between>
+bool run_steps(std::string_view path, std::string_view output_name, Step step, Between between) {
   std::optional<library::ScanError> scan_failure;
   std::optional<library::OutputError> output_failure;
-  auto last_report = std::chrono::steady_clock::now();
   for (bool more = true; more;) {
     {
       const ReleasedGil released;
       try {
-        more = scanner.step(sink, step_bytes);
-        if (!more) finish();
+        more = step();
       } catch (const library::ScanError& error) {
         scan_failure = error;
       } catch (const library::OutputError& error) {
@@ -70,11 +68,29 @@ bool run_steps(library::Scanner& scanner, library::LineSink& sink, std::string_v
     }
     if (scan_failure) raise_scan_error(*scan_failure, path);
     if (output_failure) raise_os_error(output_failure->os_code(), output_name);
-    warn_selection(scanner);
+    if (!between(more)) return false;
     if (PyErr_CheckSignals() < 0) return false;
-    if (more && !report_progress(progress, scanner, last_report)) return false;
   }
   return true;
+}
+
+// Runs a scan to its end into `sink`, as run_steps does, where `progress` (None, or a
+// callable) hears how far the scan is; `finish` runs after the last step. Gives false when a
+// signal handler or `progress` raised.
+template <class Finish>
+bool run_steps(library::Scanner& scanner, library::LineSink& sink, std::string_view path,
+               std::string_view output_name, PyObject* progress, Finish finish) {
+  const auto step = [&] {
+    const bool more = scanner.step(sink, step_bytes);
+    if (!more) finish();
+    return more;
+  };
+  auto last_report = std::chrono::steady_clock::now();
+  const auto between = [&](bool more) {
+    warn_selection(scanner);
+    return !more || report_progress(progress, scanner, last_report);
+  };
+  return run_steps(path, output_name, step, between);
 }
 
 }  // namespace varsift::tools

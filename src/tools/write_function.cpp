@@ -10,19 +10,15 @@
 #include "library/output.hpp"
 #include "library/scan_error.hpp"
 #include "library/scanner.hpp"
-#include "module/owned_ref.hpp"
 #include "python_error.hpp"
 #include "released_gil.hpp"
 #include "scan_steps.hpp"
-#include "selection_argument.hpp"
-#include "thread_count.hpp"
+#include "write_arguments.hpp"
 
 namespace varsift::tools {
 
-using module::OwnedRef;
-
 PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  std::string output_name;
+  WriteArguments arguments;
   try {
     if (nargs != 15) {
       PyErr_SetString(PyExc_TypeError,
@@ -35,17 +31,11 @@ PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
       PyErr_SetString(PyExc_TypeError, "progress must be callable or None");
       return nullptr;
     }
-    const std::string path = path_bytes(args[0]);
-    const int fd = PyObject_AsFileDescriptor(args[1]);
-    if (fd < 0) return nullptr;
-    output_name = path_bytes(args[2]);
-    library::Selection selection = selection_from(args[3], args[4], args[5], args[12], args[13]);
-    const int compress = PyObject_IsTrue(args[6]);
-    if (compress < 0) return nullptr;
-    const int threads = thread_count(args[7]);
+    if (!read_write_arguments(args, 10, 12, arguments)) return nullptr;
+    const std::string& path = arguments.path;
+    const std::string& output_name = arguments.output_name;
+    const std::optional<std::string>& output_index = arguments.output_index;
     const library::IndexOptions index = index_options_from(args[8], args[9]);
-    std::optional<std::string> output_index;
-    if (args[10] != Py_None) output_index = path_bytes(args[10]);
     const int csi = PyObject_IsTrue(args[11]);
     if (csi < 0) return nullptr;
     std::optional<hts::Index::Format> index_format;
@@ -62,10 +52,12 @@ PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
       const ReleasedGil released;
       try {
         scanner = std::make_unique<library::Scanner>(
-            library::open_selected_input(path, selection, index, threads, warning, sequences),
-            std::move(selection));
+            library::open_selected_input(path, arguments.selection, index, arguments.threads,
+                                         warning, sequences),
+            std::move(arguments.selection));
         scanner->name_sequences(std::move(sequences));
-        output = std::make_unique<library::Output>(fd, compress != 0, threads, index_format);
+        output = std::make_unique<library::Output>(arguments.fd, arguments.compress,
+                                                   arguments.threads, index_format);
       } catch (const library::ScanError& error) {
         scan_failure = error;
       } catch (const library::IndexUnusable& error) {
@@ -86,9 +78,7 @@ PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return PyLong_FromUnsignedLongLong(scanner->records_kept());
   } catch (const library::IndexingError& error) {
     // The output's name before the reason, as for other failures of a file.
-    const OwnedRef name = OwnedRef::steal(PyUnicode_DecodeFSDefaultAndSize(
-        output_name.data(), static_cast<Py_ssize_t>(output_name.size())));
-    if (name) PyErr_Format(PyExc_ValueError, "%U: %s", name.get(), error.what());
+    raise_indexing_error(arguments.output_name, error.what());
     return nullptr;
   } catch (...) {
     set_python_error_from_current();

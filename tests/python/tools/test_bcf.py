@@ -14,7 +14,7 @@ from typing import Any
 
 import pytest
 import varsift_tools
-from varsift_tools import VcfFormatError
+from varsift_tools import CompressionError, VcfFormatError
 
 pytestmark = pytest.mark.skipif(
     not all(shutil.which(tool) for tool in ("bgzip", "bcftools")), reason="needs bgzip and bcftools"
@@ -31,6 +31,8 @@ def vcf_text(seed: int, records: int = 3000) -> tuple[str, list[tuple[str, int]]
         *(f"##contig=<ID={name},length=100000000>" for name in CONTIGS),
         '##INFO=<ID=DP,Number=1,Type=Integer,Description="Depth">',
         '##INFO=<ID=NOTE,Number=1,Type=String,Description="Note">',
+        '##INFO=<ID=DB,Number=0,Type=Flag,Description="In dbSNP">',
+        '##FILTER=<ID=q10,Description="Quality below 10">',
         '##FORMAT=<ID=GT,Number=1,Type=String,Description="Genotype">',
         '##FORMAT=<ID=AD,Number=R,Type=Integer,Description="Depths">',
         "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ts1\ts2",
@@ -41,11 +43,12 @@ def vcf_text(seed: int, records: int = 3000) -> tuple[str, list[tuple[str, int]]
         for _ in range(records // len(CONTIGS)):
             pos += rng.choice([0, 1, 3, 20, 700])
             ref, alt = rng.choice([("A", "G"), ("AT", "A"), ("C", "T,CA")])
-            info = rng.choice(["DP=7", "DP=12;NOTE=café", "."])
+            # A note of 15 bytes or more has its length stored apart.
+            info = rng.choice(["DP=7", "DP=12;NOTE=café", ".", "DB;NOTE=a_longer_note_of_30_bytes"])
             depths = ",".join(str(rng.randrange(30)) for _ in range(1 + alt.count(",") + 1))
             lines.append(
                 f"{chrom}\t{pos}\trs{rng.randrange(10**6)}\t{ref}\t{alt}\t{rng.randrange(99)}\t"
-                f"PASS\t{info}\tGT:AD\t0/1:{depths}\t1/1:{depths}"
+                f"{rng.choice(['PASS', 'q10', '.'])}\t{info}\tGT:AD\t0/1:{depths}\t1/1:{depths}"
             )
             sites.append((chrom, pos))
     return "".join(line + "\n" for line in lines), sites
@@ -204,3 +207,88 @@ def test_the_command_reads_and_writes_bcf(bcf: tuple[Path, list], tmp_path: Path
         assert bcftools_view(written) == expected
         if check == "csi":
             assert Path(f"{out}.bcf.csi").exists()
+
+
+@pytest.mark.parametrize("name", ["in.bcf", "raw.bcf"])
+@pytest.mark.parametrize("through", ["redirect", "pipe"])
+def test_bcf_on_standard_input_is_told_by_content(bcf: tuple[Path, list], name: str, through: str) -> None:
+    root, _ = bcf
+    command = [sys.executable, "-m", "varsift_tools", "-", "-t", "chr2:1-5000"]
+    if through == "redirect":
+        with open(root / name, "rb") as stdin:
+            ran = subprocess.run(command, stdin=stdin, capture_output=True, timeout=60)
+    else:
+        cat = subprocess.Popen(["cat", str(root / name)], stdout=subprocess.PIPE)
+        ran = subprocess.run(command, stdin=cat.stdout, capture_output=True, timeout=60)
+        assert cat.stdout is not None
+        cat.stdout.close()
+        cat.wait(timeout=60)
+    assert ran.returncode == 0, ran.stderr
+    assert ran.stdout.decode().splitlines() == bcftools_view(root / "in.bcf", "-t", "chr2:1-5000")
+
+
+def _set(record: bytes, offset: int, value: bytes) -> bytes:
+    return record[:offset] + value + record[offset + len(value) :]
+
+
+# Damage done to the tenth record of a BCF stored without compression: lengths, fixed fields, typed values.
+DAMAGE = {
+    "cut inside a record": lambda r: r[: len(r) // 2],
+    "undeclared sequence": lambda r: _set(r, 8, struct.pack("<i", 99)),
+    "negative POS": lambda r: _set(r, 12, struct.pack("<i", -7)),
+    "shared part too short": lambda r: _set(r, 0, struct.pack("<I", 10)),
+    "shared part longer than its values": lambda r: _set(r, 0, struct.pack("<I", struct.unpack_from("<I", r)[0] + 1)),
+    "unknown type of the ID": lambda r: _set(r, 32, b"\x04"),
+    "ID past the record": lambda r: _set(r, 32, b"\xf7\x13\xff\xff\xff\x7f"),
+    "undeclared FORMAT key": lambda r: _set(r, 8 + struct.unpack_from("<I", r)[0], b"\x11\x7f"),
+}
+
+
+@pytest.mark.parametrize("damage", sorted(DAMAGE))
+@pytest.mark.parametrize("write", [False, True])
+def test_a_damaged_record_fails_naming_the_file(bcf: tuple[Path, list], tmp_path: Path, damage: str, write: bool) -> None:
+    root, _ = bcf
+    header, records = records_of(inflated(root / "raw.bcf"))
+    damaged = tmp_path / "damaged.bcf"
+    # A cut record is the file's last; other damage is followed by the other records.
+    rest = b"" if damage.startswith("cut") else b"".join(records[10:])
+    damaged.write_bytes(header + b"".join(records[:9]) + DAMAGE[damage](records[9]) + rest)
+    out = tmp_path / "out.bcf"
+    with pytest.raises((CompressionError, VcfFormatError), match="damaged.bcf") as caught:
+        if write:
+            varsift_tools.write_subset(damaged, out)
+        else:
+            varsift_tools.subset(damaged, targets=[("chr1", 1)])
+    assert "BCF" in str(caught.value)
+    assert not out.exists()
+
+
+def test_every_record_into_bgzf_copies_the_blocks(bcf: tuple[Path, list], tmp_path: Path) -> None:
+    root, _ = bcf
+    out = tmp_path / "out.bcf"
+    assert varsift_tools.write_subset(root / "in.bcf", out) == -1
+    assert out.read_bytes() == (root / "in.bcf").read_bytes()
+
+
+EOF_MARKER = bytes.fromhex("1f8b08040000000000ff0600424302001b0003000000000000000000")
+
+
+@pytest.mark.parametrize(
+    "damage",
+    [
+        pytest.param(lambda d: d[: len(d) // 2], id="cut inside a block"),
+        pytest.param(lambda d: d[: -len(EOF_MARKER)], id="no end-of-file marker"),
+        pytest.param(lambda d: d + b"trailing", id="trailing bytes"),
+        pytest.param(lambda d: d[:-len(EOF_MARKER)] + b"\x1f\x8b\x08\x00" + d[-len(EOF_MARKER) + 4 :], id="not a BGZF block"),
+    ],
+)
+def test_a_damaged_file_copied_whole_fails(bcf: tuple[Path, list], tmp_path: Path, damage: Any) -> None:
+    root, _ = bcf
+    data = (root / "in.bcf").read_bytes()
+    assert data.endswith(EOF_MARKER)
+    damaged = tmp_path / "damaged.bcf"
+    damaged.write_bytes(damage(data))
+    out = tmp_path / "out.bcf"
+    with pytest.raises(CompressionError, match="damaged.bcf"):
+        varsift_tools.write_subset(damaged, out)
+    assert not out.exists()
