@@ -5,6 +5,7 @@
 - A scan of the same file over loopback HTTP against the same scan of the local file.
 - The file as BCF, 10,000 targets to VCF text: varsift against `bcftools view -T`.
 - The BCF kept whole into a BCF file: varsift against `cat` into the same place.
+- The BCF read from standard input (a pipe from `cat`), 10,000 targets to VCF text.
 
 Outputs go to /dev/shm; the input files are page cached before the runs.
 """
@@ -135,15 +136,19 @@ def run(vcf: Path, size: int, repeats: int) -> str:
         check=True), repeats)
     assert kept == sum(1 for line in open(out_vcf) if not line.startswith("#"))
     library_t = timed(lambda: varsift_tools.write_subset(bcf, out_vcf, targets=many), repeats)
+    piped_t = timed(lambda: subprocess.run(
+        f"cat {bcf} | {' '.join(VARSIFT)} - -P {many_file} -o {out_vcf}", shell=True, check=True),
+        repeats)
     lines += [
-        f"| BCF in, VCF out, 10,000 targets ({kept:,} records) | seconds | × varsift command |",
+        f"| BCF in, VCF out, 10,000 targets ({kept:,} records) | seconds | × `bcftools view -T`'s rate (goal: 3) |",
         "| --- | ---: | ---: |",
-        f"| varsift command (-P) | {ours_t:.2f} | 1.00 |",
-        f"| varsift_tools.write_subset | {library_t:.2f} | {library_t / ours_t:.2f} |",
-        f"| bcftools view -T | {theirs_t:.2f} | {theirs_t / ours_t:.2f} |",
+        f"| varsift command (-P) | {ours_t:.2f} | {theirs_t / ours_t:.2f} |",
+        f"| varsift_tools.write_subset | {library_t:.2f} | {theirs_t / library_t:.2f} |",
+        f"| varsift command, BCF piped on standard input | {piped_t:.2f} | {theirs_t / piped_t:.2f} |",
+        f"| bcftools view -T | {theirs_t:.2f} | 1.00 |",
         "",
     ]
-    print("\n".join(lines[-6:]), file=sys.stderr)
+    print("\n".join(lines[-7:]), file=sys.stderr)
 
     bcf_mb = bcf.stat().st_size / 1e6
     cat_t = timed(lambda: subprocess.run(f"cat {bcf} > {out_bcf}", shell=True, check=True), repeats)
@@ -151,7 +156,7 @@ def run(vcf: Path, size: int, repeats: int) -> str:
     command_t = timed(lambda: subprocess.run(VARSIFT + [str(bcf), "-o", str(out_bcf)], check=True),
                       repeats)
     lines += [
-        "| BCF in, BCF out, every record | seconds | MB/s | × `cat`'s rate |",
+        "| BCF in, BCF out, every record | seconds | MB/s | × `cat`'s rate (goal: 0.8) |",
         "| --- | ---: | ---: | ---: |",
         f"| cat | {cat_t:.2f} | {bcf_mb / cat_t:,.0f} | 1.00 |",
         f"| varsift_tools.write_subset | {copy_t:.2f} | {bcf_mb / copy_t:,.0f} | {cat_t / copy_t:.2f} |",

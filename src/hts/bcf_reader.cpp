@@ -95,6 +95,7 @@ std::unique_ptr<BcfReader> BcfReader::open(std::unique_ptr<BgzfSource> source, s
     error = IoError::fixed(ErrorKind::InvalidData, "malformed BCF header");
     return nullptr;
   }
+  reader->check_.emplace(*reader->header_);
   return reader;
 }
 
@@ -124,11 +125,16 @@ BcfReader::Status BcfReader::next(IoError& error) {
     case BcfStream::Status::record:
       break;
   }
-  if (const char* const fault = bcf_record_fault(*header_, record_)) {
+  // The rest of a record is checked once it is asked for: one not kept is not decoded.
+  if (const char* const fault = check_->fixed_fault(record_)) {
     error = IoError::fixed(ErrorKind::InvalidData, fault);
     return Status::failed;
   }
-  chrom_ = bcf_hdr_id2name(header_, record_.chrom());
+  // Records come grouped by sequence: its name is looked up once per run.
+  if (record_.chrom() != chrom_id_) {
+    chrom_id_ = record_.chrom();
+    chrom_ = bcf_hdr_id2name(header_, chrom_id_);
+  }
   return Status::record;
 }
 
@@ -137,13 +143,25 @@ bool BcfReader::format_header(std::string& text) const {
   return take(formatted, bcf_hdr_format(header_, 0, &formatted), text);
 }
 
-bcf1_t* BcfReader::decoded() { return load_bcf_record(record_, *decoded_) ? decoded_ : nullptr; }
+bcf1_t* BcfReader::decoded(IoError& error) {
+  if (const char* const fault = check_->fault(record_)) {
+    error = IoError::fixed(ErrorKind::InvalidData, fault);
+    return nullptr;
+  }
+  if (!load_bcf_record(record_, *decoded_)) {
+    error = IoError::os(ENOMEM);
+    return nullptr;
+  }
+  return decoded_;
+}
 
-bool BcfReader::format_record(std::string& text) {
-  bcf1_t* const record = decoded();
+bool BcfReader::format_record(std::string& text, IoError& error) {
+  bcf1_t* const record = decoded(error);
   if (record == nullptr) return false;
   kstring_t formatted{0, 0, nullptr};
-  return take(formatted, vcf_format(header_, record, &formatted), text);
+  if (take(formatted, vcf_format(header_, record, &formatted), text)) return true;
+  error = IoError::fixed(ErrorKind::InvalidData, "a BCF record cannot be formatted as VCF text");
+  return false;
 }
 
 std::uint64_t BcfReader::block_address() const noexcept {

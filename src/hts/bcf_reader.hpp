@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "bcf_record.hpp"
 #include "bcf_stream.hpp"
 #include "bgzf_source.hpp"
 #include "core/io_error.hpp"
@@ -49,7 +50,7 @@ class BcfReader {
   ~BcfReader();
 
   enum class Status : unsigned char { record, end, failed };
-  // Frames and checks the next record; at the end, the stream was whole.
+  // Frames the next record and checks its fixed fields; at the end, the stream was whole.
   Status next(core::IoError& error);
   std::string_view chrom() const noexcept { return chrom_; }
   // POS, 1-based.
@@ -58,14 +59,15 @@ class BcfReader {
   std::string_view record_bytes() const noexcept { return record_.whole; }
   // The magic and header as stored.
   std::string_view header_bytes() const noexcept { return header_bytes_; }
-  // The header as VCF text, and the current record as a VCF line, each ending in '\n',
-  // appended to `text` as htslib formats them.
+  // The header as VCF text, and the current record (checked whole first) as a VCF line, each
+  // ending in '\n', appended to `text` as htslib formats them.
   bool format_header(std::string& text) const;
-  bool format_record(std::string& text);
+  bool format_record(std::string& text, core::IoError& error);
   // The compressed offset of the BGZF block being read; 0 when unknown.
   std::uint64_t block_address() const noexcept;
-  // The current record, given to htslib (for bcf_write); null when memory runs out.
-  bcf1_t* decoded();
+  // The current record, checked whole and given to htslib (for bcf_write); null, with the
+  // reason in `error`, when it is malformed or memory runs out.
+  bcf1_t* decoded(core::IoError& error);
   bcf_hdr_t* header() const noexcept { return header_; }
   Compression compression() const noexcept { return source_->compression(); }
 
@@ -77,8 +79,10 @@ class BcfReader {
   std::string header_bytes_;
   bcf_hdr_t* header_ = nullptr;
   bcf1_t* decoded_ = nullptr;
+  std::optional<BcfRecordCheck> check_;
   BcfRecordBytes record_;
   std::string_view chrom_;
+  std::int32_t chrom_id_ = -1;
 };
 
 }  // namespace varsift::hts

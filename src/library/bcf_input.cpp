@@ -37,8 +37,8 @@ class BcfInput final : public PartialSource {
           break;
         case hts::BcfReader::Status::record:
           if ((everything || selection_->keeps(reader_->chrom(), reader_->pos())) &&
-              !reader_->format_record(text_)) {
-            return cannot_format(error);
+              !reader_->format_record(text_, error)) {
+            return false;
           }
           break;
       }
@@ -47,6 +47,7 @@ class BcfInput final : public PartialSource {
     return true;
   }
   bool past_header() const noexcept override { return past_header_; }
+  bool through_index() const noexcept override { return false; }
   std::uint64_t block_address() const noexcept override { return reader_->block_address(); }
   void select(Selection& selection) noexcept override { selection_ = &selection; }
 

@@ -100,11 +100,19 @@ BcfCopy::~BcfCopy() = default;
 
 bool BcfCopy::copies_whole() const noexcept { return files_->whole != nullptr; }
 
+[[noreturn]] void BcfCopy::fail_reading(const core::IoError& error) const {
+  const LinePlace place{std::nullopt, "BCF block at compressed offset " +
+                                          std::to_string(files_->reader->block_address())};
+  if (error.is_os()) throw ScanError::os(error.os_code(), place);
+  throw ScanError::damaged(error, place);
+}
+
 bool BcfCopy::keeps(hts::BcfReader& reader) {
   if (selection_.matches_by_pos()) return selection_.keeps(reader.chrom(), reader.pos());
   // Overlap reads REF, ALT and INFO/END from the record's text, as for any other input.
   line_.clear();
-  if (!reader.format_record(line_)) throw std::bad_alloc();
+  core::IoError error = core::IoError::bare(core::ErrorKind::Other);
+  if (!reader.format_record(line_, error)) fail_reading(error);
   if (!line_.empty() && line_.back() == '\n') line_.pop_back();
   return selection_.keeps(reader.chrom(), reader.pos(), line_);
 }
@@ -139,12 +147,8 @@ bool BcfCopy::step(std::uint64_t records) {
   core::IoError error = core::IoError::bare(core::ErrorKind::Other);
   for (std::uint64_t read = 0; read < records; ++read) {
     switch (files.reader->next(error)) {
-      case hts::BcfReader::Status::failed: {
-        const LinePlace place{std::nullopt, "BCF block at compressed offset " +
-                                                std::to_string(files.reader->block_address())};
-        if (error.is_os()) throw ScanError::os(error.os_code(), place);
-        throw ScanError::damaged(error, place);
-      }
+      case hts::BcfReader::Status::failed:
+        fail_reading(error);
       case hts::BcfReader::Status::end: {
         ended_ = true;
         if (files.index && bcf_idx_save(files.output) != 0) {
@@ -161,8 +165,8 @@ bool BcfCopy::step(std::uint64_t records) {
       }
       case hts::BcfReader::Status::record:
         if (!everything && !keeps(*files.reader)) break;
-        bcf1_t* const record = files.reader->decoded();
-        if (record == nullptr) throw std::bad_alloc();
+        bcf1_t* const record = files.reader->decoded(error);
+        if (record == nullptr) fail_reading(error);
         errno = 0;
         if (bcf_write(files.output, files.reader->header(), record) != 0) {
           // With an index, htslib refuses records out of order.

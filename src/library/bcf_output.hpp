@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "core/io_error.hpp"
 #include "selection.hpp"
 
 namespace varsift::hts {
@@ -44,6 +45,7 @@ class BcfCopy {
   Selection selection_;
   std::string line_;  // the record as text, when the selection meets records by overlap
   bool keeps(hts::BcfReader& reader);
+  [[noreturn]] void fail_reading(const core::IoError& error) const;
   bool copy_whole();
   std::uint64_t kept_ = 0;
   bool ended_ = false;

@@ -48,8 +48,10 @@ Scanner::Scanner(std::unique_ptr<core::ByteSource> source, Selection selection)
 LinePlace Scanner::place(std::uint64_t number, std::string_view what) const {
   if (partial_ == nullptr || !partial_->past_header()) return LinePlace::line(number);
   std::string description(what);
-  description +=
-      last_record_.empty() ? " before any record read through the index" : " after " + last_record_;
+  description += last_record_.empty()
+                     ? (partial_->through_index() ? " before any record read through the index"
+                                                  : " before any record")
+                     : " after " + last_record_;
   description +=
       " (BGZF block at compressed offset " + std::to_string(partial_->block_address()) + ")";
   return {std::nullopt, std::move(description)};

@@ -24,6 +24,9 @@ class PartialSource : public core::ByteSource {
   virtual bool past_header() const noexcept = 0;
   // The compressed offset of the BGZF block being read, to name where a line is.
   virtual std::uint64_t block_address() const noexcept = 0;
+  // Whether the lines after the header are those an index led to (else a BCF file's records,
+  // read in order), to say where a line is.
+  virtual bool through_index() const noexcept { return true; }
   // Lets a source that decodes records leave out those `selection` does not keep before
   // making their text. The scanner that reads the source calls it once, with its own.
   virtual void select(Selection& selection) noexcept { static_cast<void>(selection); }

@@ -319,6 +319,9 @@ def write_subset(
     ``format="bcf"`` (``None``: when the path ends in ``.bcf``) writes BCF from a BCF
     ``source``, copying each kept record's bytes unchanged: BGZF-compressed unless
     ``compress`` is False, and indexed with ``write_index="csi"`` as ``bcftools index`` would.
+    Keeping every record of a BGZF BCF file into a compressed BCF without an index copies its
+    blocks as they are, checking their headers and the end-of-file marker but not inflating
+    them: the records are not read, and -1 is given instead of their number.
 
     ``progress``, when given, is called while a VCF is written, at most four times a second,
     with the input's bytes read so far as inflated and as stored (to compare with the file's

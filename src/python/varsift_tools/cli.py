@@ -41,7 +41,7 @@ OVERLAPS = {"0": "pos", "1": "record", "2": "variant"}
 DESCRIPTION = """\
 Write the header lines of a VCF file and the data lines chosen by position, as a VCF.
 INPUT is plain text, gzip (one member or several), BGZF (.vcf.gz, read in parallel) or BCF,
-told apart by content; '-' reads standard input (not BCF). INPUT may be a URL (http, https,
+told apart by content, also on standard input ('-'). INPUT may be a URL (http, https,
 ftp, s3, gs), read by byte ranges where its index allows. A data line is chosen by its CHROM
 and POS columns (the first two TAB-separated fields) and, where a region is met by overlap,
 by its REF, ALT and INFO/END. Lines keep their order and their text. With no selector, every

@@ -250,15 +250,18 @@ def test_a_damaged_record_fails_naming_the_file(bcf: tuple[Path, list], tmp_path
     root, _ = bcf
     header, records = records_of(inflated(root / "raw.bcf"))
     damaged = tmp_path / "damaged.bcf"
-    # A cut record is the file's last; other damage is followed by the other records.
+    # A cut record is the file's last; other damage is followed by the other records. Every
+    # record is kept: one not kept is framed, and its CHROM and POS read, but not decoded.
     rest = b"" if damage.startswith("cut") else b"".join(records[10:])
     damaged.write_bytes(header + b"".join(records[:9]) + DAMAGE[damage](records[9]) + rest)
     out = tmp_path / "out.bcf"
     with pytest.raises((CompressionError, VcfFormatError), match="damaged.bcf") as caught:
         if write:
-            varsift_tools.write_subset(damaged, out)
+            # Every record but one: copied one by one, each checked.
+            every = varsift_tools.Selection(targets="chr1:1", exclude_targets=True)
+            varsift_tools.write_subset(damaged, out, selection=every)
         else:
-            varsift_tools.subset(damaged, targets=[("chr1", 1)])
+            varsift_tools.subset(damaged)
     assert "BCF" in str(caught.value)
     assert not out.exists()
 
@@ -292,3 +295,22 @@ def test_a_damaged_file_copied_whole_fails(bcf: tuple[Path, list], tmp_path: Pat
     with pytest.raises(CompressionError, match="damaged.bcf"):
         varsift_tools.write_subset(damaged, out)
     assert not out.exists()
+
+
+def test_a_value_without_a_type_is_refused_not_left_to_end_the_process(tmp_path: Path) -> None:
+    # htslib ends the process (exit) when it is asked to format such a value.
+    text = "##fileformat=VCFv4.2\n##contig=<ID=chr1>\n"
+    text += '##INFO=<ID=DP,Number=1,Type=Integer,Description="Depth">\n'
+    text += "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\nchr1\t5\t.\tA\tG\t.\t.\tDP=7\n"
+    (tmp_path / "one.vcf").write_text(text)
+    made = tmp_path / "one.bcf"
+    subprocess.run(["bcftools", "view", "--no-version", "-O", "u", "-o", str(made), str(tmp_path / "one.vcf")], check=True)
+    header, (record,) = records_of(inflated(made))
+    shared, individual = struct.unpack_from("<II", record)
+    assert record.endswith(b"\x11\x07")  # INFO/DP's value: one int8, 7
+    untyped = struct.pack("<II", shared - 1, individual) + record[8:-2] + b"\x10"
+    (tmp_path / "untyped.bcf").write_bytes(header + untyped)
+    code = "import varsift_tools, sys\ntry:\n    varsift_tools.subset(sys.argv[1])\nexcept varsift_tools.CompressionError as e:\n    print(e)\n"
+    ran = subprocess.run([sys.executable, "-c", code, str(tmp_path / "untyped.bcf")], capture_output=True, timeout=60)
+    assert ran.returncode == 0, ran.stderr
+    assert b"untyped.bcf" in ran.stdout and b"malformed BCF record" in ran.stdout
