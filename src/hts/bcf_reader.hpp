@@ -63,6 +63,8 @@ class BcfReader {
   // ending in '\n', appended to `text` as htslib formats them.
   bool format_header(std::string& text) const;
   bool format_record(std::string& text, core::IoError& error);
+  // The input's bytes as stored read so far (see core::ByteSource).
+  std::uint64_t stored_bytes() const noexcept { return source_->stored_bytes(); }
   // The compressed offset of the BGZF block being read; 0 when unknown.
   std::uint64_t block_address() const noexcept;
   // The current record, checked whole and given to htslib (for bcf_write); null, with the

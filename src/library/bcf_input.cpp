@@ -48,6 +48,7 @@ class BcfInput final : public PartialSource {
   }
   bool past_header() const noexcept override { return past_header_; }
   bool through_index() const noexcept override { return false; }
+  std::uint64_t stored_bytes() const noexcept override { return reader_->stored_bytes(); }
   std::uint64_t block_address() const noexcept override { return reader_->block_address(); }
   void select(Selection& selection) noexcept override { selection_ = &selection; }
 

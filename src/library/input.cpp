@@ -41,6 +41,7 @@ class PeekedSource final : public core::ByteSource {
     }
     return inner_->next_bytes(bytes, error);
   }
+  std::uint64_t stored_bytes() const noexcept override { return inner_->stored_bytes(); }
 
  private:
   std::unique_ptr<core::ByteSource> inner_;
