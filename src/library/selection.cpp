@@ -72,7 +72,11 @@ Selection::Selection(std::vector<Clause> clauses) {
     conditions_.push_back(std::make_unique<Condition>(std::move(clause)));
     const Condition& condition = *conditions_.back();
     looks_at_chromosome_ = looks_at_chromosome_ || !condition.chromosomes.empty();
-    by_pos_ = by_pos_ && condition.overlap == Overlap::pos;
+    // Overlap is for ranges: sites (positions, targets) match by POS whatever it is.
+    const bool ranges =
+        std::any_of(condition.chromosomes.begin(), condition.chromosomes.end(),
+                    [](const auto& entry) { return !entry.second->ranges.empty(); });
+    by_pos_ = by_pos_ && (condition.overlap == Overlap::pos || !ranges);
     if (narrowing_ == nullptr && !condition.exclude) narrowing_ = &condition;
   }
 }

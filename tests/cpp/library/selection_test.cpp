@@ -155,6 +155,29 @@ INSTANTIATE_TEST_SUITE_P(
         OverlapCase{"exclude_nothing_keeps_all", Overlap::pos, true, {}, {1, 1, 1, 1, 1, 1}}),
     [](const auto& test) { return std::string(test.param.name); });
 
+TEST(Selection, NeedsTheRecordOnlyForRangesMetByOverlap) {
+  const struct {
+    Overlap overlap;
+    std::vector<Region> regions;
+    bool by_pos;
+  } cases[] = {
+      {Overlap::record, {}, true},
+      {Overlap::variant, {{"chr1", 7, 7}}, false},
+      {Overlap::record, {{"chr1", 7, 9}}, false},
+      {Overlap::pos, {{"chr1", 7, 9}}, true},
+  };
+  for (const auto& each : cases) {
+    Clause clause;
+    clause.overlap = each.overlap;
+    clause.positions = {5};
+    clause.targets = {{"chr2", 10}};
+    clause.regions = each.regions;
+    std::vector<Clause> clauses;
+    clauses.push_back(std::move(clause));
+    EXPECT_EQ(Selection(std::move(clauses)).matches_by_pos(), each.by_pos);
+  }
+}
+
 TEST(Selection, KeepsWhatMeetsEveryClause) {
   std::vector<Clause> clauses(2);
   clauses[0].regions = {{"c1", 1, 1000}};
