@@ -39,7 +39,6 @@ class TargetList {
     groups_[group(chrom)].positions.push_back(pos);
   }
 
-  bool empty() const noexcept { return groups_.empty(); }
   std::vector<Group>& groups() noexcept { return groups_; }
   const std::vector<Group>& groups() const noexcept { return groups_; }
 

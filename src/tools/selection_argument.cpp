@@ -126,10 +126,10 @@ void for_each_item(
     PyObject** const array = PySequence_Fast_ITEMS(items.get());
     const Py_ssize_t size = PySequence_Fast_GET_SIZE(items.get());
     // Items lie anywhere in memory: fetch those a few steps ahead, and their fields.
-    if (i + 16 < size) __builtin_prefetch(array[i + 16]);
-    if (i + 8 < size && PyTuple_CheckExact(array[i + 8])) {
-      for (Py_ssize_t field = 0; field < PyTuple_GET_SIZE(array[i + 8]); ++field)
-        __builtin_prefetch(PyTuple_GET_ITEM(array[i + 8], field));
+    if (i + 32 < size) __builtin_prefetch(array[i + 32]);
+    if (i + 16 < size && PyTuple_CheckExact(array[i + 16])) {
+      for (Py_ssize_t field = 0; field < PyTuple_GET_SIZE(array[i + 16]); ++field)
+        __builtin_prefetch(PyTuple_GET_ITEM(array[i + 16], field));
     }
     const OwnedRef item = OwnedRef::borrow(array[i]);
     try {
