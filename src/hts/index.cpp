@@ -137,9 +137,10 @@ Index::~Index() {
 
 const std::vector<std::string>& Index::sequences() const noexcept { return layout_->names.names(); }
 
-std::optional<Index> Index::load(const std::string& data_path,
-                                 const std::optional<std::string>& index_path,
-                                 IndexProblem& problem_out) {
+std::optional<Index> Index::load(
+    const std::string& data_path, const std::optional<std::string>& index_path,
+    IndexProblem& problem_out,
+    const std::function<bool(std::uint64_t, std::uint64_t)>& worth_reading) {
   silence_htslib_logging();
   const auto data_status = stat_of(data_path);
   if (!data_status) {
@@ -178,8 +179,14 @@ std::optional<Index> Index::load(const std::string& data_path,
                           "index " + path + " is older than its data file " + data_path);
     return std::nullopt;
   }
-  return load_file(data_path, path, path, static_cast<std::uint64_t>(data_status->st_size),
-                   problem_out);
+  const auto data_bytes = static_cast<std::uint64_t>(data_status->st_size);
+  if (worth_reading &&
+      !worth_reading(static_cast<std::uint64_t>(index_status->st_size), data_bytes)) {
+    problem_out = problem(IndexProblem::Kind::outweighed,
+                          "index " + path + " costs more to read than a scan of " + data_path);
+    return std::nullopt;
+  }
+  return load_file(data_path, path, path, data_bytes, problem_out);
 }
 
 std::optional<Index> Index::load_file(const std::string& data_path, const std::string& file,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -19,6 +20,7 @@ struct IndexProblem {
     unreadable,  // cannot be opened, truncated or malformed
     stale,       // older than its data file, or pointing past the data's end
     foreign,     // names sequences the data's header does not declare
+    outweighed,  // larger than the caller would read: a scan of the data costs less
   };
   Kind kind = Kind::missing;
   std::string message;
@@ -71,9 +73,12 @@ class Index {
   // Loads the index of `data_path`: from `index_path` when given, else NAME.tbi or NAME.csi
   // beside the data (the newer if both exist). Checks that the index is no older than the data
   // file, and that its bytes are sound and point within the data, before htslib reads them.
-  static std::optional<Index> load(const std::string& data_path,
-                                   const std::optional<std::string>& index_path,
-                                   IndexProblem& problem);
+  // With `worth_reading`, an index is read only if it holds for the index file's size and
+  // the data file's, in bytes; otherwise the problem is `outweighed`.
+  static std::optional<Index> load(
+      const std::string& data_path, const std::optional<std::string>& index_path,
+      IndexProblem& problem,
+      const std::function<bool(std::uint64_t, std::uint64_t)>& worth_reading = {});
 
   // Loads the index file `file` of data of `data_size` bytes (none: unknown), with every check
   // of load() but its age; problems and path() name it `path`.

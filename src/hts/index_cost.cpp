@@ -10,7 +10,20 @@ constexpr std::uint64_t seek_cost_in_blocks = 1;
 // How far above the scan a plan's estimate must be to skip the index queries.
 constexpr std::uint64_t plan_margin = 4;
 
+// Inflating and checking a compressed byte of an index costs about what scanning two bytes of
+// data does: index bytes inflate further, and each sequence's bins are walked and named.
+constexpr std::uint64_t index_byte_cost = 2;
+// An index below this size is read in a few milliseconds.
+constexpr std::uint64_t small_index_bytes = std::uint64_t{64} << 10;
+
 }  // namespace
+
+bool index_outweighs_scan(std::uint64_t index_file_bytes, std::uint64_t file_bytes,
+                          unsigned scan_threads) noexcept {
+  const std::uint64_t threads = std::max(scan_threads, 1U);
+  return index_file_bytes > small_index_bytes &&
+         index_file_bytes * index_byte_cost * threads >= file_bytes;
+}
 
 ReadCost plan_cost(const QueryPlan& plan, std::uint64_t block_bytes,
                    std::uint64_t file_bytes) noexcept {

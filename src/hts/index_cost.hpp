@@ -28,6 +28,12 @@ ReadCost range_cost(std::span<const VirtualRange> ranges, std::uint64_t block_by
 // Whether following the index beats a scan of the whole file on `scan_threads` threads.
 bool index_is_cheaper(const ReadCost& cost, unsigned scan_threads) noexcept;
 
+// Whether reading an index file of `index_file_bytes` bytes (compressed) alone costs more than
+// a scan of `file_bytes` on `scan_threads` threads: then no query can make the index pay. An
+// index too small to matter is always read, so that its faults are reported.
+bool index_outweighs_scan(std::uint64_t index_file_bytes, std::uint64_t file_bytes,
+                          unsigned scan_threads) noexcept;
+
 // Whether a plan's estimate is so far above the scan that no index query needs to run. Bins
 // that share a block make the estimate high, so only a wide margin rules the index out.
 bool plan_rules_out_index(const ReadCost& plan, unsigned scan_threads) noexcept;

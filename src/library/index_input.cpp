@@ -66,7 +66,8 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
     if (!automatic || options.path) throw IndexUnusable(std::move(problem), index_path);
     // An index that does not match the data names nothing the data is known to hold.
     choice.sequences.clear();
-    if (problem.kind != hts::IndexProblem::Kind::missing) {
+    if (problem.kind != hts::IndexProblem::Kind::missing &&
+        problem.kind != hts::IndexProblem::Kind::outweighed) {
       choice.warning = problem.message + "; reading the whole file instead";
     }
     return std::move(choice);
@@ -93,7 +94,13 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
     // The server gives no size: what the index covers stands for it.
     if (index) file_bytes = index->last_block() + hts::bgzf_max_block_size;
   } else {
-    index = hts::Index::load(path, options.path, problem);
+    // An index found beside the file is not even read when reading it costs more than a scan.
+    const auto worth_reading = [threads](std::uint64_t index_bytes, std::uint64_t file_size) {
+      return !hts::index_outweighs_scan(index_bytes, file_size, static_cast<unsigned>(threads));
+    };
+    index = automatic && !options.path
+                ? hts::Index::load(path, options.path, problem, worth_reading)
+                : hts::Index::load(path, options.path, problem);
   }
   if (!index) return decline(std::move(problem), options.path.value_or(""));
   if (!data) {

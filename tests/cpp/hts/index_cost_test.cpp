@@ -81,6 +81,36 @@ TEST(IndexCost, OnlyAPlanFarAboveTheScanSkipsTheQueries) {
   EXPECT_FALSE(hts::plan_rules_out_index(hts::plan_cost(plan_of(10), block, gigabyte), 64));
 }
 
+struct Weight {
+  const char* name;
+  std::uint64_t index_file_bytes;
+  std::uint64_t file_bytes;
+  unsigned threads;
+  bool outweighs;
+};
+
+// An index of 10^5 sequences is half the size of its 2 MB file; one of a few sequences is a
+// hundredth; a small index is read whatever the data.
+const Weight weights[] = {
+    {"half_the_data", 1'100'000, 2'200'000, 2, true},
+    {"half_the_data_one_thread", 1'100'000, 2'200'000, 1, true},
+    {"a_third_of_the_data_one_thread", 700'000, 2'200'000, 1, false},
+    {"a_hundredth_of_the_data", 100'000, 6'400'000, 2, false},
+    {"a_hundredth_of_the_data_many_threads", 100'000, 6'400'000, 64, true},
+    {"small", 60'000, 1'000, 64, false},
+};
+
+class IndexWeight : public ::testing::TestWithParam<Weight> {};
+
+TEST_P(IndexWeight, RulesOutAnIndexDearerThanTheScan) {
+  const Weight& weight = GetParam();
+  EXPECT_EQ(hts::index_outweighs_scan(weight.index_file_bytes, weight.file_bytes, weight.threads),
+            weight.outweighs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, IndexWeight, ::testing::ValuesIn(weights),
+                         [](const auto& parameter) { return std::string(parameter.param.name); });
+
 TEST(IndexCost, PlanIsALowerBoundOfTheRangesOnARealFile) {
   std::mt19937_64 random(41);
   TempDir dir;
