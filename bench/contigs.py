@@ -10,12 +10,18 @@ The library's three ways must keep the same records, those the targets name. It 
 Markdown table and writes it to bench/results/contigs.md.
 
 The files are generated under bench/data/ when missing: narrow records (two samples) at
-increasing positions, 1,000,000 records in all, but 300,000 for 100,000 contigs (3 a contig),
-which keeps the run to about a quarter of an hour.
+increasing positions, 1,000,000 records in all, but 300,000 for 100,000 contigs (3 a contig).
+
+The command's start-up (an empty selection of a one-record file) is measured beside each row,
+since the load of a shared machine changes during a run. `tabix -R` is stopped after --cap
+seconds (a million targets take it minutes). Cells are kept in bench/results/contigs.json, by
+shape, index and target count: a run with --shapes or --targets replaces the cells it measures
+and the table shows them all, so the long column of a million targets can be run on its own.
 """
 
 import argparse
 import datetime
+import json
 import os
 import random
 import shutil
@@ -130,10 +136,14 @@ def library(mode: str, data: Path, targets_file: Path, workdir: Path) -> tuple[f
     return float(elapsed), int(kept)
 
 
-def process(command: list[str]) -> tuple[float, int]:
-    """Wall time of a whole process, and its count of data lines."""
+def process(command: list[str], cap: float | None = None) -> tuple[float | None, int]:
+    """Wall time of a whole process (None when stopped after `cap` seconds), and its count of
+    data lines."""
     start = time.perf_counter()
-    result = subprocess.run(command, capture_output=True, check=True)
+    try:
+        result = subprocess.run(command, capture_output=True, check=True, timeout=cap)
+    except subprocess.TimeoutExpired:
+        return None, -1
     elapsed = time.perf_counter() - start
     lines = result.stdout.count(b"\n") - sum(1 for line in result.stdout.split(b"\n")
                                              if line.startswith(b"#"))
@@ -143,11 +153,13 @@ def process(command: list[str]) -> tuple[float, int]:
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--repeats", type=int, default=2, help="runs per cell (default 2)")
+    parser.add_argument("--repeats", type=int, default=3, help="runs per cell (default 3)")
     parser.add_argument("--shapes", default=",".join(str(c) for c, _ in SHAPES),
                         help="contig counts to run (default all)")
     parser.add_argument("--targets", default=",".join(map(str, TARGET_COUNTS)),
                         help="target counts to run (default all)")
+    parser.add_argument("--cap", type=float, default=120.0,
+                        help="seconds after which tabix -R is stopped (default 120)")
     options = parser.parse_args()
     chosen = {int(c) for c in options.shapes.split(",")}
     counts = [int(c) for c in options.targets.split(",")]
@@ -158,8 +170,10 @@ def main() -> int:
         print("varsift_tools is not installed", file=sys.stderr)
         return 1
 
+    store = RESULTS / "contigs.json"
+    saved = json.loads(store.read_text()) if store.exists() else {"runs": [], "rows": []}
     load_before = os.getloadavg()
-    startup = run.command_startup(options.repeats)
+    started = datetime.datetime.now(datetime.UTC)
     rows = []
     wrong = []
     with tempfile.TemporaryDirectory(dir="/dev/shm" if Path("/dev/shm").is_dir() else DATA) as tmp:
@@ -175,7 +189,7 @@ def main() -> int:
                     targets, expected = draw_targets(count, present, options.seed)
                     targets_file = workdir / "targets.tsv"
                     targets_file.write_text("".join(f"{c}\t{p}\n" for c, p in targets))
-                    cells: dict[str, float] = {}
+                    cells: dict[str, float | None] = {}
                     tools = {
                         **{f"library {mode}": (lambda mode=mode: library(
                             mode, data, targets_file, workdir)) for mode in LIBRARY_MODES},
@@ -184,59 +198,91 @@ def main() -> int:
                         "command index": lambda: process([*command, "--force-index", "-P",
                                                           str(targets_file), str(data)]),
                         "tabix -R": lambda: process(["tabix", "-h", "-R", str(targets_file),
-                                                     str(data)]),
+                                                     str(data)], options.cap),
                     }
                     for tool, measure in tools.items():
-                        best = float("inf")
+                        best: float | None = None
                         for _ in range(options.repeats):
                             elapsed, kept = measure()
-                            best = min(best, elapsed)
-                        if tool != "tabix -R" and kept != expected:
-                            wrong.append(f"{contigs} contigs, {kind}, {count} targets: {tool} "
-                                         f"kept {kept}, not {expected}")
+                            if elapsed is None:
+                                break
+                            best = elapsed if best is None else min(best, elapsed)
+                            if tool != "tabix -R" and kept != expected:
+                                wrong.append(f"{contigs} contigs, {kind}, {count} targets: "
+                                             f"{tool} kept {kept}, not {expected}")
                         cells[tool] = best
-                    rows.append((contigs, records, kind, count, expected, cells))
+                    cells["startup"] = run.command_startup(options.repeats)
+                    rows.append({"contigs": contigs, "index": kind, "targets": count,
+                                 "kept": expected, "cells": cells})
                     print(f"{contigs:>7} contigs {kind} {count:>9,} targets: "
-                          + ", ".join(f"{tool} {seconds:.3f}" for tool, seconds in cells.items()),
-                          file=sys.stderr)
+                          + ", ".join(f"{tool} {shown(seconds)}"
+                                      for tool, seconds in cells.items()), file=sys.stderr)
     load_after = os.getloadavg()
-    table = report(rows, startup, load_before, load_after, options.repeats, wrong)
+    measured = {(row["contigs"], row["index"], row["targets"]) for row in rows}
+    saved["rows"] = sorted(
+        [row for row in saved["rows"]
+         if (row["contigs"], row["index"], row["targets"]) not in measured] + rows,
+        key=lambda row: (row["contigs"], row["index"] != "tbi", row["targets"]))
+    saved["runs"].append({
+        "date": f"{started:%Y-%m-%d %H:%M} UTC", "load": [load_before[0], load_after[0]],
+        "repeats": options.repeats, "shapes": sorted(chosen), "targets": counts})
+    store.write_text(json.dumps(saved, indent=1) + "\n")
+    table = report(saved, options.cap, wrong)
     print(table)
     (RESULTS / "contigs.md").write_text(table)
     return 1 if wrong else 0
 
 
-def report(rows, startup: float | None, load_before, load_after, repeats: int,
-           wrong: list[str]) -> str:
+def shown(seconds: float | None) -> str:
+    return "capped" if seconds is None else f"{seconds:.3f}"
+
+
+def ratio(numerator: float | None, denominator: float | None) -> str:
+    if numerator is None or denominator is None:
+        return "-"
+    return f"{numerator / denominator:.2f}"
+
+
+def report(saved: dict, cap: float, wrong: list[str]) -> str:
     lines = [
         "# Index path against contigs and targets",
         "",
-        f"- Date: {datetime.datetime.now(datetime.UTC):%Y-%m-%d %H:%M} UTC",
         f"- Machine: {run.machine()}",
-        f"- Load average (1 min) before and after: {load_before[0]:.2f}, {load_after[0]:.2f}",
         f"- Tools: {run.version(['tabix', '--version'])}",
-        f"- Best of {repeats} runs, seconds. Library cells time the call alone; command and "
-        "tabix cells whole processes reading a targets file"
-        + (f" (the command's start-up: {startup:.3f} s)." if startup is not None else "."),
-        "- auto / best: the library's choice against the faster of its two ways (goal: at "
-        "most 1.2). index / tabix: the library following the index against `tabix -R`, and "
-        "the command forced, less its start-up, against `tabix -R` (goal: at most 1).",
+        "- Runs (load average over 1 minute, before and after; the machine is shared):",
+        *(f"  - {entry['date']}: load {entry['load'][0]:.1f} to {entry['load'][1]:.1f}, best of "
+          f"{entry['repeats']}, contigs {', '.join(f'{c:,}' for c in entry['shapes'])}, "
+          f"targets {', '.join(f'{c:,}' for c in entry['targets'])}"
+          for entry in saved["runs"]),
+        "- Seconds. Library cells time the call alone; command and tabix cells whole processes "
+        f"reading a targets file (tabix stopped after {cap:.0f} s: capped). The command's "
+        "start-up is measured beside each row.",
+        "- auto / best: the library's choice against the faster of its two ways (goal: at most "
+        "1.2). index / tabix: the library following the index against `tabix -R`, and the "
+        "command forced, less its start-up, against `tabix -R` (goal: at most 1). command - "
+        "library: the command's choice less the library's, start-up included (goal: within "
+        "0.1 s).",
         "",
         "| contigs | index | targets | kept | library: index | scan | auto | auto / best "
-        "| command: auto | index | tabix -R | index / tabix: library | command |",
+        "| command: auto | index | start-up | tabix -R | index / tabix: library | command "
+        "| command - library |",
         "| ---: | --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: "
-        "| ---: |",
+        "| ---: | ---: | ---: |",
     ]
-    for contigs, records, kind, count, expected, cells in rows:
+    for row in saved["rows"]:
+        cells = row["cells"]
         best = min(cells["library index"], cells["library scan"])
-        tabix = cells["tabix -R"]
-        command_index = cells["command index"] - (startup or 0)
+        startup = cells["startup"] or 0.0
+        command_index = max(cells["command index"] - startup, 0.0)
         lines.append(
-            f"| {contigs:,} | {kind} | {count:,} | {expected:,} | {cells['library index']:.3f} "
-            f"| {cells['library scan']:.3f} | {cells['library auto']:.3f} "
-            f"| {cells['library auto'] / best:.2f} | {cells['command auto']:.3f} "
-            f"| {cells['command index']:.3f} | {tabix:.3f} "
-            f"| {cells['library index'] / tabix:.2f} | {max(command_index, 0) / tabix:.2f} |")
+            f"| {row['contigs']:,} | {row['index']} | {row['targets']:,} | {row['kept']:,} "
+            f"| {shown(cells['library index'])} | {shown(cells['library scan'])} "
+            f"| {shown(cells['library auto'])} | {ratio(cells['library auto'], best)} "
+            f"| {shown(cells['command auto'])} | {shown(cells['command index'])} "
+            f"| {shown(cells['startup'])} | {shown(cells['tabix -R'])} "
+            f"| {ratio(cells['library index'], cells['tabix -R'])} "
+            f"| {ratio(command_index, cells['tabix -R'])} "
+            f"| {cells['command auto'] - cells['library auto']:+.3f} |")
     if wrong:
         lines += ["", "**Wrong results:**", ""] + [f"- {text}" for text in wrong]
     return "\n".join(lines) + "\n"
