@@ -7,6 +7,7 @@
 #include "bcf_function.hpp"
 #include "block_functions.hpp"
 #include "index_argument.hpp"
+#include "module/owned_ref.hpp"
 #include "range_functions.hpp"
 #include "scan_type.hpp"
 #include "selection_argument.hpp"
@@ -86,23 +87,16 @@ PyModuleDef native_module = {PyModuleDef_HEAD_INIT,
 
 PyMODINIT_FUNC PyInit__native() {
   using namespace varsift::tools;
-  PyObject* module = PyModule_Create(&native_module);
-  if (module == nullptr) return nullptr;
-  if (PyModule_AddIntConstant(module, "MAX_THREADS", max_threads) < 0) {
-    Py_DECREF(module);
+  using varsift::module::OwnedRef;
+  OwnedRef module = OwnedRef::steal(PyModule_Create(&native_module));
+  if (!module || PyModule_AddIntConstant(module.get(), "MAX_THREADS", max_threads) < 0)
     return nullptr;
-  }
   using Make = PyObject* (*)();
   const std::pair<const char*, Make> types[] = {{"Scan", make_scan_type},
                                                 {"Selection", make_selection_type}};
   for (const auto& [name, make] : types) {
-    PyObject* type = make();
-    const int added = type == nullptr ? -1 : PyModule_AddObjectRef(module, name, type);
-    Py_XDECREF(type);
-    if (added < 0) {
-      Py_DECREF(module);
-      return nullptr;
-    }
+    const OwnedRef type = OwnedRef::steal(make());
+    if (!type || PyModule_AddObjectRef(module.get(), name, type.get()) < 0) return nullptr;
   }
-  return module;
+  return module.release();
 }

@@ -13,6 +13,7 @@
 #include "library/output.hpp"
 #include "library/scan_error.hpp"
 #include "library/scanner.hpp"
+#include "module/owned_ref.hpp"
 #include "python_error.hpp"
 #include "released_gil.hpp"
 
@@ -40,10 +41,9 @@ inline bool report_progress(PyObject* progress, const library::Scanner& scanner,
   const auto now = std::chrono::steady_clock::now();
   if (now - last < progress_interval) return true;
   last = now;
-  PyObject* result = PyObject_CallFunction(progress, "KKK", scanner.bytes_read(),
-                                           scanner.stored_bytes_read(), scanner.records_kept());
-  Py_XDECREF(result);
-  return result != nullptr;
+  const module::OwnedRef result = module::OwnedRef::steal(PyObject_CallFunction(
+      progress, "KKK", scanner.bytes_read(), scanner.stored_bytes_read(), scanner.records_kept()));
+  return static_cast<bool>(result);
 }
 
 // Runs `step` (which gives whether there is more to do) until it ends, with the interpreter
