@@ -2,6 +2,7 @@
 
 #include "bgzf_file.hpp"
 #include "core/contig_line.hpp"
+#include "core/fd_writer.hpp"
 #include "index_check.hpp"
 #include "unique_fd.hpp"
 
@@ -60,24 +61,12 @@ std::optional<std::string> existing_newest(const std::string& data_path) {
   return best;
 }
 
-bool write_all(int fd, std::string_view bytes) noexcept {
-  while (!bytes.empty()) {
-    const ssize_t wrote = ::write(fd, bytes.data(), bytes.size());
-    if (wrote < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(wrote));
-  }
-  return true;
-}
-
 // Loads index bytes through htslib from a file in memory, uncompressed: the index is inflated
 // once, and what htslib reads cannot have changed since its check. Where memory files or /proc
 // are missing, htslib reads `file` again, whole.
 tbx_t* load_bytes(const std::string& data_path, std::string_view bytes, const std::string& file) {
   const UniqueFd memory(::memfd_create("varsift-index", MFD_CLOEXEC));
-  if (memory.get() >= 0 && write_all(memory.get(), bytes)) {
+  if (memory.get() >= 0 && core::write_all(memory.get(), bytes) == 0) {
     const std::string name = "/proc/self/fd/" + std::to_string(memory.get());
     if (::access(name.c_str(), R_OK) == 0) {
       return tbx_index_load3(data_path.c_str(), name.c_str(), HTS_IDX_SILENT_FAIL);
