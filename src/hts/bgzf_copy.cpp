@@ -1,14 +1,16 @@
 #include "bgzf_copy.hpp"
 
 #include <fcntl.h>
+#include <sys/sendfile.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <string_view>
 
 #include "bgzf_block.hpp"
 #include "core/fd_writer.hpp"
+#include "little_endian.hpp"
 
 namespace varsift::hts {
 namespace {
@@ -16,13 +18,28 @@ namespace {
 using core::ErrorKind;
 using core::IoError;
 
-// Read and written at once: large enough that the system calls cost little.
-constexpr std::size_t buffer_bytes = std::size_t{4} << 20;
+// Bytes read at a block's start: its header, with room for the usual extra subfields.
+constexpr std::size_t probe_bytes = 64;
+// Most bytes a header may take: the fixed part and the largest extra field.
+constexpr std::size_t max_header_bytes = bgzf_fixed_header_size + 65535;
+// Bytes given to one sendfile call, and read and written at once where it is not taken.
+constexpr std::size_t sendfile_bytes = std::size_t{1} << 30;
+constexpr std::size_t buffer_bytes = std::size_t{256} << 10;
+
+// Reads up to `size` bytes at `offset`, retrying interrupted and partial reads; -1 on error.
+ssize_t read_at(int fd, unsigned char* into, std::size_t size, std::uint64_t offset) noexcept {
+  std::size_t got = 0;
+  while (got < size) {
+    const ssize_t read = ::pread(fd, into + got, size - got, static_cast<off_t>(offset + got));
+    if (read < 0 && errno == EINTR) continue;
+    if (read < 0) return -1;
+    if (read == 0) break;
+    got += static_cast<std::size_t>(read);
+  }
+  return static_cast<ssize_t>(got);
+}
 
 }  // namespace
-
-BgzfCopy::BgzfCopy(UniqueFd fd)
-    : fd_(std::move(fd)), buffer_(std::make_unique_for_overwrite<char[]>(buffer_bytes)) {}
 
 std::unique_ptr<BgzfCopy> BgzfCopy::open(const std::string& path, IoError& error) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -33,52 +50,130 @@ std::unique_ptr<BgzfCopy> BgzfCopy::open(const std::string& path, IoError& error
   return std::unique_ptr<BgzfCopy>(new BgzfCopy(UniqueFd(fd)));
 }
 
-BgzfCopy::Status BgzfCopy::step(int fd, std::size_t bytes, IoError& error, int& output_errno) {
-  for (std::size_t copied = 0; copied < bytes;) {
-    ssize_t got = 0;
-    do {
-      got = ::read(fd_.get(), buffer_.get() + held_, buffer_bytes - held_);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) {
-      error = IoError::os(errno);
-      return Status::input_failed;
-    }
-    if (got == 0) {
-      if (held_ != 0) {
-        error = IoError::fixed(ErrorKind::UnexpectedEof, "BGZF block cut short (file truncated?)");
-        return Status::damaged;
-      }
-      if (!last_empty_) {
-        error = IoError::fixed(ErrorKind::InvalidData, missing_marker_message);
-        return Status::damaged;
-      }
-      return Status::done;
-    }
-    const std::size_t available = held_ + static_cast<std::size_t>(got);
-    const auto* const bytes_read = reinterpret_cast<const unsigned char*>(buffer_.get());
-    std::size_t whole = 0;
-    for (;;) {
-      BlockLayout layout{};
-      const LayoutStatus status = read_layout(bytes_read + whole, available - whole, layout);
-      if (status == LayoutStatus::partial) break;
-      if (status == LayoutStatus::invalid || layout.isize > bgzf_max_block_size) {
-        offset_ += whole;
-        error = IoError::fixed(ErrorKind::InvalidData, bad_header_message);
-        return Status::damaged;
-      }
-      last_empty_ = layout.isize == 0;
-      whole += layout.size;
-    }
-    if (const int failed = core::write_all(fd, std::string_view(buffer_.get(), whole))) {
-      output_errno = failed < 0 ? EIO : failed;
-      return Status::output_failed;
-    }
-    offset_ += whole;
-    copied += whole;
-    held_ = available - whole;
-    std::memmove(buffer_.get(), buffer_.get() + whole, held_);
+std::size_t BgzfCopy::walk_block(std::uint64_t at, Status& status, IoError& error) {
+  const auto fail = [&](Status why, IoError reason) {
+    status = why;
+    error = std::move(reason);
+    return std::size_t{0};
+  };
+  const auto cut = [&] {
+    return fail(Status::damaged,
+                IoError::fixed(ErrorKind::UnexpectedEof, "BGZF block cut short (file truncated?)"));
+  };
+  const auto invalid = [&] {
+    offset_ = at;
+    return fail(Status::damaged, IoError::fixed(ErrorKind::InvalidData, bad_header_message));
+  };
+  // The last block's trailer was read with the start of this one.
+  ssize_t got = 0;
+  if (probed_ && probed_at_ == at) {
+    got = static_cast<ssize_t>(probed_);
+  } else {
+    probe_.resize(probe_bytes);
+    got = read_at(fd_.get(), probe_.data(), probe_.size(), at);
+    if (got < 0) return fail(Status::input_failed, IoError::os(errno));
   }
-  return Status::more;
+  probed_ = 0;
+  if (got == 0) return 0;
+  std::size_t size = 0;
+  LayoutStatus header = read_block_size(probe_.data(), static_cast<std::size_t>(got), size);
+  if (header == LayoutStatus::partial && static_cast<std::size_t>(got) == probe_.size()) {
+    // Extra subfields longer than the probe: the whole header is read.
+    probe_.resize(max_header_bytes);
+    got = read_at(fd_.get(), probe_.data(), probe_.size(), at);
+    if (got < 0) return fail(Status::input_failed, IoError::os(errno));
+    header = read_block_size(probe_.data(), static_cast<std::size_t>(got), size);
+  }
+  if (header == LayoutStatus::invalid) return invalid();
+  if (header == LayoutStatus::partial) return cut();
+  // The ISIZE that ends the block, and the start of the next one, in one read.
+  constexpr std::size_t isize_bytes = 4;
+  probe_.resize(isize_bytes + probe_bytes);
+  got = read_at(fd_.get(), probe_.data(), probe_.size(), at + size - isize_bytes);
+  if (got < 0) return fail(Status::input_failed, IoError::os(errno));
+  if (static_cast<std::size_t>(got) < isize_bytes) return cut();
+  const std::uint32_t isize = little_endian_32(probe_.data());
+  probe_.erase(probe_.begin(), probe_.begin() + isize_bytes);
+  probed_ = static_cast<std::size_t>(got) - isize_bytes;
+  probed_at_ = at + size;
+  if (isize > bgzf_max_block_size) return invalid();
+  last_empty_ = isize == 0;
+  last_block_ = at;
+  if (!last_empty_) last_data_block_ = at;
+  return size;
+}
+
+bool BgzfCopy::copy_to(int fd, std::uint64_t end, Status& status, IoError& error,
+                       int& output_errno) {
+  while (offset_ < end && in_kernel_) {
+    auto from = static_cast<off_t>(offset_);
+    const ssize_t sent = ::sendfile(
+        fd, fd_.get(), &from,
+        static_cast<std::size_t>(std::min<std::uint64_t>(end - offset_, sendfile_bytes)));
+    if (sent > 0) {
+      offset_ += static_cast<std::uint64_t>(sent);
+      continue;
+    }
+    if (sent < 0 && errno == EINTR) continue;
+    // Outputs that sendfile does not write (an O_APPEND file, some devices) are written from
+    // a buffer instead.
+    if (sent < 0 && (errno == EINVAL || errno == ENOSYS) && from == static_cast<off_t>(offset_)) {
+      in_kernel_ = false;
+      break;
+    }
+    if (sent == 0) {
+      status = Status::damaged;
+      error = IoError::fixed(ErrorKind::UnexpectedEof, "BGZF block cut short (file truncated?)");
+    } else {
+      // The input was read a moment ago, block headers and all: a failure is the output's.
+      status = Status::output_failed;
+      output_errno = errno;
+    }
+    return false;
+  }
+  if (offset_ < end && !buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(buffer_bytes);
+  while (offset_ < end) {
+    const auto size =
+        static_cast<std::size_t>(std::min<std::uint64_t>(end - offset_, buffer_bytes));
+    const ssize_t got =
+        read_at(fd_.get(), reinterpret_cast<unsigned char*>(buffer_.get()), size, offset_);
+    if (got <= 0) {
+      status = got < 0 ? Status::input_failed : Status::damaged;
+      error = got < 0 ? IoError::os(errno)
+                      : IoError::fixed(ErrorKind::UnexpectedEof,
+                                       "BGZF block cut short (file truncated?)");
+      return false;
+    }
+    if (const int failed =
+            core::write_all(fd, std::string_view(buffer_.get(), static_cast<std::size_t>(got)))) {
+      status = Status::output_failed;
+      output_errno = failed < 0 ? EIO : failed;
+      return false;
+    }
+    offset_ += static_cast<std::uint64_t>(got);
+  }
+  return true;
+}
+
+BgzfCopy::Status BgzfCopy::step(int fd, std::size_t bytes, IoError& error, int& output_errno) {
+  Status status = Status::more;
+  // The headers of this step's blocks are checked before any of them is written.
+  while (!at_end_ && walked_ - offset_ < bytes) {
+    const std::size_t size = walk_block(walked_, status, error);
+    if (status != Status::more) return status;
+    if (size == 0) {
+      at_end_ = true;
+    } else {
+      walked_ += size;
+    }
+  }
+  if (!copy_to(fd, walked_, status, error, output_errno)) return status;
+  if (!at_end_) return Status::more;
+  if (!last_empty_) {
+    error = IoError::fixed(ErrorKind::InvalidData, missing_marker_message);
+    return Status::damaged;
+  }
+  return Status::done;
 }
 
 }  // namespace varsift::hts
