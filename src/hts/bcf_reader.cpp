@@ -26,6 +26,23 @@ using core::IoError;
 // "BCF" and the major version: what tells BCF apart.
 constexpr std::string_view bcf_magic("BCF\2", 4);
 
+// A whole BGZF (or uncompressed) file, read in order.
+class WholeBcf final : public BcfBytes {
+ public:
+  explicit WholeBcf(std::unique_ptr<BgzfSource> source) noexcept : source_(std::move(source)) {}
+  bool next_bytes(std::string_view& bytes, IoError& error) override {
+    return source_->next_bytes(bytes, error);
+  }
+  std::uint64_t stored_bytes() const noexcept override { return source_->stored_bytes(); }
+  std::uint64_t block_address() const noexcept override {
+    return static_cast<std::uint64_t>(source_->tell()) >> 16U;
+  }
+  Compression compression() const noexcept override { return source_->compression(); }
+
+ private:
+  std::unique_ptr<BgzfSource> source_;
+};
+
 // A kstring appended to a std::string, and freed.
 bool take(kstring_t& text, int status, std::string& out) {
   if (status >= 0 && text.s != nullptr) out.append(text.s, text.l);
@@ -70,7 +87,7 @@ Peeked peek_bcf(core::ByteSource& source, std::string& first,
   return std::string_view(first).starts_with(bcf_magic) ? Peeked::bcf : Peeked::other;
 }
 
-BcfReader::BcfReader(std::unique_ptr<BgzfSource> source, std::string first)
+BcfReader::BcfReader(std::unique_ptr<BcfBytes> source, std::string first)
     : source_(std::move(source)), stream_(*source_, std::move(first)) {}
 
 BcfReader::~BcfReader() {
@@ -80,23 +97,33 @@ BcfReader::~BcfReader() {
 
 std::unique_ptr<BcfReader> BcfReader::open(std::unique_ptr<BgzfSource> source, std::string first,
                                            IoError& error) {
+  std::unique_ptr<BcfReader> reader(
+      new BcfReader(std::make_unique<WholeBcf>(std::move(source)), std::move(first)));
+  return reader->read_header(error) ? std::move(reader) : nullptr;
+}
+
+std::unique_ptr<BcfReader> BcfReader::open(std::unique_ptr<BcfBytes> source, IoError& error) {
+  std::unique_ptr<BcfReader> reader(new BcfReader(std::move(source), {}));
+  return reader->read_header(error) ? std::move(reader) : nullptr;
+}
+
+bool BcfReader::read_header(IoError& error) {
   silence_htslib_logging();
-  std::unique_ptr<BcfReader> reader(new BcfReader(std::move(source), std::move(first)));
-  if (!reader->stream_.read_header(reader->header_bytes_, error)) return nullptr;
-  reader->header_ = bcf_hdr_init("r");
-  reader->decoded_ = bcf_init();
-  if (reader->header_ == nullptr || reader->decoded_ == nullptr) {
+  if (!stream_.read_header(header_bytes_, error)) return false;
+  header_ = bcf_hdr_init("r");
+  decoded_ = bcf_init();
+  if (header_ == nullptr || decoded_ == nullptr) {
     error = IoError::os(ENOMEM);
-    return nullptr;
+    return false;
   }
   // htslib parses a NUL-terminated copy in place.
-  std::string text(BcfStream::header_text(reader->header_bytes_));
-  if (bcf_hdr_parse(reader->header_, text.data()) != 0) {
+  std::string text(BcfStream::header_text(header_bytes_));
+  if (bcf_hdr_parse(header_, text.data()) != 0) {
     error = IoError::fixed(ErrorKind::InvalidData, "malformed BCF header");
-    return nullptr;
+    return false;
   }
-  reader->check_.emplace(*reader->header_);
-  return reader;
+  check_.emplace(*header_);
+  return true;
 }
 
 std::unique_ptr<BcfReader> BcfReader::open(const std::string& path, int threads, IoError& error) {
@@ -124,6 +151,11 @@ BcfReader::Status BcfReader::next(IoError& error) {
       return Status::failed;
     case BcfStream::Status::record:
       break;
+  }
+  if (const char* const crossed =
+          source_->crossing(stream_.offset() - record_.whole.size(), stream_.offset())) {
+    error = IoError::fixed(ErrorKind::InvalidData, crossed);
+    return Status::failed;
   }
   // The rest of a record is checked once it is asked for: one not kept is not decoded.
   if (const char* const fault = check_->fixed_fault(record_)) {
@@ -162,10 +194,6 @@ bool BcfReader::format_record(std::string& text, IoError& error) {
   if (take(formatted, vcf_format(header_, record, &formatted), text)) return true;
   error = IoError::fixed(ErrorKind::InvalidData, "a BCF record cannot be formatted as VCF text");
   return false;
-}
-
-std::uint64_t BcfReader::block_address() const noexcept {
-  return static_cast<std::uint64_t>(source_->tell()) >> 16U;
 }
 
 }  // namespace varsift::hts

@@ -32,6 +32,21 @@ enum class Peeked : unsigned char { bcf, other, end, failed };
 Peeked peek_bcf(core::ByteSource& source, std::string& first,
                 std::optional<core::IoError>& failure);
 
+// What a BcfReader reads: the inflated bytes, and where they lie in the file.
+class BcfBytes : public core::ByteSource {
+ public:
+  // The compressed offset of the BGZF block being read; 0 when unknown.
+  virtual std::uint64_t block_address() const noexcept = 0;
+  virtual Compression compression() const noexcept = 0;
+  // Why a record that lies from `begin` to `end` bytes into the stream (the header included)
+  // cannot lie there, or null: records may not cross the end of a stretch of whole records.
+  virtual const char* crossing(std::uint64_t begin, std::uint64_t end) noexcept {
+    static_cast<void>(begin);
+    static_cast<void>(end);
+    return nullptr;
+  }
+};
+
 // Reads a BCF stream, one record at a time: records are framed and checked from the inflated
 // bytes without decoding them (CHROM and POS come from their fixed fields), and only those
 // asked for are handed to htslib to be formatted.
@@ -41,6 +56,8 @@ class BcfReader {
   // the reason in `error`, when it cannot be read.
   static std::unique_ptr<BcfReader> open(std::unique_ptr<BgzfSource> source, std::string first,
                                          core::IoError& error);
+  // Reads the header from `source`, from its start.
+  static std::unique_ptr<BcfReader> open(std::unique_ptr<BcfBytes> source, core::IoError& error);
   // Opens `path` (local, a URL, or "-") with `threads` inflating, and reads its header.
   static std::unique_ptr<BcfReader> open(const std::string& path, int threads,
                                          core::IoError& error);
@@ -63,10 +80,12 @@ class BcfReader {
   // ending in '\n', appended to `text` as htslib formats them.
   bool format_header(std::string& text) const;
   bool format_record(std::string& text, core::IoError& error);
+  // The inflated bytes framed so far, the header included.
+  std::uint64_t bytes_read() const noexcept { return stream_.offset(); }
   // The input's bytes as stored read so far (see core::ByteSource).
   std::uint64_t stored_bytes() const noexcept { return source_->stored_bytes(); }
   // The compressed offset of the BGZF block being read; 0 when unknown.
-  std::uint64_t block_address() const noexcept;
+  std::uint64_t block_address() const noexcept { return source_->block_address(); }
   // The current record, checked whole and given to htslib (for bcf_write); null, with the
   // reason in `error`, when it is malformed or memory runs out.
   bcf1_t* decoded(core::IoError& error);
@@ -74,9 +93,10 @@ class BcfReader {
   Compression compression() const noexcept { return source_->compression(); }
 
  private:
-  BcfReader(std::unique_ptr<BgzfSource> source, std::string first);
+  BcfReader(std::unique_ptr<BcfBytes> source, std::string first);
+  bool read_header(core::IoError& error);
 
-  std::unique_ptr<BgzfSource> source_;
+  std::unique_ptr<BcfBytes> source_;
   BcfStream stream_;
   std::string header_bytes_;
   bcf_hdr_t* header_ = nullptr;

@@ -63,16 +63,19 @@ std::optional<std::string> existing_newest(const std::string& data_path) {
 
 // Loads index bytes through htslib from a file in memory, uncompressed: the index is inflated
 // once, and what htslib reads cannot have changed since its check. Where memory files or /proc
-// are missing, htslib reads `file` again, whole.
-tbx_t* load_bytes(const std::string& data_path, std::string_view bytes, const std::string& file) {
+// are missing, htslib reads `file` again, whole. The bins alone are loaded, not tabix's names
+// (a BCF's index has none): the checked names stand for them.
+hts_idx_t* load_bytes(const std::string& data_path, std::string_view bytes, const std::string& file,
+                      Index::Format format) {
+  const int fmt = format == Index::Format::tbi ? HTS_FMT_TBI : HTS_FMT_CSI;
   const UniqueFd memory(::memfd_create("varsift-index", MFD_CLOEXEC));
   if (memory.get() >= 0 && core::write_all(memory.get(), bytes) == 0) {
     const std::string name = "/proc/self/fd/" + std::to_string(memory.get());
     if (::access(name.c_str(), R_OK) == 0) {
-      return tbx_index_load3(data_path.c_str(), name.c_str(), HTS_IDX_SILENT_FAIL);
+      return hts_idx_load3(data_path.c_str(), name.c_str(), fmt, HTS_IDX_SILENT_FAIL);
     }
   }
-  return tbx_index_load3(data_path.c_str(), file.c_str(), HTS_IDX_SILENT_FAIL);
+  return hts_idx_load3(data_path.c_str(), file.c_str(), fmt, HTS_IDX_SILENT_FAIL);
 }
 
 }  // namespace
@@ -99,12 +102,12 @@ Index::Index(Index&& other) noexcept
       min_shift_(other.min_shift_),
       depth_(other.depth_),
       last_block_(other.last_block_),
-      tbx_(std::exchange(other.tbx_, nullptr)),
-      in_tbx_(std::move(other.in_tbx_)) {}
+      idx_(std::exchange(other.idx_, nullptr)),
+      in_idx_(std::move(other.in_idx_)) {}
 
 Index& Index::operator=(Index&& other) noexcept {
   if (this != &other) {
-    if (tbx_ != nullptr) tbx_destroy(tbx_);
+    if (idx_ != nullptr) hts_idx_destroy(idx_);
     data_path_ = std::move(other.data_path_);
     file_ = std::move(other.file_);
     path_ = std::move(other.path_);
@@ -114,14 +117,14 @@ Index& Index::operator=(Index&& other) noexcept {
     min_shift_ = other.min_shift_;
     depth_ = other.depth_;
     last_block_ = other.last_block_;
-    tbx_ = std::exchange(other.tbx_, nullptr);
-    in_tbx_ = std::move(other.in_tbx_);
+    idx_ = std::exchange(other.idx_, nullptr);
+    in_idx_ = std::move(other.in_idx_);
   }
   return *this;
 }
 
 Index::~Index() {
-  if (tbx_ != nullptr) tbx_destroy(tbx_);
+  if (idx_ != nullptr) hts_idx_destroy(idx_);
 }
 
 const std::vector<std::string>& Index::sequences() const noexcept { return layout_->names.names(); }
@@ -197,16 +200,16 @@ std::optional<std::uint64_t> Index::records(int tid) const noexcept {
   return layout_->records[static_cast<std::size_t>(tid)];
 }
 
-tbx_t* Index::loaded(const std::vector<bool>& wanted) const {
+hts_idx_t* Index::loaded(const std::vector<bool>& wanted) const {
   const std::size_t count = wanted.size();
-  if (tbx_ != nullptr) {
+  if (idx_ != nullptr) {
     bool held = true;
-    for (std::size_t tid = 0; held && tid < count; ++tid) held = !wanted[tid] || in_tbx_[tid] >= 0;
-    if (held) return tbx_;
+    for (std::size_t tid = 0; held && tid < count; ++tid) held = !wanted[tid] || in_idx_[tid] >= 0;
+    if (held) return idx_;
   }
   std::vector<bool> keep(count);
   for (std::size_t tid = 0; tid < count; ++tid) {
-    keep[tid] = wanted[tid] || (tbx_ != nullptr && in_tbx_[tid] >= 0);
+    keep[tid] = wanted[tid] || (idx_ != nullptr && in_idx_[tid] >= 0);
   }
   const bool all = std::find(keep.begin(), keep.end(), false) == keep.end();
   // An index of the sequences kept alone, in their order: htslib's loader then costs what the
@@ -218,11 +221,10 @@ tbx_t* Index::loaded(const std::vector<bool>& wanted) const {
     };
     const std::vector<std::string>& names = layout_->names.names();
     std::string block;
-    std::size_t held = 0;
-    for (std::size_t tid = 0; tid < count; ++tid) {
-      if (keep[tid]) {
-        block.append(names[tid]).push_back('\0');
-        ++held;
+    const auto held = static_cast<std::size_t>(std::count(keep.begin(), keep.end(), true));
+    if (layout_->named) {
+      for (std::size_t tid = 0; tid < count; ++tid) {
+        if (keep[tid]) block.append(names[tid]).push_back('\0');
       }
     }
     // The tabix configuration: six numbers after the magic and the count of sequences (.tbi),
@@ -232,13 +234,17 @@ tbx_t* Index::loaded(const std::vector<bool>& wanted) const {
       kept.append(bytes_, 0, 4);
       put32(held);
       kept.append(bytes_, 8, configuration_bytes);
-    } else {
+    } else if (layout_->named) {
       kept.append(bytes_, 0, 12);
       put32(configuration_bytes + 4 + block.size());
       kept.append(bytes_, 16, configuration_bytes);
+    } else {
+      kept.append(bytes_, 0, 16);  // the scheme, and no auxiliary data
     }
-    put32(block.size());
-    kept += block;
+    if (layout_->named) {
+      put32(block.size());
+      kept += block;
+    }
     if (format_ == Format::csi) put32(held);
     const std::vector<std::size_t>& sections = layout_->sections;
     for (std::size_t tid = 0; tid < count; ++tid) {
@@ -246,19 +252,46 @@ tbx_t* Index::loaded(const std::vector<bool>& wanted) const {
     }
     kept.append(bytes_, sections.back());
   }
-  if (tbx_ != nullptr) tbx_destroy(std::exchange(tbx_, nullptr));
-  in_tbx_.assign(count, -1);
-  tbx_ = load_bytes(data_path_, all ? std::string_view(bytes_) : std::string_view(kept), file_);
+  if (idx_ != nullptr) hts_idx_destroy(std::exchange(idx_, nullptr));
+  in_idx_.assign(count, -1);
+  idx_ = load_bytes(data_path_, all ? std::string_view(bytes_) : std::string_view(kept), file_,
+                    format_);
   // The bytes passed their check: htslib failing on them is a failure to allocate.
-  if (tbx_ == nullptr) throw std::bad_alloc();
+  if (idx_ == nullptr) throw std::bad_alloc();
   int next = 0;
   for (std::size_t tid = 0; tid < count; ++tid) {
-    if (keep[tid]) in_tbx_[tid] = next++;
+    if (keep[tid]) in_idx_[tid] = next++;
   }
-  return tbx_;
+  return idx_;
+}
+
+bool Index::named() const noexcept { return layout_->named; }
+
+std::optional<IndexProblem> Index::name_sequences(std::span<const std::string_view> contigs) {
+  if (layout_->named) {
+    return problem(IndexProblem::Kind::foreign,
+                   "index " + path_ + " is a tabix index of VCF text, not a BCF file's");
+  }
+  if (layout_->sequences > contigs.size()) {
+    return problem(IndexProblem::Kind::foreign, "index " + path_ + " holds " +
+                                                    std::to_string(layout_->sequences) +
+                                                    " sequences, and the header declares only " +
+                                                    std::to_string(contigs.size()) + " contigs");
+  }
+  const std::vector<std::string_view> names(
+      contigs.begin(), contigs.begin() + static_cast<std::ptrdiff_t>(layout_->sequences));
+  // htslib's dictionary holds each name once.
+  if (auto twice = layout_->names.assign(names)) {
+    return problem(IndexProblem::Kind::foreign, "the header names contig " + *twice + " twice");
+  }
+  return std::nullopt;
 }
 
 std::optional<IndexProblem> Index::check_header(std::span<const std::string> header_lines) const {
+  if (!layout_->named) {
+    return problem(IndexProblem::Kind::foreign,
+                   "index " + path_ + " is a BCF file's, which names no sequences");
+  }
   // Marks the sequences the header declares, by htslib's table of names: no table of our own
   // for a header of many contigs.
   const std::vector<std::string>& sequences = layout_->names.names();
@@ -397,12 +430,12 @@ std::vector<VirtualRange> Index::ranges(const QueryPlan& plan) const {
   }
   std::vector<VirtualRange> ranges;
   if (std::find(wanted.begin(), wanted.end(), true) == wanted.end()) return ranges;
-  const tbx_t* tbx = loaded(wanted);
+  const hts_idx_t* idx = loaded(wanted);
   const auto query = [&](int tid, std::int64_t begin, std::int64_t end) {
     end = std::min(end, extents[static_cast<std::size_t>(tid)]);
     if (begin >= end) return;
     IteratorHandle iterator(
-        hts_itr_query(tbx->idx, in_tbx_[static_cast<std::size_t>(tid)], begin, end, tbx_readrec));
+        hts_itr_query(idx, in_idx_[static_cast<std::size_t>(tid)], begin, end, tbx_readrec));
     if (!iterator) throw std::bad_alloc();
     for (int i = 0; i < iterator->n_off; ++i) {
       ranges.push_back({iterator->off[i].u, iterator->off[i].v, tid});

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-typedef struct tbx_t tbx_t;
+typedef struct hts_idx_t hts_idx_t;
 
 namespace varsift::hts {
 
@@ -101,9 +101,16 @@ class Index {
   int depth() const noexcept { return depth_; }
 
   const std::vector<std::string>& sequences() const noexcept;
-  // Records the index counts on a sequence, by its position in sequences(); nullopt when the
-  // index keeps no count.
+  // Records the index counts on a sequence, by its position in sequences(): 0 for one without
+  // bins; nullopt when the index keeps no count.
   std::optional<std::uint64_t> records(int tid) const noexcept;
+
+  // Whether the index names its sequences, as tabix's do; a BCF's .csi does not.
+  bool named() const noexcept;
+  // Names the sequences of an index that does not (a BCF's) by the header's contigs, in the
+  // dictionary's order, as its sequence ids are. Gives a problem when the index names its own
+  // or holds more sequences than `contigs`.
+  std::optional<IndexProblem> name_sequences(std::span<const std::string_view> contigs);
 
   // Gives a problem when the header declares sequences (##contig lines) and the index names one
   // it does not declare: the index then belongs to another file.
@@ -141,7 +148,7 @@ class Index {
   // share their index chunks.
   void gather(std::vector<QueryPlan::Interval>& intervals) const;
   // htslib's index, holding at least the sequences marked in `wanted`.
-  tbx_t* loaded(const std::vector<bool>& wanted) const;
+  hts_idx_t* loaded(const std::vector<bool>& wanted) const;
 
   std::string data_path_;
   std::string file_;
@@ -153,8 +160,8 @@ class Index {
   int depth_;
   std::uint64_t last_block_;
   // Loaded on demand, with some sequences: by sequence, its position there, or -1.
-  mutable tbx_t* tbx_ = nullptr;
-  mutable std::vector<int> in_tbx_;
+  mutable hts_idx_t* idx_ = nullptr;
+  mutable std::vector<int> in_idx_;
 };
 
 }  // namespace varsift::hts

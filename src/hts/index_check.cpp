@@ -169,6 +169,7 @@ void walk(Walker& walker, IndexLayout& layout) {
   std::string_view names;
   if (magic == std::string_view("TBI\1", 4)) {
     layout.format = Index::Format::tbi;
+    layout.named = true;
     layout.min_shift = tabix_min_shift;
     layout.depth = tabix_depth;
     // Each sequence takes at least its bin and interval counts.
@@ -184,15 +185,22 @@ void walk(Walker& walker, IndexLayout& layout) {
                   std::to_string(layout.depth) + " are beyond any binning scheme in use");
     }
     Walker aux(walker.take(walker.count("length of the auxiliary data", 1), "auxiliary data"), 0);
-    names = tabix_names(aux);
-    if (aux.left() != 0) walker.fail("auxiliary data goes on after the names");
+    // A BCF's index holds no names: its sequences are its header's contigs, in their order.
+    layout.named = aux.left() != 0;
+    if (layout.named) {
+      names = tabix_names(aux);
+      if (aux.left() != 0) walker.fail("auxiliary data goes on after the names");
+    }
     // Each sequence takes at least its bin count.
     sequences = walker.count("count of sequences", 4);
   } else {
     walker.fail("not a tabix or CSI index");
   }
-  if (!names.empty() && names.back() != '\0') walker.fail("names block not NUL-terminated");
-  check_names(walker, names, sequences, layout.names);
+  layout.sequences = sequences;
+  if (layout.named) {
+    if (!names.empty() && names.back() != '\0') walker.fail("names block not NUL-terminated");
+    check_names(walker, names, sequences, layout.names);
+  }
 
   const Binning binning(layout.min_shift, layout.depth);
   const bool csi = layout.format == Index::Format::csi;
@@ -206,6 +214,8 @@ void walk(Walker& walker, IndexLayout& layout) {
     layout.sections[tid] = walker.done();
     // A bin takes at least its number and chunk count, and in .csi its first offset.
     const std::size_t bin_count = walker.count("count of bins", csi ? 16 : 8);
+    // A sequence without bins holds no record; one with bins keeps its count in a pseudo-bin.
+    if (bin_count == 0) layout.records[tid] = 0;
     bins.clear();
     for (std::size_t i = 0; i < bin_count; ++i) {
       const std::uint32_t bin = walker.u32("bin");

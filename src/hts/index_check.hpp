@@ -22,6 +22,10 @@ struct IndexLayout {
   std::vector<std::int64_t> extents;
   // By sequence: the records the index counts on it, when it keeps a count.
   std::vector<std::optional<std::uint64_t>> records;
+  // Whether the index names its sequences (tabix's configuration and names); a BCF's .csi
+  // does not, and `names` stays empty until the header's contigs name them.
+  bool named = true;
+  std::size_t sequences = 0;
   SequenceNames names;
   // Where each sequence's bins begin in the bytes, and then where the last one's end.
   std::vector<std::size_t> sections;

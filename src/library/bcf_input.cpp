@@ -14,7 +14,8 @@ constexpr std::size_t batch_bytes = std::size_t{256} << 10;
 
 class BcfInput final : public PartialSource {
  public:
-  explicit BcfInput(std::unique_ptr<hts::BcfReader> reader) : reader_(std::move(reader)) {}
+  BcfInput(std::unique_ptr<hts::BcfReader> reader, bool through_index)
+      : reader_(std::move(reader)), through_index_(through_index) {}
 
   bool next_bytes(std::string_view& bytes, core::IoError& error) override {
     text_.clear();
@@ -47,7 +48,7 @@ class BcfInput final : public PartialSource {
     return true;
   }
   bool past_header() const noexcept override { return past_header_; }
-  bool through_index() const noexcept override { return false; }
+  bool through_index() const noexcept override { return through_index_; }
   std::uint64_t stored_bytes() const noexcept override { return reader_->stored_bytes(); }
   std::uint64_t block_address() const noexcept override { return reader_->block_address(); }
   void select(Selection& selection) noexcept override { selection_ = &selection; }
@@ -60,6 +61,7 @@ class BcfInput final : public PartialSource {
   }
 
   std::unique_ptr<hts::BcfReader> reader_;
+  bool through_index_;
   Selection* selection_ = nullptr;
   std::string text_;
   bool header_given_ = false;
@@ -75,14 +77,12 @@ std::unique_ptr<core::ByteSource> open_bcf(std::unique_ptr<hts::BgzfSource> sour
   std::unique_ptr<hts::BcfReader> reader =
       hts::BcfReader::open(std::move(source), std::move(first), error);
   if (!reader) fail_to_open(error);
-  return std::make_unique<BcfInput>(std::move(reader));
+  return std::make_unique<BcfInput>(std::move(reader), false);
 }
 
-std::unique_ptr<core::ByteSource> open_bcf(const std::string& path, int threads) {
-  core::IoError error = core::IoError::bare(core::ErrorKind::Other);
-  std::unique_ptr<hts::BcfReader> reader = hts::BcfReader::open(path, threads, error);
-  if (!reader) fail_to_open(error);
-  return std::make_unique<BcfInput>(std::move(reader));
+std::unique_ptr<core::ByteSource> open_bcf(std::unique_ptr<hts::BcfReader> reader,
+                                           bool through_index) {
+  return std::make_unique<BcfInput>(std::move(reader), through_index);
 }
 
 }  // namespace varsift::library

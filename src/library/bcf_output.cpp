@@ -11,6 +11,7 @@
 #include <new>
 #include <variant>
 
+#include "bcf_index.hpp"
 #include "hts/bcf_reader.hpp"
 #include "hts/bgzf_copy.hpp"
 #include "hts/remote_file.hpp"
@@ -47,25 +48,26 @@ struct BcfCopy::Files {
   }
 };
 
-BcfCopy::BcfCopy(const std::string& path, Selection selection, int fd, bool compress, int threads,
-                 std::optional<std::string> index)
+BcfCopy::BcfCopy(const std::string& path, Selection selection, const IndexOptions& index_options,
+                 int fd, bool compress, int threads, std::optional<std::string> index)
     : selection_(std::move(selection)) {
   // htslib would read VCF text too, but its records have no BCF bytes to copy.
   if (!hts::is_bcf(path)) {
     throw ScanError::malformed("BCF output needs BCF input (this is not BCF)", LinePlace{});
   }
-  core::IoError error = core::IoError::bare(core::ErrorKind::Other);
-  std::unique_ptr<hts::BcfReader> reader = hts::BcfReader::open(path, threads, error);
-  if (!reader) fail_to_open(error);
-  files_ = std::make_unique<Files>(std::move(reader));
+  SelectedBcf chosen = open_selected_bcf(path, selection_, index_options, threads);
+  warning_ = std::move(chosen.warning);
+  files_ = std::make_unique<Files>(std::move(chosen.reader));
   files_->index = std::move(index);
   // Every record kept into BGZF: the input's own blocks are the output, copied as they are.
+  core::IoError error = core::IoError::bare(core::ErrorKind::Other);
   struct stat status {};
-  if (selection_.keeps_everything() && compress && !files_->index &&
+  if (selection_.keeps_everything() && !chosen.through_index && compress && !files_->index &&
       files_->reader->compression() == hts::Compression::bgzf && !hts::is_url(path) &&
       ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
     files_->whole = hts::BgzfCopy::open(path, error);
     if (!files_->whole) fail_to_open(error);
+    count_indexed(path);
     files_->reader.reset();
     files_->fd = fd;
     return;
@@ -99,6 +101,39 @@ BcfCopy::BcfCopy(const std::string& path, Selection selection, int fd, bool comp
 BcfCopy::~BcfCopy() = default;
 
 bool BcfCopy::copies_whole() const noexcept { return files_->whole != nullptr; }
+
+void BcfCopy::count_indexed(const std::string& path) {
+  hts::IndexProblem problem;
+  std::optional<hts::Index> index = hts::Index::load(path, std::nullopt, problem);
+  if (!index || index->name_sequences(contig_names(*files_->reader->header()))) return;
+  std::uint64_t total = 0;
+  for (std::size_t tid = 0; tid < index->sequences().size(); ++tid) {
+    const std::optional<std::uint64_t> records = index->records(static_cast<int>(tid));
+    if (!records) return;
+    total += *records;
+  }
+  indexed_records_ = total;
+  indexed_last_block_ = index->last_block();
+}
+
+std::optional<std::uint64_t> BcfCopy::records_written() const noexcept {
+  if (!files_->whole) return kept_;
+  // An index whose last record does not end in the data's last blocks is not this file's.
+  const hts::BgzfCopy& copy = *files_->whole;
+  if (indexed_records_ &&
+      (indexed_last_block_ == copy.last_data_block() || indexed_last_block_ == copy.last_block())) {
+    return indexed_records_;
+  }
+  return std::nullopt;
+}
+
+std::uint64_t BcfCopy::bytes_read() const noexcept {
+  return files_->whole ? files_->whole->offset() : files_->reader->bytes_read();
+}
+
+std::uint64_t BcfCopy::stored_bytes_read() const noexcept {
+  return files_->whole ? files_->whole->offset() : files_->reader->stored_bytes();
+}
 
 [[noreturn]] void BcfCopy::fail_reading(const core::IoError& error) const {
   const LinePlace place{std::nullopt, "BCF block at compressed offset " +

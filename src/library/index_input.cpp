@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "bcf_index.hpp"
 #include "bcf_input.hpp"
 #include "core/line_reader.hpp"
 #include "hts/bcf_reader.hpp"
@@ -171,13 +172,9 @@ std::unique_ptr<core::ByteSource> open_selected_input(const std::string& path,
                                                       std::string& warning,
                                                       std::vector<std::string>& sequences) {
   const auto read_bcf = [&] {
-    // BCF is read in order, whole: its index is not followed.
-    if (options.mode == IndexOptions::Mode::force || options.path) {
-      throw IndexUnusable({hts::IndexProblem::Kind::unreadable,
-                           path + " is BCF, whose index is not followed; read it whole"},
-                          options.path.value_or(""));
-    }
-    return open_bcf(path, threads);
+    SelectedBcf chosen = open_selected_bcf(path, selection, options, threads);
+    warning = std::move(chosen.warning);
+    return open_bcf(std::move(chosen.reader), chosen.through_index);
   };
   // A local file is looked at first; a URL as choose_index opens it, if it does.
   const bool remote = hts::is_url(path);

@@ -1,12 +1,17 @@
 #include "bcf_function.hpp"
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "index_argument.hpp"
 #include "library/bcf_output.hpp"
+#include "library/index_input.hpp"
 #include "library/output.hpp"
 #include "library/scan_error.hpp"
 #include "python_error.hpp"
+#include "released_gil.hpp"
 #include "scan_steps.hpp"
 #include "write_arguments.hpp"
 
@@ -21,28 +26,60 @@ constexpr std::uint64_t step_records = 50000;
 PyObject* write_bcf(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   WriteArguments arguments;
   try {
-    if (nargs != 11) {
+    if (nargs != 14) {
       PyErr_SetString(PyExc_TypeError,
                       "write_bcf(path, fd, output_name, positions, targets, regions, compress, "
-                      "threads, output_index, overlap, selection)");
+                      "threads, index, index_path, output_index, overlap, selection, progress)");
       return nullptr;
     }
-    if (!read_write_arguments(args, 8, 9, arguments)) return nullptr;
+    PyObject* const progress = args[13];
+    if (progress != Py_None && PyCallable_Check(progress) == 0) {
+      PyErr_SetString(PyExc_TypeError, "progress must be callable or None");
+      return nullptr;
+    }
+    if (!read_write_arguments(args, 10, 11, arguments)) return nullptr;
+    const library::IndexOptions index = index_options_from(args[8], args[9]);
     std::unique_ptr<library::BcfCopy> copy;
-    const auto step = [&] {
-      if (!copy) {
+    std::optional<library::ScanError> scan_failure;
+    std::optional<library::IndexUnusable> unusable;
+    std::optional<library::OutputError> output_failure;
+    {
+      const ReleasedGil released;
+      try {
         copy = std::make_unique<library::BcfCopy>(arguments.path, std::move(arguments.selection),
-                                                  arguments.fd, arguments.compress,
+                                                  index, arguments.fd, arguments.compress,
                                                   arguments.threads, arguments.output_index);
+      } catch (const library::ScanError& error) {
+        scan_failure = error;
+      } catch (const library::IndexUnusable& error) {
+        unusable = error;
+      } catch (const library::OutputError& error) {
+        output_failure = error;
       }
-      return copy->step(step_records);
-    };
-    if (!run_steps(arguments.path, arguments.output_name, step, [](bool) { return true; })) {
-      return nullptr;
     }
-    // A copy of the whole input does not read its records: their number is not known.
-    if (copy->copies_whole()) return PyLong_FromLong(-1);
-    return PyLong_FromUnsignedLongLong(copy->records_kept());
+    if (unusable) raise_index_unusable(*unusable);
+    if (scan_failure) raise_scan_error(*scan_failure, arguments.path);
+    if (output_failure) raise_os_error(output_failure->os_code(), arguments.output_name);
+    warn_index_skipped(copy->warning());
+    const auto step = [&] { return copy->step(step_records); };
+    auto last = std::chrono::steady_clock::now();
+    const auto between = [&](bool more) {
+      if (!more || progress == Py_None) return true;
+      const auto now = std::chrono::steady_clock::now();
+      if (now - last < progress_interval) return true;
+      last = now;
+      // A copy of whole blocks reads no records: -1 stands for their unknown number.
+      const long long kept =
+          copy->copies_whole() ? -1 : static_cast<long long>(copy->records_kept());
+      const module::OwnedRef result = module::OwnedRef::steal(PyObject_CallFunction(
+          progress, "KKL", copy->bytes_read(), copy->stored_bytes_read(), kept));
+      return static_cast<bool>(result);
+    };
+    if (!run_steps(arguments.path, arguments.output_name, step, between)) return nullptr;
+    // A copy of the whole input does not read its records: their number may not be known.
+    const std::optional<std::uint64_t> written = copy->records_written();
+    if (!written) return PyLong_FromLong(-1);
+    return PyLong_FromUnsignedLongLong(*written);
   } catch (const library::IndexingError& error) {
     raise_indexing_error(arguments.output_name, error.what());
     return nullptr;

@@ -189,7 +189,7 @@ def subset(
     ``threads`` inflates BGZF blocks in parallel (``None``: the cores this process may use).
 
     For a BGZF ``source`` with a tabix or CSI index (``NAME.tbi`` or ``NAME.csi`` beside it, or
-    ``index_path``), ``index=None`` follows the index when that inflates less than a parallel
+    ``index_path``; for BCF, the CSI index ``bcftools index`` writes), ``index=None`` follows the index when that inflates less than a parallel
     scan, ``True`` always follows it and ``False`` always scans. An index found beside the
     file that is stale or damaged gives a :class:`UserWarning` and a scan; one forced or named
     raises :class:`FileNotFoundError` when missing and :class:`ValueError` when unusable.
@@ -319,14 +319,16 @@ def write_subset(
     ``format="bcf"`` (``None``: when the path ends in ``.bcf``) writes BCF from a BCF
     ``source``, copying each kept record's bytes unchanged: BGZF-compressed unless
     ``compress`` is False, and indexed with ``write_index="csi"`` as ``bcftools index`` would.
-    Keeping every record of a BGZF BCF file into a compressed BCF without an index copies its
-    blocks as they are, checking their headers and the end-of-file marker but not inflating
-    them: the records are not read, and -1 is given instead of their number.
+    A BCF ``source`` follows its ``.csi`` as ``index`` and ``index_path`` say, as :func:`subset`
+    does. Keeping every record of a BGZF BCF file into a compressed BCF without an index copies
+    its blocks as they are, checking their headers and the end-of-file marker but not
+    inflating them: the records are not read, and their number is the one a sound ``.csi``
+    beside the source counts, or -1 without one.
 
-    ``progress``, when given, is called while a VCF is written, at most four times a second,
-    with the input's bytes read so far as inflated and as stored (to compare with the file's
-    size; 0 where not known: BCF, or lines read through an index) and the records kept; an
-    exception it raises ends the run.
+    ``progress``, when given, is called while a VCF or BCF is written, at most four times a
+    second, with the input's bytes read so far as inflated and as stored (to compare with the
+    file's size; 0 where not known: lines read through an index) and the records kept (-1
+    while a BCF is copied block for block); an exception it raises ends the run.
     """
     path = _input_path(source)
     count = _thread_count(threads)
@@ -339,7 +341,7 @@ def write_subset(
     if format == "bcf":
         return _write_bcf(
             path, output, positions, targets, regions, chosen, compress, count, index, index_path,
-            write_index,
+            write_index, progress,
         )
     if compress is None:
         compress = _compress_by_name(output)
@@ -388,9 +390,9 @@ def _write_bcf(
     index: bool | None,
     index_path: PathLike | None,
     write_index: Literal["tbi", "csi"] | None,
+    progress: Callable[[int, int, int], object] | None,
 ) -> int:
-    if index or index_path is not None:
-        raise ValueError("a BCF input is read whole: its index is not followed")
+    index_file = _index_path(index_path)
     if write_index not in (None, "csi"):
         raise ValueError(f"a BCF output is indexed as 'csi' only, not {write_index!r}")
     compress = True if compress is None else compress
@@ -398,20 +400,21 @@ def _write_bcf(
         raise ValueError("write_index needs a compressed BCF output path")
     if isinstance(output, int):
         return _native.write_bcf(
-            path, output, b"", positions, targets, regions, compress, threads, None, *chosen
+            path, output, b"", positions, targets, regions, compress, threads, index, index_file,
+            None, *chosen, progress,
         )
     name = os.fspath(output)
     if write_index is None:
         with output_file(name) as fd:
             return _native.write_bcf(
-                path, fd, os.fsencode(name), positions, targets, regions, compress, threads, None,
-                *chosen,
+                path, fd, os.fsencode(name), positions, targets, regions, compress, threads, index,
+                index_file, None, *chosen, progress,
             )
     final_index = f"{name}.csi"
     with _index_beside(final_index) as temporary, output_file(name) as fd:
         return _native.write_bcf(
-            path, fd, os.fsencode(name), positions, targets, regions, compress, threads,
-            os.fsencode(temporary), *chosen,
+            path, fd, os.fsencode(name), positions, targets, regions, compress, threads, index,
+            index_file, os.fsencode(temporary), *chosen, progress,
         )
 
 

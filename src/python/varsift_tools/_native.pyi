@@ -63,9 +63,12 @@ def write_bcf(
     regions: Iterable[tuple[str, int, int]] | None,
     compress: bool,
     threads: int,
+    index: bool | None,
+    index_path: str | None,
     output_index: bytes | None,
     overlap: str,
     selection: Selection | None,
+    progress: Callable[[int, int, int], object] | None,
     /,
 ) -> int: ...
 def index_file(path: str, index_path: str, csi: bool, threads: int, /) -> None: ...

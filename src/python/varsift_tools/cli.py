@@ -282,12 +282,13 @@ def build_parser() -> argparse.ArgumentParser:
         help=f"threads that inflate and compress, 1 to {MAX_THREADS} (default: the cores this "
         "process may use)",
     )
-    indexed = parser.add_argument_group("index (BGZF input)")
+    indexed = parser.add_argument_group("index (BGZF or BCF input)")
     indexed.add_argument(
         "--index",
         dest="index_path",
         metavar="FILE",
-        help="the tabix or CSI index of INPUT (default: INPUT.tbi or INPUT.csi when present)",
+        help="the tabix or CSI index of INPUT, a BCF's CSI (default: INPUT.tbi or INPUT.csi when "
+        "present)",
     )
     indexed.add_argument(
         "--write-index",
@@ -381,7 +382,9 @@ class _ProgressLine:
         if time.monotonic() - self._start < self.DELAY:
             return
         done = f" ({min(99, stored * 100 // self._total)}%)" if self._total and stored else ""
-        self._write(f"\rvarsift: {_amount(read)} read{done}, {kept:,} records kept\x1b[K")
+        # A BCF copied block for block reads no records: their number is not known (-1).
+        records = f", {kept:,} records kept" if kept >= 0 else ""
+        self._write(f"\rvarsift: {_amount(read)} read{done}{records}\x1b[K")
         self._shown = True
 
     def close(self) -> None:
@@ -476,7 +479,7 @@ def run(argv: Sequence[str] | None = None, *, closed: frozenset[int] = frozenset
         )
         if to_stdout or not bgzf:
             parser.error("--write-index needs a BGZF OUTPUT file (-O z, or a name ending .gz)")
-    progress = None if bcf else _progress_line(options, to_stdout)
+    progress = _progress_line(options, to_stdout)
     try:
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always", UserWarning)

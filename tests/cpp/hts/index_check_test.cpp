@@ -38,6 +38,7 @@ struct Layout {
   std::optional<std::string> names;  // the names block; unset: the sequences' names
   std::optional<std::int32_t> names_length;
   std::string aux_extra;  // .csi: bytes after the names in the auxiliary data
+  bool no_aux = false;    // .csi: no auxiliary data, as in a BCF's index
   std::string tail;
 };
 
@@ -94,8 +95,9 @@ std::string bytes_of(const Layout& layout) {
     out += "CSI\1";
     put32(out, static_cast<std::uint32_t>(layout.min_shift));
     put32(out, static_cast<std::uint32_t>(layout.depth));
-    put32(out, static_cast<std::uint32_t>(tabix.size() + layout.aux_extra.size()));
-    out += tabix + layout.aux_extra;
+    const std::string aux = layout.no_aux ? "" : tabix + layout.aux_extra;
+    put32(out, static_cast<std::uint32_t>(aux.size()));
+    out += aux;
     put32(out, count(layout.sequence_count, layout.sequences.size()));
   } else {
     out += "TBI\1";
@@ -188,6 +190,13 @@ const Damage damages[] = {
     {"csi_depth_beyond_10", true, [](Layout& l) { l.depth = 11; }, unreadable},
     {"csi_negative_depth", true, [](Layout& l) { l.depth = -1; }, unreadable},
     {"csi_aux_goes_on_after_the_names", true, [](Layout& l) { l.aux_extra = "??"; }, unreadable},
+    {"csi_of_a_bcf_without_names", true, [](Layout& l) { l.no_aux = true; }, std::nullopt},
+    {"csi_of_a_bcf_with_a_sequence_cut_short", true,
+     [](Layout& l) {
+       l.no_aux = true;
+       l.sequences[1].bin_count = 2;
+     },
+     unreadable},
     {"chunk_past_the_data", false,
      [](Layout& l) { l.sequences[1].bins[0].chunks[0].end = virtual_offset(data_bytes + 1, 0); },
      Kind::stale},
@@ -216,6 +225,8 @@ TEST_P(IndexCheck, FindsEachDamage) {
   if (!GetParam().kind) {
     EXPECT_FALSE(problem) << problem->message;
     EXPECT_EQ(found.format, GetParam().csi ? Index::Format::csi : Index::Format::tbi);
+    EXPECT_EQ(found.sequences, 2U);
+    EXPECT_EQ(found.names.names().size(), found.named ? 2U : 0U);
     return;
   }
   ASSERT_TRUE(problem);

@@ -269,7 +269,7 @@ def test_a_damaged_record_fails_naming_the_file(bcf: tuple[Path, list], tmp_path
 def test_every_record_into_bgzf_copies_the_blocks(bcf: tuple[Path, list], tmp_path: Path) -> None:
     root, _ = bcf
     out = tmp_path / "out.bcf"
-    assert varsift_tools.write_subset(root / "in.bcf", out) == -1
+    assert varsift_tools.write_subset(root / "in.bcf", out) == -1  # no index beside it
     assert out.read_bytes() == (root / "in.bcf").read_bytes()
 
 

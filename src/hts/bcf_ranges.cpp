@@ -1,0 +1,234 @@
+#include "bcf_ranges.hpp"
+
+#include <htslib/bgzf.h>
+#include <htslib/hfile.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include "bcf_stream.hpp"
+#include "bgzf_block.hpp"
+#include "bgzf_file.hpp"
+#include "little_endian.hpp"
+
+namespace varsift::hts {
+namespace {
+
+using core::ErrorKind;
+using core::IoError;
+
+// The magic ("BCF", 2, minor) and the header's length, read before the header.
+constexpr std::size_t start_bytes = 9;
+// A record's two lengths, then CHROM and POS.
+constexpr std::size_t record_start_bytes = 16;
+
+std::uint64_t block_of(std::uint64_t offset) noexcept { return offset >> 16; }
+std::uint64_t within_block(std::uint64_t offset) noexcept { return offset & 0xFFFF; }
+
+std::string at(std::uint64_t offset) {
+  return "offset " + std::to_string(block_of(offset)) + ":" + std::to_string(within_block(offset));
+}
+
+IoError read_error(const BGZF* file) noexcept { return describe_failure(*file, errno).error; }
+
+}  // namespace
+
+std::uint64_t BcfRangeSource::block_address() const noexcept {
+  return static_cast<std::uint64_t>(handle()->block_address);
+}
+
+bool BcfRangeSource::next_block(IoError& error) {
+  BGZF* const file = handle();
+  // bgzf_peek loads the next block holding data, past empty ones.
+  file->block_offset = file->block_length;
+  errno = 0;
+  if (bgzf_peek(file) == -2) {
+    error = read_error(file);
+    return false;
+  }
+  return true;
+}
+
+bool BcfRangeSource::seek(std::uint64_t offset, IoError& error) {
+  BGZF* const file = handle();
+  const std::uint64_t position = within_block(offset);
+  if (file->block_length > 0 &&
+      static_cast<std::uint64_t>(file->block_address) == block_of(offset) &&
+      position <= static_cast<std::uint64_t>(file->block_length)) {
+    file->block_offset = static_cast<int>(position);
+    return true;
+  }
+  errno = 0;
+  if (bgzf_seek(file, static_cast<std::int64_t>(offset), SEEK_SET) < 0) {
+    const BgzfFailure failure = describe_failure(*file, errno);
+    error = failure.damaged || !failure.error.is_os()
+                ? IoError::fixed(ErrorKind::InvalidData,
+                                 "index points to no BGZF block of the data file")
+                : failure.error;
+    return false;
+  }
+  if (bgzf_peek(file) == -2) {
+    error = read_error(file);
+    return false;
+  }
+  if (file->block_offset > file->block_length) {
+    error = IoError::fixed(ErrorKind::InvalidData, "index points past the end of a BGZF block");
+    return false;
+  }
+  return true;
+}
+
+std::string_view BcfRangeSource::give(std::size_t size) noexcept {
+  BGZF* const file = handle();
+  const std::string_view bytes(
+      static_cast<const char*>(file->uncompressed_block) + file->block_offset, size);
+  file->block_offset += static_cast<int>(size);
+  given_ += size;
+  return bytes;
+}
+
+bool BcfRangeSource::next_bytes(std::string_view& bytes, IoError& error) {
+  BGZF* const file = handle();
+  for (;;) {
+    switch (phase_) {
+      case Phase::start: {
+        if (!seek(0, error)) return false;
+        start_.resize(start_bytes);
+        errno = 0;
+        const ssize_t got = bgzf_read(file, start_.data(), start_bytes);
+        if (got < 0) {
+          error = read_error(file);
+          return false;
+        }
+        start_.resize(static_cast<std::size_t>(got));
+        // A stream cut within these bytes is for the framing to report.
+        if (start_.size() == start_bytes) {
+          header_left_ =
+              little_endian_32(reinterpret_cast<const unsigned char*>(start_.data()) + 5);
+        }
+        phase_ = Phase::header;
+        given_ += start_.size();
+        bytes = start_;
+        if (!bytes.empty()) return true;
+        break;
+      }
+      case Phase::header: {
+        if (header_left_ == 0) {
+          phase_ = Phase::next_range;
+          break;
+        }
+        if (file->block_offset >= file->block_length) {
+          if (!next_block(error)) return false;
+          if (file->block_length == 0) {
+            phase_ = Phase::done;
+            break;
+          }
+        }
+        const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(
+            header_left_, static_cast<std::uint64_t>(file->block_length - file->block_offset)));
+        header_left_ -= size;
+        bytes = give(size);
+        return true;
+      }
+      case Phase::next_range: {
+        if (next_range_ == ranges_.size()) {
+          phase_ = Phase::done;
+          break;
+        }
+        const VirtualRange& range = ranges_[next_range_++];
+        if (!seek(range.begin, error)) return false;
+        end_ = range.end;
+        phase_ = Phase::range;
+        break;
+      }
+      case Phase::range: {
+        if (file->block_offset >= file->block_length) {
+          if (!next_block(error)) return false;
+        }
+        const auto address = static_cast<std::uint64_t>(file->block_address);
+        std::size_t stop = static_cast<std::size_t>(file->block_length);
+        if (file->block_length == 0 || address > block_of(end_)) {
+          stop = static_cast<std::size_t>(file->block_offset);
+        } else if (address == block_of(end_)) {
+          stop = std::clamp(static_cast<std::size_t>(within_block(end_)),
+                            static_cast<std::size_t>(file->block_offset), stop);
+        }
+        const std::size_t size = stop - static_cast<std::size_t>(file->block_offset);
+        if (size == 0) {
+          // The range is given whole (or the data ended): a record must end here.
+          range_ends_.push_back(given_);
+          phase_ = Phase::next_range;
+          break;
+        }
+        bytes = give(size);
+        return true;
+      }
+      case Phase::done:
+        bytes = {};
+        return true;
+    }
+  }
+}
+
+const char* BcfRangeSource::crossing(std::uint64_t begin, std::uint64_t end) noexcept {
+  while (!range_ends_.empty() && range_ends_.front() <= begin) range_ends_.pop_front();
+  if (!range_ends_.empty() && range_ends_.front() < end) {
+    return "a record runs past the end of the stretch the index gives for it (stale index?)";
+  }
+  return nullptr;
+}
+
+RangeCheck check_bcf_ranges(BGZF* file, std::span<const VirtualRange> ranges,
+                            const std::vector<std::string>& sequences) {
+  const auto name = [&sequences](std::int32_t id) {
+    return id >= 0 && static_cast<std::size_t>(id) < sequences.size()
+               ? sequences[static_cast<std::size_t>(id)]
+               : "number " + std::to_string(id);
+  };
+  for (const VirtualRange& range : ranges) {
+    const auto address = static_cast<std::int64_t>(block_of(range.begin));
+    // htslib trusts a block header it seeks to: one is looked for first.
+    unsigned char head[bgzf_header_size];
+    errno = 0;
+    const ssize_t got =
+        hseek(file->fp, address, SEEK_SET) < 0 ? -1 : hread(file->fp, head, sizeof head);
+    if (got < 0) return {RangeCheck::Outcome::damaged, {}};
+    std::size_t size = 0;
+    if (got == 0) {
+      return {RangeCheck::Outcome::mismatch,
+              "the index points past the data's end at " + at(range.begin)};
+    }
+    if (read_block_size(head, static_cast<std::size_t>(got), size) == LayoutStatus::invalid) {
+      return {RangeCheck::Outcome::mismatch,
+              "the index points to no BGZF block at " + at(range.begin)};
+    }
+    errno = 0;
+    if (bgzf_seek(file, static_cast<std::int64_t>(range.begin), SEEK_SET) < 0) {
+      return {RangeCheck::Outcome::damaged, {}};
+    }
+    const int next = bgzf_peek(file);
+    if (next == -2) return {RangeCheck::Outcome::damaged, {}};
+    if (file->block_offset > file->block_length || (next == -1 && within_block(range.begin) != 0)) {
+      return {RangeCheck::Outcome::mismatch,
+              "the index points past the end of a BGZF block at " + at(range.begin)};
+    }
+    unsigned char start[record_start_bytes];
+    errno = 0;
+    const ssize_t read = bgzf_read(file, start, sizeof start);
+    if (read < 0) return {RangeCheck::Outcome::damaged, {}};
+    if (static_cast<std::size_t>(read) < sizeof start ||
+        little_endian_32(start) < BcfRecordBytes::fixed_bytes) {
+      return {RangeCheck::Outcome::mismatch, "the index points to no record at " + at(range.begin)};
+    }
+    const auto chrom = static_cast<std::int32_t>(little_endian_32(start + 8));
+    if (chrom != range.sequence) {
+      return {RangeCheck::Outcome::mismatch, "the index points to a record of contig " +
+                                                 name(chrom) + " where it lists those of contig " +
+                                                 name(range.sequence) + " at " + at(range.begin)};
+    }
+  }
+  return {};
+}
+
+}  // namespace varsift::hts

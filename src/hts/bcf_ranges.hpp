@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "bcf_reader.hpp"
+#include "bgzf_source.hpp"
+#include "index.hpp"
+#include "range_check.hpp"
+
+namespace varsift::hts {
+
+// Gives a BGZF BCF file's magic and header as stored, then the bytes of each range set by
+// set_ranges in turn, reading the file's htslib handle by seeking. The ranges of a BCF's index
+// begin and end at records, so that the bytes given frame as records; a record framed across
+// the end of a range is refused (see crossing()).
+class BcfRangeSource final : public BcfBytes {
+ public:
+  // `file` must have a handle (BgzfSource::handle()).
+  explicit BcfRangeSource(BgzfSource file) noexcept : file_(std::move(file)) {}
+
+  // The ranges to read once the header is given: sorted and disjoint, as Index::ranges gives
+  // them. Set before the first byte past the header is asked for.
+  void set_ranges(std::vector<VirtualRange> ranges) noexcept { ranges_ = std::move(ranges); }
+
+  bool next_bytes(std::string_view& bytes, core::IoError& error) override;
+  std::uint64_t block_address() const noexcept override;
+  Compression compression() const noexcept override { return file_.compression(); }
+  const char* crossing(std::uint64_t begin, std::uint64_t end) noexcept override;
+
+  BGZF* handle() const noexcept { return file_.handle(); }
+
+ private:
+  enum class Phase : unsigned char { start, header, next_range, range, done };
+
+  bool seek(std::uint64_t offset, core::IoError& error);
+  // Loads the next block holding data; false on error, an empty block at the end.
+  bool next_block(core::IoError& error);
+  std::string_view give(std::size_t size) noexcept;
+
+  BgzfSource file_;
+  std::vector<VirtualRange> ranges_;
+  std::size_t next_range_ = 0;
+  Phase phase_ = Phase::start;
+  std::string start_;  // the magic and the header's length
+  std::uint64_t header_left_ = 0;
+  std::uint64_t end_ = 0;                 // end of the current range
+  std::uint64_t given_ = 0;               // bytes given so far
+  std::deque<std::uint64_t> range_ends_;  // where the ranges given so far ended, in bytes given
+};
+
+// Checks, before any record is given, that each range starts at a BGZF block of the file, within
+// its inflated bytes, at a record of the sequence the index names for it (by the header's
+// contig ids, as a BCF's index counts them). Moves the file's position; the handle may not be
+// used after `damaged`.
+// `sequences` names them in messages.
+RangeCheck check_bcf_ranges(BGZF* file, std::span<const VirtualRange> ranges,
+                            const std::vector<std::string>& sequences);
+
+}  // namespace varsift::hts

@@ -1,0 +1,150 @@
+#include "bcf_index.hpp"
+
+#include <htslib/bgzf.h>
+#include <htslib/vcf.h>
+#include <sys/stat.h>
+
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "hts/bcf_ranges.hpp"
+#include "hts/bgzf_block.hpp"
+#include "hts/index_cost.hpp"
+#include "hts/index_reader.hpp"
+#include "hts/remote_file.hpp"
+#include "hts/remote_index.hpp"
+#include "input.hpp"
+
+namespace varsift::library {
+namespace {
+
+// Opens `path` for reading by ranges; null when it cannot be opened, for the whole read to
+// report.
+std::optional<hts::BgzfSource> open_positioned(const std::string& path) {
+  hts::SourceResult opened =
+      hts::is_url(path) ? hts::BgzfSource::open_for_index(path) : hts::BgzfSource::open(path);
+  if (std::holds_alternative<core::IoError>(opened)) return std::nullopt;
+  return std::get<hts::BgzfSource>(std::move(opened));
+}
+
+}  // namespace
+
+std::vector<std::string_view> contig_names(const bcf_hdr_t& header) {
+  std::vector<std::string_view> names;
+  const int count = header.n[BCF_DT_CTG];
+  names.reserve(static_cast<std::size_t>(count));
+  for (int id = 0; id < count; ++id) names.emplace_back(header.id[BCF_DT_CTG][id].key);
+  return names;
+}
+
+SelectedBcf open_selected_bcf(const std::string& path, const Selection& selection,
+                              const IndexOptions& options, int threads) {
+  SelectedBcf chosen;
+  const bool automatic = options.mode == IndexOptions::Mode::automatic;
+  const auto whole = [&] {
+    core::IoError error = core::IoError::bare(core::ErrorKind::Other);
+    chosen.reader = hts::BcfReader::open(path, threads, error);
+    if (!chosen.reader) fail_to_open(error);
+    chosen.through_index = false;
+    return std::move(chosen);
+  };
+  // Declining is silent when nothing was asked for, an error when it was.
+  const auto decline = [&](hts::IndexProblem problem, const std::string& index_path) {
+    if (!automatic || options.path) throw IndexUnusable(std::move(problem), index_path);
+    if (problem.kind != hts::IndexProblem::Kind::missing &&
+        problem.kind != hts::IndexProblem::Kind::outweighed) {
+      chosen.warning = problem.message + "; reading the whole file instead";
+    }
+    return whole();
+  };
+  if (options.mode == IndexOptions::Mode::never) return whole();
+  if (path == "-") {
+    return decline({hts::IndexProblem::Kind::missing, "standard input has no index"}, "");
+  }
+  // Keeping everything, or all but some records, an index saves nothing.
+  if (automatic && !selection.narrows()) return whole();
+
+  const bool remote = hts::is_url(path);
+  hts::IndexProblem problem;
+  std::optional<hts::Index> index;
+  std::uint64_t file_bytes = 0;
+  if (remote) {
+    index = hts::load_remote_index(path, options.path, problem);
+    // The server gives no size: what the index covers stands for it.
+    if (index) file_bytes = index->last_block() + hts::bgzf_max_block_size;
+  } else {
+    // An index found beside the file is not even read when reading it costs more than a scan.
+    const auto worth_reading = [threads](std::uint64_t index_bytes, std::uint64_t file_size) {
+      return !hts::index_outweighs_scan(index_bytes, file_size, static_cast<unsigned>(threads));
+    };
+    index = automatic && !options.path
+                ? hts::Index::load(path, options.path, problem, worth_reading)
+                : hts::Index::load(path, options.path, problem);
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0) file_bytes = static_cast<std::uint64_t>(status.st_size);
+  }
+  if (!index) return decline(std::move(problem), options.path.value_or(""));
+  std::optional<hts::BgzfSource> data = open_positioned(path);
+  if (!data) return whole();
+  if (data->compression() != hts::Compression::bgzf || data->handle() == nullptr) {
+    return decline({hts::IndexProblem::Kind::foreign,
+                    path + " is not BGZF-compressed, so " + index->path() + " cannot index it"},
+                   index->path());
+  }
+  // The header names the index's sequences: it is read through the source that then reads
+  // the ranges.
+  auto opened = std::make_unique<hts::BcfRangeSource>(std::move(*data));
+  hts::BcfRangeSource* source = opened.get();
+  core::IoError error = core::IoError::bare(core::ErrorKind::Other);
+  std::unique_ptr<hts::BcfReader> reader = hts::BcfReader::open(std::move(opened), error);
+  // A damaged header is for the whole read to report.
+  if (!reader) return whole();
+  if (auto foreign = index->name_sequences(contig_names(*reader->header()))) {
+    return decline(std::move(*foreign), index->path());
+  }
+  // Nothing to look up (every record, or all but some, is kept): the index is checked, and the
+  // file read whole.
+  if (!selection.narrows()) return whole();
+
+  BGZF* const handle = source->handle();
+  std::uint64_t block_bytes =
+      hts::block_bytes_at(handle, static_cast<std::uint64_t>(bgzf_tell(handle)));
+  if (block_bytes == 0) block_bytes = file_bytes;  // the data fit one block
+  hts::Index::Planner planner(*index);
+  selection.for_each_span([&](std::string_view chrom, std::uint64_t first, std::uint64_t last) {
+    planner.add(chrom, first, last);
+  });
+  const hts::QueryPlan plan = planner.finish();
+  hts::ReadCost cost = hts::plan_cost(plan, block_bytes, file_bytes);
+  if (automatic && hts::plan_rules_out_index(cost, static_cast<unsigned>(threads))) {
+    return whole();
+  }
+  std::vector<hts::VirtualRange> ranges = index->ranges(plan);
+  cost = hts::range_cost(ranges, block_bytes, file_bytes);
+  if (automatic && !hts::index_is_cheaper(cost, static_cast<unsigned>(threads))) return whole();
+  // Checked before any record is given, so that a whole read in its place repeats nothing.
+  const hts::RangeCheck check = hts::check_bcf_ranges(handle, ranges, index->sequences());
+  if (check.outcome == hts::RangeCheck::Outcome::mismatch) {
+    return decline({hts::IndexProblem::Kind::stale,
+                    "index " + index->path() + " does not match " + path + ": " + check.message},
+                   index->path());
+  }
+  if (check.outcome == hts::RangeCheck::Outcome::damaged) {
+    // Damage is the data's: the reading reports it at its block, from a fresh handle.
+    data = open_positioned(path);
+    if (!data) return whole();
+    opened = std::make_unique<hts::BcfRangeSource>(std::move(*data));
+    source = opened.get();
+    reader = hts::BcfReader::open(std::move(opened), error);
+    if (!reader) fail_to_open(error);
+  }
+  source->set_ranges(std::move(ranges));
+  chosen.reader = std::move(reader);
+  chosen.through_index = true;
+  return chosen;
+}
+
+}  // namespace varsift::library
