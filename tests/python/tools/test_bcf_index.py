@@ -7,6 +7,8 @@ import os
 import random
 import shutil
 import subprocess
+import threading
+import time
 import warnings
 from collections.abc import Iterator
 from pathlib import Path
@@ -156,3 +158,27 @@ def test_a_whole_copy_counts_the_records_by_a_sound_index(indexed: Path, tmp_pat
     out = tmp_path / "out.bcf"
     assert varsift_tools.write_subset(path, out) == expected
     assert out.read_bytes() == indexed.read_bytes()
+
+
+def test_writing_bcf_reports_progress(tmp_path: Path) -> None:
+    path = write_bcf(tmp_path, "long", 8, 120_000)
+    read, write = os.pipe()
+    received = bytearray()
+
+    def drain() -> None:
+        # Slowly, so that each step of 50,000 records outlasts the interval between reports.
+        while chunk := os.read(read, 1 << 16):
+            received.extend(chunk)
+            time.sleep(0.01)
+
+    reader = threading.Thread(target=drain)
+    reader.start()
+    calls: list[tuple[int, int, int]] = []
+    try:
+        kept = varsift_tools.write_subset(path, write, format="bcf", compress=False, progress=lambda *a: calls.append(a))
+    finally:
+        os.close(write)
+        reader.join()
+        os.close(read)
+    assert kept == 120_000 and received.startswith(b"BCF\x02")
+    assert calls and all(0 < r and 0 < stored < r and 0 < k < kept for r, stored, k in calls), calls
