@@ -77,7 +77,7 @@ void add_region_list(std::string_view list, Clause& clause) {
   const char* whole =
       parse_one(text.c_str(), HTS_PARSE_ONE_COORD | HTS_PARSE_THOUSANDS_SEP, region);
   if (whole != nullptr && *whole == '\0' && !has_huge_number(text)) {
-    clause.regions.push_back(std::move(region));
+    clause.regions.add(region.chrom, region.beg, region.end);
     return;
   }
   for (const char* at = text.c_str(); *at != '\0';) {
@@ -89,7 +89,7 @@ void add_region_list(std::string_view list, Clause& clause) {
                            : parse_one(at, HTS_PARSE_ONE_COORD | HTS_PARSE_LIST, region);
     if (next == nullptr) refuse(item);
     if (region.beg > region.end) refuse(item);
-    clause.regions.push_back(std::move(region));
+    clause.regions.add(region.chrom, region.beg, region.end);
     at = next;
   }
 }

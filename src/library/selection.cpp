@@ -6,15 +6,6 @@
 
 namespace varsift::library {
 
-std::size_t TargetList::group(std::string_view chrom) {
-  if (last_ < groups_.size() && groups_[last_].chrom == chrom) return last_;
-  std::string name(chrom);
-  const auto [entry, added] = numbers_.try_emplace(name, groups_.size());
-  if (added) groups_.push_back({std::move(name), {}});
-  last_ = entry->second;
-  return last_;
-}
-
 Selection::Condition::Condition(Clause clause) : overlap(clause.overlap), exclude(clause.exclude) {
   if (!clause.positions.empty()) {
     positions = std::make_unique<core::PositionList>(std::move(clause.positions));
@@ -34,18 +25,26 @@ Selection::Condition::Condition(Clause clause) : overlap(clause.overlap), exclud
   for (TargetList::Group& group : clause.targets.groups()) {
     core::PositionList& list = chromosome(group.chrom).positions;
     if (list.empty()) {
-      list = std::move(group.positions);
+      list = std::move(group.entries);
     } else {
-      list.insert(list.end(), group.positions.begin(), group.positions.end());
+      list.insert(list.end(), group.entries.begin(), group.entries.end());
     }
   }
-  for (Region& region : clause.regions) {
-    if (region.beg > region.end) continue;
-    // By POS, a one-base range is a site, which a PositionSet looks up fastest.
-    if (overlap == Overlap::pos && region.beg == region.end) {
-      chromosome(region.chrom).positions.push_back(region.beg);
-    } else {
-      chromosome(region.chrom).ranges.emplace_back(region.beg, region.end);
+  for (RegionList::Group& group : clause.regions.groups()) {
+    Chromosome& entry = chromosome(group.chrom);
+    if (overlap != Overlap::pos && entry.ranges.empty()) {
+      entry.ranges = std::move(group.entries);
+      std::erase_if(entry.ranges, [](const auto& range) { return range.first > range.second; });
+      continue;
+    }
+    for (const auto& [beg, end] : group.entries) {
+      if (beg > end) continue;
+      // By POS, a one-base range is a site, which a PositionSet looks up fastest.
+      if (overlap == Overlap::pos && beg == end) {
+        entry.positions.push_back(beg);
+      } else {
+        entry.ranges.emplace_back(beg, end);
+      }
     }
   }
   for (auto& [name, entry] : chromosomes) {
@@ -53,7 +52,8 @@ Selection::Condition::Condition(Clause clause) : overlap(clause.overlap), exclud
       entry->targets = std::make_unique<core::PositionSet>(entry->positions);
     }
     auto& ranges = entry->ranges;
-    std::sort(ranges.begin(), ranges.end());
+    // Ranges read from a sorted file need no sorting: one pass tells.
+    if (!std::is_sorted(ranges.begin(), ranges.end())) std::sort(ranges.begin(), ranges.end());
     std::size_t kept = 0;
     for (const auto& range : ranges) {
       // Only overlapping ranges join: an insertion between two adjacent ranges meets neither.
@@ -87,7 +87,7 @@ Selection::Selection(core::PositionList positions, std::vector<Target> targets,
         std::vector<Clause> clauses(1);
         clauses[0].positions = std::move(positions);
         clauses[0].targets = TargetList(targets);
-        clauses[0].regions = std::move(regions);
+        clauses[0].regions = RegionList(regions);
         return clauses;
       }()) {}
 

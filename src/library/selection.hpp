@@ -20,37 +20,51 @@ struct Target {
   std::uint64_t pos;
 };
 
-// Targets grouped by chromosome, each name once, its positions in the order given. Lists come
-// in runs of one chromosome, so a target costs a comparison and an append.
-class TargetList {
+// Entries grouped by chromosome, each name once, each group's entries in the order given.
+// Lists come in runs of one chromosome, so an entry costs a comparison and an append.
+template <class List>
+class ByChromosome {
  public:
   struct Group {
     std::string chrom;
-    core::PositionList positions;
+    List entries;
   };
 
-  TargetList() = default;
-  TargetList(std::initializer_list<Target> targets) { add(targets.begin(), targets.end()); }
-  explicit TargetList(const std::vector<Target>& targets) { add(targets.begin(), targets.end()); }
-
   // The index in groups() of the group of `chrom`, added when new.
-  std::size_t group(std::string_view chrom);
-  void add(std::string_view chrom, std::uint64_t pos) {
-    groups_[group(chrom)].positions.push_back(pos);
+  std::size_t group(std::string_view chrom) {
+    if (last_ < groups_.size() && groups_[last_].chrom == chrom) return last_;
+    std::string name(chrom);
+    const auto [entry, added] = numbers_.try_emplace(name, groups_.size());
+    if (added) groups_.push_back({std::move(name), {}});
+    last_ = entry->second;
+    return last_;
   }
 
   std::vector<Group>& groups() noexcept { return groups_; }
   const std::vector<Group>& groups() const noexcept { return groups_; }
 
  private:
+  std::vector<Group> groups_;
+  std::unordered_map<std::string, std::size_t> numbers_;  // a group's index by its name
+  std::size_t last_ = 0;                                  // the group found last
+};
+
+// Targets: each chromosome's positions.
+class TargetList : public ByChromosome<core::PositionList> {
+ public:
+  TargetList() = default;
+  TargetList(std::initializer_list<Target> targets) { add(targets.begin(), targets.end()); }
+  explicit TargetList(const std::vector<Target>& targets) { add(targets.begin(), targets.end()); }
+
+  void add(std::string_view chrom, std::uint64_t pos) {
+    groups()[group(chrom)].entries.push_back(pos);
+  }
+
+ private:
   template <class It>
   void add(It first, It last) {
     for (; first != last; ++first) add(first->chrom, first->pos);
   }
-
-  std::vector<Group> groups_;
-  std::unordered_map<std::string, std::size_t> numbers_;  // a group's index by its name
-  std::size_t last_ = 0;                                  // the group found last
 };
 
 // A chromosome and an inclusive range of positions, 1-based.
@@ -58,6 +72,27 @@ struct Region {
   std::string chrom;
   std::uint64_t beg;
   std::uint64_t end;
+};
+
+// Ranges of positions, first and last, 1-based and inclusive.
+using RangeList = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+
+// Regions: each chromosome's ranges, 16 bytes a region whatever the name.
+class RegionList : public ByChromosome<RangeList> {
+ public:
+  RegionList() = default;
+  RegionList(std::initializer_list<Region> regions) { add(regions.begin(), regions.end()); }
+  RegionList(const std::vector<Region>& regions) { add(regions.begin(), regions.end()); }
+
+  void add(std::string_view chrom, std::uint64_t beg, std::uint64_t end) {
+    groups()[group(chrom)].entries.emplace_back(beg, end);
+  }
+
+ private:
+  template <class It>
+  void add(It first, It last) {
+    for (; first != last; ++first) add(first->chrom, first->beg, first->end);
+  }
 };
 
 // How a record meets a range: by its POS; by any base from POS to its end (REF's length, or
@@ -72,7 +107,7 @@ struct Clause {
   bool exclude = false;
   core::PositionList positions;
   TargetList targets;
-  std::vector<Region> regions;
+  RegionList regions;
 };
 
 // Which data lines to keep: every one, or those that meet every clause. A clause given but
@@ -133,7 +168,7 @@ class Selection {
     core::PositionList positions;
     std::unique_ptr<core::PositionSet> targets;
     // Sorted and disjoint, so that their ends are sorted too and one search answers.
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+    RangeList ranges;
     std::size_t cursor = 0;  // the range the last look-up found: records come sorted
     bool meets(std::uint64_t first, std::uint64_t last);
   };

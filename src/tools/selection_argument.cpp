@@ -51,19 +51,36 @@ std::uint64_t number_from(PyObject* object, const char* what) {
   return value;
 }
 
-// Chromosome names by str object. A list names few chromosomes, each through a few objects
-// met many times, so a name is converted once per object. The cache holds its objects: an
-// address freed and reused by another string is never taken for the old one.
+// A position given as an exact int that fits a machine word and is not negative, read
+// without a call and without running Python code; false for anything else.
+bool small_position(PyObject* object, std::uint64_t& value) noexcept {
+  if (!PyLong_CheckExact(object)) return false;
+  const auto* number = reinterpret_cast<PyLongObject*>(object);
+  if (!PyUnstable_Long_IsCompact(number)) return false;
+  const Py_ssize_t compact = PyUnstable_Long_CompactValue(number);
+  value = static_cast<std::uint64_t>(compact);
+  return compact >= 0;
+}
+
+// Chromosomes by str object. A list names few chromosomes, each through a few objects met
+// many times, so a name is converted and looked up once per object. The cache holds its
+// objects: an address freed and reused by another string is never taken for the old one.
 class Chromosomes {
  public:
-  explicit Chromosomes(library::TargetList& targets) : targets_(targets) {}
+  Chromosomes(library::TargetList& targets, library::RegionList& regions)
+      : targets_(targets), regions_(regions) {}
 
-  const std::string& name(PyObject* object) { return slot(object).name; }
   // The positions of the chromosome `object` names, in the targets.
   core::PositionList& positions(PyObject* object) {
     Slot& found = slot(object);
-    if (found.group == none) found.group = targets_.group(found.name);
-    return targets_.groups()[found.group].positions;
+    if (found.target_group == none) found.target_group = targets_.group(found.name);
+    return targets_.groups()[found.target_group].entries;
+  }
+  // Its ranges, in the regions.
+  library::RangeList& ranges(PyObject* object) {
+    Slot& found = slot(object);
+    if (found.region_group == none) found.region_group = regions_.group(found.name);
+    return regions_.groups()[found.region_group].entries;
   }
 
  private:
@@ -71,7 +88,8 @@ class Chromosomes {
   struct Slot {
     OwnedRef object;
     std::string name;
-    std::size_t group = none;
+    std::size_t target_group = none;
+    std::size_t region_group = none;
   };
 
   Slot& slot(PyObject* object) {
@@ -87,11 +105,13 @@ class Chromosomes {
     const char* bytes = checked(PyUnicode_AsUTF8AndSize(object, &size));
     slot.name.assign(bytes, static_cast<std::size_t>(size));
     slot.object = OwnedRef::borrow(object);
-    slot.group = none;
+    slot.target_group = none;
+    slot.region_group = none;
     return slot;
   }
 
   library::TargetList& targets_;
+  library::RegionList& regions_;
   std::array<Slot, 64> slots_;
 };
 
@@ -112,28 +132,34 @@ class Chromosomes {
   throw PythonError();
 }
 
-// The items of `iterable` as a fast sequence; `visit` reads each, `reserve` learns how many.
-// A bad item is named as label[index]; `shape` is the message for an iterable of no items.
-template <class Visit, class Reserve = void (*)(std::size_t)>
-void for_each_item(
-    PyObject* iterable, const std::string& label, const char* shape, Visit visit,
-    Reserve reserve = [](std::size_t) {}) {
+// Reads the items of `iterable` as a fast sequence. `quick(item)` reads an item when it can
+// do so without running Python code (an exact tuple of small ints, say), and gives false
+// otherwise; `visit(item)` then reads it, holding it, since code it runs (an __index__) may
+// change the list: its size and items are read afresh for each item. A bad item is named as
+// label[index]; `shape` is the message for an iterable of no items. `reserve` learns the count.
+//
+// Items lie anywhere in memory, and reading them one after the other would wait for each:
+// each item is fetched `ahead` items before it is read, and its fields (but the first, the
+// chromosome, which items share) half as far ahead, so that many waits overlap.
+template <class Quick, class Visit, class Reserve>
+void for_each_item(PyObject* iterable, const std::string& label, const char* shape, Quick quick,
+                   Visit visit, Reserve reserve) {
+  constexpr Py_ssize_t ahead = 64;
   const OwnedRef items = OwnedRef::steal(checked(PySequence_Fast(iterable, shape)));
   reserve(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(items.get())));
-  // A list may change while an item's __index__ runs: its size and items are read afresh,
-  // and the item being read is held.
   for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(items.get()); ++i) {
     PyObject** const array = PySequence_Fast_ITEMS(items.get());
     const Py_ssize_t size = PySequence_Fast_GET_SIZE(items.get());
-    // Items lie anywhere in memory: fetch those a few steps ahead, and their fields.
-    if (i + 32 < size) __builtin_prefetch(array[i + 32]);
-    if (i + 16 < size && PyTuple_CheckExact(array[i + 16])) {
-      for (Py_ssize_t field = 0; field < PyTuple_GET_SIZE(array[i + 16]); ++field)
-        __builtin_prefetch(PyTuple_GET_ITEM(array[i + 16], field));
+    if (i + ahead < size) __builtin_prefetch(array[i + ahead]);
+    if (i + ahead / 2 < size && PyTuple_CheckExact(array[i + ahead / 2])) {
+      PyObject* const next = array[i + ahead / 2];
+      for (Py_ssize_t field = 1; field < PyTuple_GET_SIZE(next); ++field)
+        __builtin_prefetch(PyTuple_GET_ITEM(next, field));
     }
-    const OwnedRef item = OwnedRef::borrow(array[i]);
+    if (quick(array[i])) continue;
+    const OwnedRef held = OwnedRef::borrow(array[i]);
     try {
-      visit(item.get());
+      visit(held.get());
     } catch (const PythonError&) {
       raise_at(label, i);
     }
@@ -220,6 +246,12 @@ void append_positions(PyObject* object, const std::string& label, core::Position
   if (positions_from_buffer(object, label, list)) return;
   for_each_item(
       object, label, "positions must be an iterable of ints",
+      [&](PyObject* item) {
+        std::uint64_t pos = 0;
+        if (!small_position(item, pos)) return false;
+        list.push_back(pos);
+        return true;
+      },
       [&](PyObject* item) { list.push_back(number_from(item, "position")); },
       [&](std::size_t size) { list.reserve(list.size() + size); });
 }
@@ -238,20 +270,25 @@ library::Overlap overlap_from(PyObject* object) {
 std::vector<std::string> strings_from(PyObject* list, const char* what) {
   std::vector<std::string> strings;
   if (list == Py_None) return strings;
-  for_each_item(list, what, what, [&](PyObject* item) {
-    if (PyBytes_Check(item)) {
-      strings.emplace_back(PyBytes_AS_STRING(item),
-                           static_cast<std::size_t>(PyBytes_GET_SIZE(item)));
-      return;
-    }
-    Py_ssize_t size = 0;
-    if (!PyUnicode_Check(item)) {
-      PyErr_Format(PyExc_TypeError, "expected a str, not %.200s", Py_TYPE(item)->tp_name);
-      throw PythonError();
-    }
-    const char* bytes = checked(PyUnicode_AsUTF8AndSize(item, &size));
-    strings.emplace_back(bytes, static_cast<std::size_t>(size));
-  });
+  const auto never = [](PyObject*) { return false; };
+  const auto any = [](std::size_t) {};
+  for_each_item(
+      list, what, what, never,
+      [&](PyObject* item) {
+        if (PyBytes_Check(item)) {
+          strings.emplace_back(PyBytes_AS_STRING(item),
+                               static_cast<std::size_t>(PyBytes_GET_SIZE(item)));
+          return;
+        }
+        Py_ssize_t size = 0;
+        if (!PyUnicode_Check(item)) {
+          PyErr_Format(PyExc_TypeError, "expected a str, not %.200s", Py_TYPE(item)->tp_name);
+          throw PythonError();
+        }
+        const char* bytes = checked(PyUnicode_AsUTF8AndSize(item, &size));
+        strings.emplace_back(bytes, static_cast<std::size_t>(size));
+      },
+      any);
   return strings;
 }
 
@@ -285,7 +322,7 @@ library::Selection selection_from(PyObject* positions, PyObject* targets, PyObje
     library::Clause& clause = clauses.emplace_back();
     clause.overlap = overlap_from(overlap);
     if (positions != Py_None) append_positions(positions, "positions", clause.positions);
-    Chromosomes chromosomes(clause.targets);
+    Chromosomes chromosomes(clause.targets, clause.regions);
     if (targets != Py_None && PyDict_Check(targets)) {
       // A mapping of each chromosome to its positions: columns, read without a Python loop.
       const OwnedRef items = OwnedRef::steal(checked(PyDict_Items(targets)));
@@ -298,29 +335,62 @@ library::Selection selection_from(PyObject* positions, PyObject* targets, PyObje
                          list);
       }
     } else if (targets != Py_None) {
-      for_each_item(targets, "targets", "targets must be an iterable of (chrom, pos)",
-                    [&](PyObject* item) {
-                      OwnedRef holder;
-                      PyObject** field = fields_of(item, 2, "target (chrom, pos)", holder);
-                      // The position first: a bad one adds no group for its chromosome.
-                      const std::uint64_t pos = number_from(field[1], "position");
-                      chromosomes.positions(field[0]).push_back(pos);
-                    });
+      // The chromosome of the last target read, held, and its positions: the next target
+      // nearly always names the same str object.
+      OwnedRef chrom;
+      core::PositionList* list = nullptr;
+      for_each_item(
+          targets, "targets", "targets must be an iterable of (chrom, pos)",
+          [&](PyObject* item) {
+            std::uint64_t pos = 0;
+            if (!PyTuple_CheckExact(item) || PyTuple_GET_SIZE(item) != 2 ||
+                PyTuple_GET_ITEM(item, 0) != chrom.get() ||
+                !small_position(PyTuple_GET_ITEM(item, 1), pos))
+              return false;
+            list->push_back(pos);
+            return true;
+          },
+          [&](PyObject* item) {
+            OwnedRef holder;
+            PyObject** field = fields_of(item, 2, "target (chrom, pos)", holder);
+            // The position first: a bad one adds no group for its chromosome.
+            const std::uint64_t pos = number_from(field[1], "position");
+            list = &chromosomes.positions(field[0]);
+            list->push_back(pos);
+            chrom = OwnedRef::borrow(field[0]);
+          },
+          [](std::size_t) {});
     }
     if (regions != Py_None) {
-      for_each_item(regions, "regions", "regions must be an iterable of (chrom, beg, end)",
-                    [&](PyObject* item) {
-                      OwnedRef holder;
-                      PyObject** field = fields_of(item, 3, "region (chrom, beg, end)", holder);
-                      library::Region region{chromosomes.name(field[0]),
-                                             number_from(field[1], "region start"),
-                                             number_from(field[2], "region end")};
-                      if (region.beg > region.end) {
-                        PyErr_Format(PyExc_ValueError, "region %R starts after its end", item);
-                        throw PythonError();
-                      }
-                      clause.regions.push_back(std::move(region));
-                    });
+      OwnedRef chrom;
+      library::RangeList* list = nullptr;
+      for_each_item(
+          regions, "regions", "regions must be an iterable of (chrom, beg, end)",
+          [&](PyObject* item) {
+            std::uint64_t beg = 0;
+            std::uint64_t end = 0;
+            if (!PyTuple_CheckExact(item) || PyTuple_GET_SIZE(item) != 3 ||
+                PyTuple_GET_ITEM(item, 0) != chrom.get() ||
+                !small_position(PyTuple_GET_ITEM(item, 1), beg) ||
+                !small_position(PyTuple_GET_ITEM(item, 2), end) || beg > end)
+              return false;
+            list->emplace_back(beg, end);
+            return true;
+          },
+          [&](PyObject* item) {
+            OwnedRef holder;
+            PyObject** field = fields_of(item, 3, "region (chrom, beg, end)", holder);
+            list = &chromosomes.ranges(field[0]);
+            const std::uint64_t beg = number_from(field[1], "region start");
+            const std::uint64_t end = number_from(field[2], "region end");
+            if (beg > end) {
+              PyErr_Format(PyExc_ValueError, "region %R starts after its end", item);
+              throw PythonError();
+            }
+            list->emplace_back(beg, end);
+            chrom = OwnedRef::borrow(field[0]);
+          },
+          [](std::size_t) {});
     }
   }
   if (prepared != Py_None) {

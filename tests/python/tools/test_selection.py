@@ -119,6 +119,22 @@ def test_targets_may_map_each_chromosome_to_its_positions(vcf, targets, kept):
 
 
 @pytest.mark.parametrize(
+    ("selectors", "kept"),
+    [
+        ({"targets": [("chr1", 200), ("chr1", 2**40), ("chr2", 200), ("chr1", 1500)]},
+         ["ins", "b", "c"]),
+        ({"targets": [("chr1", 200), ("chr2", 200), ["chr1", 1500], ("chr1", 2**63)]},
+         ["ins", "b", "c"]),
+        ({"regions": [("chr1", 100, 100), ("chr1", 2**40, 2**41), ("chr2", 1, 300)]},
+         ["a", "c"]),
+    ],
+)
+def test_target_and_region_tuples_of_any_run_of_chromosomes(vcf, selectors, kept):
+    _, lines = varsift_tools.subset(vcf, **selectors)
+    assert ids(lines) == kept
+
+
+@pytest.mark.parametrize(
     ("selectors", "error", "message"),
     [
         ({"positions": [1, -1]}, ValueError, r"^positions\[1\]: position out of range"),
@@ -129,6 +145,9 @@ def test_targets_may_map_each_chromosome_to_its_positions(vcf, targets, kept):
         ({"targets": {"chr1": array("b", [-1])}}, ValueError, r"^targets\['chr1'\]\[0\]: "),
         ({"targets": {5: [1]}}, TypeError, "^a chromosome must be a str, not int$"),
         ({"regions": [("chr1", 9, 3)]}, ValueError, r"^regions\[0\]: region"),
+        ({"regions": [("chr1", 1, 2), ("chr1", 9, 3)]}, ValueError, r"^regions\[1\]: region"),
+        ({"targets": [("chr1", 1), ("chr1", -1)]}, ValueError, r"^targets\[1\]: position out"),
+        ({"targets": [("chr1", 1), ("chr1", True)]}, TypeError, r"^targets\[1\]: a position"),
     ],
 )
 def test_a_bad_item_is_named_by_its_index(vcf, selectors, error, message):
@@ -197,6 +216,40 @@ def test_a_list_emptied_while_it_is_read_ends_there(vcf, selector):
     result = subprocess.run([sys.executable, "-c", SHRINKING, str(vcf), selector],
                             capture_output=True, timeout=60)
     assert (result.returncode, result.stderr, result.stdout) == (0, b"", b"3\n" if selector == "positions" else b"1\n")
+
+
+@pytest.mark.parametrize(
+    ("option", "line", "kept"),
+    [
+        ("positions_file", "200", ["ins", "c", "d"]),
+        ("positions_file", "chr1\t0001500", ["b"]),
+        ("positions_file", "chr1\t150\t250", ["del", "ins"]),
+        ("positions_file", "chr1\t300\t200", "s.tsv:1: region begins after it ends"),
+        ("positions_file", "chr1\t18446744073709551616", "s.tsv:1: position out of range"),
+        ("positions_file", "chr1\t12345678901234567890", []),
+        ("targets_file", "chr1\t200", ["ins"]),
+        ("targets_file", "chr1\t150\t250", ["del", "ins"]),
+        ("targets_file", "chr1\t300\t200", "s.tsv:1: region begins after it ends"),
+        ("targets_file", "chr1\t0", "s.tsv:1: positions are 1-based"),
+        ("targets_file", "chr1\t34359738367", []),
+        ("targets_file", "chr1\t34359738368", "s.tsv:1: not a position"),
+        ("regions_file", "chr1\t201\t201", ["del"]),
+        ("regions_file", "chr1\t2400\t2600", ["sv"]),
+    ],
+)
+def test_a_line_reads_alike_whether_tabs_or_spaces_separate_its_columns(
+        vcf, tmp_path, option, line, kept):
+    # Lines of TAB-separated numbers are read by a shorter way than others.
+    results = []
+    for separator in ("\t", " "):
+        path = write(tmp_path / "s.tsv", line.replace("\t", separator) + "\n")
+        try:
+            _, lines = varsift_tools.subset(vcf, selection=varsift_tools.Selection(**{option: path}))
+            results.append(ids(lines))
+        except ValueError as error:
+            results.append(str(error).replace(str(tmp_path) + "/", ""))
+    assert [result if isinstance(result, list) else result[:len(kept)] for result in results] == [
+        kept, kept]
 
 
 @pytest.mark.parametrize(
