@@ -325,10 +325,36 @@ std::optional<IndexProblem> Index::check_header(std::span<const std::string> hea
 
 Index::Planner::Planner(const Index& index) : index_(index) {
   plan_.sequences = index.sequences().size();
+  const std::vector<std::int64_t>& extents = index.layout_->extents;
+  if (!extents.empty()) widest_extent_ = *std::max_element(extents.begin(), extents.end());
 }
 
 int Index::Planner::tid_of(std::string_view sequence) const noexcept {
   return index_.layout_->names.find(sequence);
+}
+
+void Index::Planner::close(Run& run, std::vector<QueryPlan::Interval>& intervals) const {
+  if (!run.open) return;
+  const int shift = index_.min_shift_;
+  intervals.push_back({static_cast<int>(run.first >> 32),
+                       static_cast<std::int64_t>(run.first & 0xFFFFFFFF) << shift,
+                       (static_cast<std::int64_t>(run.last & 0xFFFFFFFF) + 1) << shift});
+  run.open = false;
+}
+
+void Index::Planner::add_site(Run& run, std::vector<std::uint64_t>& out_of_order,
+                              std::vector<QueryPlan::Interval>& intervals, std::uint64_t key) {
+  // A bin below 2^32 - 1: the next one of a run stays on its sequence.
+  if (run.open && key >= run.first && key <= run.last + 1) {
+    run.last = std::max(run.last, key);
+  } else if (run.open && key < run.first && key >> 32 == run.first >> 32) {
+    // Behind the run on its sequence. Another sequence starts a run of its own: selections
+    // give sequences in any order, but the sites of each together.
+    out_of_order.push_back(key);
+  } else {
+    close(run, intervals);
+    run = {key, key, true};
+  }
 }
 
 void Index::Planner::add(std::string_view sequence, std::uint64_t first, std::uint64_t last) {
@@ -348,14 +374,17 @@ void Index::Planner::add(std::string_view sequence, std::uint64_t first, std::ui
     }
     if (last_tid_ < 0) return;  // the index holds no record there
     tid = last_tid_;
+    if (begin >= index_.layout_->extents[static_cast<std::size_t>(tid)]) return;
+  } else if (begin >= widest_extent_) {
+    return;
   }
   // A site asks for its whole smallest bin: the same bins and linear index entry answer.
   const auto bin = static_cast<std::uint64_t>(begin >> index_.min_shift_);
   if (first == last && bin < (std::uint64_t{1} << 32) - 1) {
     if (sequence.empty()) {
-      everywhere_bins_.push_back(bin);
+      add_site(everywhere_run_, everywhere_bins_, plan_.everywhere, bin);
     } else {
-      named_bins_.push_back(static_cast<std::uint64_t>(tid) << 32 | bin);
+      add_site(named_run_, named_bins_, plan_.named, static_cast<std::uint64_t>(tid) << 32 | bin);
     }
   } else {
     (sequence.empty() ? plan_.everywhere : plan_.named).push_back({tid, begin, end});
@@ -363,22 +392,20 @@ void Index::Planner::add(std::string_view sequence, std::uint64_t first, std::ui
 }
 
 QueryPlan Index::Planner::finish() {
-  const int shift = index_.min_shift_;
-  const auto add_runs = [shift](std::vector<std::uint64_t>& bins,
-                                std::vector<QueryPlan::Interval>& intervals) {
+  const auto add_runs = [this](Run& run, std::vector<std::uint64_t>& bins,
+                               std::vector<QueryPlan::Interval>& intervals) {
+    close(run, intervals);
     std::sort(bins.begin(), bins.end());
     for (std::size_t i = 0; i < bins.size();) {
       std::size_t j = i + 1;
       while (j < bins.size() && bins[j] <= bins[j - 1] + 1) ++j;
-      const auto tid = static_cast<int>(bins[i] >> 32);
-      const auto begin = static_cast<std::int64_t>(bins[i] & 0xFFFFFFFF) << shift;
-      const auto end = (static_cast<std::int64_t>(bins[j - 1] & 0xFFFFFFFF) + 1) << shift;
-      intervals.push_back({tid, begin, end});
+      run = {bins[i], bins[j - 1], true};
+      close(run, intervals);
       i = j;
     }
   };
-  add_runs(named_bins_, plan_.named);
-  add_runs(everywhere_bins_, plan_.everywhere);
+  add_runs(named_run_, named_bins_, plan_.named);
+  add_runs(everywhere_run_, everywhere_bins_, plan_.everywhere);
   index_.gather(plan_.named);
   index_.gather(plan_.everywhere);
   return std::move(plan_);

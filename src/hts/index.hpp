@@ -116,8 +116,11 @@ class Index {
   // it does not declare: the index then belongs to another file.
   std::optional<IndexProblem> check_header(std::span<const std::string> header_lines) const;
 
-  // Builds a plan one region at a time without copying names: sites are gathered by smallest
-  // bin as plain numbers, which sort quickly even by the million.
+  // Builds a plan one region at a time without copying names. Sites in order (as selections
+  // give them, sorted within a sequence) extend a run of smallest bins as they come, so that a
+  // million of them cost a pass and no list; sites out of order are kept as plain numbers,
+  // which sort quickly even by the million. What lies past the last bin holding a record of
+  // its sequence is left out: no record can be there.
   class Planner {
    public:
     explicit Planner(const Index& index);
@@ -126,13 +129,25 @@ class Index {
     QueryPlan finish();
 
    private:
+    // A run of smallest bins, as tid << 32 | bin, first to last.
+    struct Run {
+      std::uint64_t first = 0;
+      std::uint64_t last = 0;
+      bool open = false;
+    };
     int tid_of(std::string_view sequence) const noexcept;
+    void add_site(Run& run, std::vector<std::uint64_t>& out_of_order,
+                  std::vector<QueryPlan::Interval>& intervals, std::uint64_t key);
+    void close(Run& run, std::vector<QueryPlan::Interval>& intervals) const;
 
     const Index& index_;
     std::string last_name_;
     int last_tid_ = -1;
     bool last_valid_ = false;
-    std::vector<std::uint64_t> named_bins_;  // tid << 32 | smallest bin
+    std::int64_t widest_extent_ = 0;  // of every sequence
+    Run named_run_;
+    Run everywhere_run_;
+    std::vector<std::uint64_t> named_bins_;  // sites out of order: tid << 32 | smallest bin
     std::vector<std::uint64_t> everywhere_bins_;
     QueryPlan plan_;
   };

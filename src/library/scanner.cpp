@@ -1,6 +1,5 @@
 #include "scanner.hpp"
 
-#include <algorithm>
 #include <string>
 
 #include "core/contig_line.hpp"
@@ -57,18 +56,32 @@ LinePlace Scanner::place(std::uint64_t number, std::string_view what) const {
   return {std::nullopt, std::move(description)};
 }
 
+void Scanner::note_contig(std::string_view id) {
+  if (!chromosomes_ready_) {
+    chromosomes_ready_ = true;
+    // Each name once: the table cannot refuse them.
+    static_cast<void>(chromosomes_.assign(selection_.chromosomes()));
+    declared_.assign(chromosomes_.names().size(), false);
+  }
+  if (const int found = chromosomes_.find(id); found >= 0) {
+    declared_[static_cast<std::size_t>(found)] = true;
+  }
+}
+
 void Scanner::end_header() {
   header_done_ = true;
-  const bool from_index = contigs_.empty();
-  if (from_index) contigs_ = std::move(index_sequences_);
+  const bool from_index = !any_contig_;
+  if (from_index && selection_.looks_at_chromosome()) {
+    for (const std::string& name : index_sequences_) note_contig(name);
+  }
   index_sequences_ = {};
-  if (contigs_.empty() || !selection_.looks_at_chromosome()) return;
-  std::sort(contigs_.begin(), contigs_.end());
+  if (!chromosomes_ready_) return;
   std::string unknown;
   std::size_t count = 0;
-  for (const std::string_view name : selection_.chromosomes()) {
-    if (std::binary_search(contigs_.begin(), contigs_.end(), name)) continue;
-    if (++count <= 5) unknown += (count == 1 ? "'" : ", '") + std::string(name) + "'";
+  const std::vector<std::string>& names = chromosomes_.names();
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (declared_[i]) continue;
+    if (++count <= 5) unknown += (count == 1 ? "'" : ", '") + names[i] + "'";
   }
   if (count > 5) unknown += " and " + std::to_string(count - 5) + " more";
   if (count != 0) {
@@ -77,7 +90,8 @@ void Scanner::end_header() {
                            : " that the header's ##contig lines do not: ") +
                unknown;
   }
-  contigs_ = {};
+  chromosomes_ = {};
+  declared_ = {};
 }
 
 void Scanner::fail_reading() {
@@ -109,8 +123,10 @@ bool Scanner::step(LineSink& sink, std::size_t input_bytes) {
       // an index reaches only some: dropped, so that both ways of reading agree.
       if (!header_done_ && (partial_ == nullptr || !partial_->past_header())) {
         if (selection_.looks_at_chromosome()) {
-          if (const std::string_view id = core::contig_id(line); !id.empty())
-            contigs_.emplace_back(id);
+          if (const std::string_view id = core::contig_id(line); !id.empty()) {
+            any_contig_ = true;
+            note_contig(id);
+          }
         }
         sink.header(line, reader_.line_is_ascii());
       }

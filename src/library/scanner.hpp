@@ -10,6 +10,7 @@
 
 #include "core/byte_source.hpp"
 #include "core/line_reader.hpp"
+#include "hts/sequence_names.hpp"
 #include "line_sink.hpp"
 #include "scan_error.hpp"
 #include "selection.hpp"
@@ -97,11 +98,16 @@ class Scanner {
   Selection selection_;
   // For a PartialSource: CHROM:POS of the last record read, to name a later line.
   std::string last_record_;
-  // The ##contig IDs of the header, while it is read, when the selection names chromosomes.
-  std::vector<std::string> contigs_;
+  // The selection's chromosomes, made when the first ##contig line (or index sequence) is
+  // met, each marked once one declares it: no list of 10^5 contigs is kept or sorted.
+  hts::SequenceNames chromosomes_;
+  std::vector<bool> declared_;
+  bool chromosomes_ready_ = false;
+  bool any_contig_ = false;  // the header has ##contig lines
   std::vector<std::string> index_sequences_;
   bool header_done_ = false;
   std::string warning_;
+  void note_contig(std::string_view id);
   void end_header();
   std::uint64_t line_number_ = 0;
   std::uint64_t records_kept_ = 0;

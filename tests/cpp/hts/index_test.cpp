@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 
@@ -126,30 +127,40 @@ TEST(Index, CsiGivesItsMinShiftAndDepth) {
   EXPECT_GE(index.depth(), 5);
 }
 
-TEST(Index, PlanGathersSitesOfNeighbouringBins) {
-  std::mt19937_64 random(5);
+TEST(Index, PlanGathersSitesOfNeighbouringBinsInAnyOrder) {
   TempDir dir;
   const std::string path = dir.path("data.vcf.gz");
-  RandomVcf vcf = random_vcf(random, 100, 100'000);
-  make_indexed(dir, path, vcf, makers[0]);
+  RandomVcf vcf;
+  vcf.contigs = {"chr1", "chr2"};
+  vcf.header = {"##fileformat=VCFv4.2", "##contig=<ID=chr1>", "##contig=<ID=chr2>",
+                "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO"};
+  for (const char* site : {"chr1\t100", "chr1\t16000", "chr1\t1000000", "chr2\t500"}) {
+    vcf.records.push_back(std::string(site) + "\t.\tA\tC\t.\t.\t.");
+  }
+  write_indexed(path, vcf, Index::Format::tbi, path + ".tbi");
   const Index index = load_beside(path);
-  const std::string chrom = index.sequences().front();
-  const std::vector<Region> regions{{chrom, 100, 100},
-                                    {chrom, 16000, 16000},
-                                    {chrom, 20000, 20000},
-                                    {chrom, 1'000'000, 1'000'000},
-                                    {"no-such-sequence", 1, 1}};
-  const auto plan = index.plan(regions);
-  // Sites ask for their whole 16 kbp bin; the first three fill two neighbouring bins.
-  ASSERT_EQ(plan.named.size(), 2U);
-  EXPECT_EQ(plan.named[0].begin, 0);
-  EXPECT_EQ(plan.named[0].end, 2 << 14);
-  EXPECT_EQ(plan.named[1].begin, (999'999 >> 14) << 14);
-  EXPECT_EQ(plan.named[1].end, ((999'999 >> 14) + 1) << 14);
-  EXPECT_TRUE(plan.everywhere.empty());
-  EXPECT_EQ(plan.queries(), 2U);
+  std::vector<Region> regions{{"chr1", 100, 100},         {"chr1", 16000, 16000},
+                              {"chr1", 20000, 20000},     {"chr1", 1'000'000, 1'000'000},
+                              {"no-such-sequence", 1, 1}, {"chr1", 5'000'000, 5'000'000}};
+  // Sites ask for their whole 16 kbp bin; the first three fill two neighbouring bins, and a
+  // site past the sequence's last record asks for nothing.
+  const auto check_named = [](const hts::QueryPlan& plan) {
+    ASSERT_EQ(plan.named.size(), 2U);
+    EXPECT_EQ(plan.named[0].begin, 0);
+    EXPECT_EQ(plan.named[0].end, 2 << 14);
+    EXPECT_EQ(plan.named[1].begin, (999'999 >> 14) << 14);
+    EXPECT_EQ(plan.named[1].end, ((999'999 >> 14) + 1) << 14);
+    EXPECT_TRUE(plan.everywhere.empty());
+    EXPECT_EQ(plan.queries(), 2U);
+  };
+  check_named(index.plan(regions));
+  std::reverse(regions.begin(), regions.end());
+  check_named(index.plan(regions));
+  std::swap(regions[1], regions[4]);
+  check_named(index.plan(regions));
 
-  const std::vector<Region> everywhere{{"", 5, 5}, {"", 6, 70}, {"", 900'000, 900'000}};
+  const std::vector<Region> everywhere{
+      {"", 5, 5}, {"", 6, 70}, {"", 900'000, 900'000}, {"", 9'000'000, 9'000'000}};
   const auto spread = index.plan(everywhere);
   EXPECT_TRUE(spread.named.empty());
   ASSERT_EQ(spread.everywhere.size(), 2U);
