@@ -187,6 +187,26 @@ bcf1_t* BcfReader::decoded(IoError& error) {
   return decoded_;
 }
 
+bool BcfReader::format_sites(std::string& text, IoError& error) {
+  if (const char* const fault = check_->fault(record_)) {
+    error = IoError::fixed(ErrorKind::InvalidData, fault);
+    return false;
+  }
+  // The shared part alone: htslib formats a record without samples as its eight columns.
+  BcfRecordBytes sites = record_;
+  sites.indiv = {};
+  if (!load_bcf_record(sites, *decoded_)) {
+    error = IoError::os(ENOMEM);
+    return false;
+  }
+  decoded_->n_sample = 0;
+  decoded_->n_fmt = 0;
+  kstring_t formatted{0, 0, nullptr};
+  if (take(formatted, vcf_format(header_, decoded_, &formatted), text)) return true;
+  error = IoError::fixed(ErrorKind::InvalidData, "a BCF record cannot be formatted as VCF text");
+  return false;
+}
+
 bool BcfReader::format_record(std::string& text, IoError& error) {
   bcf1_t* const record = decoded(error);
   if (record == nullptr) return false;

@@ -80,6 +80,9 @@ class BcfReader {
   // ending in '\n', appended to `text` as htslib formats them.
   bool format_header(std::string& text) const;
   bool format_record(std::string& text, core::IoError& error);
+  // As format_record, but the first eight columns alone (CHROM to INFO): what a selection that
+  // meets records by overlap reads, without formatting the samples.
+  bool format_sites(std::string& text, core::IoError& error);
   // The inflated bytes framed so far, the header included.
   std::uint64_t bytes_read() const noexcept { return stream_.offset(); }
   // The input's bytes as stored read so far (see core::ByteSource).

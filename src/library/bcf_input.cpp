@@ -1,9 +1,11 @@
 #include "bcf_input.hpp"
 
+#include <optional>
 #include <utility>
 
 #include "hts/bcf_reader.hpp"
 #include "input.hpp"
+#include "pos_limit.hpp"
 #include "scanner.hpp"
 
 namespace varsift::library {
@@ -27,8 +29,11 @@ class BcfInput final : public PartialSource {
     }
     past_header_ = true;
     // A record met by overlap needs its text, which the scan that reads this source checks.
-    const bool everything =
+    const bool by_text =
         selection_ == nullptr || selection_->keeps_everything() || !selection_->matches_by_pos();
+    if (by_text && selection_ != nullptr && !selection_->keeps_everything() && !limit_) {
+      limit_.emplace(*selection_);
+    }
     while (!ended_ && text_.size() < batch_bytes) {
       switch (reader_->next(error)) {
         case hts::BcfReader::Status::failed:
@@ -37,10 +42,17 @@ class BcfInput final : public PartialSource {
           ended_ = true;
           break;
         case hts::BcfReader::Status::record:
-          if ((everything || selection_->keeps(reader_->chrom(), reader_->pos())) &&
-              !reader_->format_record(text_, error)) {
-            return false;
+          if (!by_text) {
+            if (!selection_->keeps(reader_->chrom(), reader_->pos())) break;
+          } else if (limit_) {
+            if (limit_->beyond(reader_->chrom(), reader_->pos())) break;
+            // Overlap reads the first eight columns: the samples are formatted once kept.
+            sites_.clear();
+            if (!reader_->format_sites(sites_, error)) return false;
+            if (!sites_.empty() && sites_.back() == '\n') sites_.pop_back();
+            if (!selection_->keeps(reader_->chrom(), reader_->pos(), sites_)) break;
           }
+          if (!reader_->format_record(text_, error)) return false;
           break;
       }
     }
@@ -63,6 +75,9 @@ class BcfInput final : public PartialSource {
   std::unique_ptr<hts::BcfReader> reader_;
   bool through_index_;
   Selection* selection_ = nullptr;
+  // Records past it are not formatted for a selection that tests them by their text.
+  std::optional<PosLimit> limit_;
+  std::string sites_;
   std::string text_;
   bool header_given_ = false;
   bool past_header_ = false;

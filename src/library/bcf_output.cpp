@@ -50,7 +50,7 @@ struct BcfCopy::Files {
 
 BcfCopy::BcfCopy(const std::string& path, Selection selection, const IndexOptions& index_options,
                  int fd, bool compress, int threads, std::optional<std::string> index)
-    : selection_(std::move(selection)) {
+    : selection_(std::move(selection)), limit_(selection_) {
   // htslib would read VCF text too, but its records have no BCF bytes to copy.
   if (!hts::is_bcf(path)) {
     throw ScanError::malformed("BCF output needs BCF input (this is not BCF)", LinePlace{});
@@ -144,10 +144,11 @@ std::uint64_t BcfCopy::stored_bytes_read() const noexcept {
 
 bool BcfCopy::keeps(hts::BcfReader& reader) {
   if (selection_.matches_by_pos()) return selection_.keeps(reader.chrom(), reader.pos());
+  if (limit_.beyond(reader.chrom(), reader.pos())) return false;
   // Overlap reads REF, ALT and INFO/END from the record's text, as for any other input.
   line_.clear();
   core::IoError error = core::IoError::bare(core::ErrorKind::Other);
-  if (!reader.format_record(line_, error)) fail_reading(error);
+  if (!reader.format_sites(line_, error)) fail_reading(error);
   if (!line_.empty() && line_.back() == '\n') line_.pop_back();
   return selection_.keeps(reader.chrom(), reader.pos(), line_);
 }

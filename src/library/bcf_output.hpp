@@ -7,6 +7,7 @@
 
 #include "core/io_error.hpp"
 #include "index_input.hpp"
+#include "pos_limit.hpp"
 #include "selection.hpp"
 
 namespace varsift::hts {
@@ -55,6 +56,7 @@ class BcfCopy {
   struct Files;
   std::unique_ptr<Files> files_;
   Selection selection_;
+  PosLimit limit_;
   std::string warning_;
   std::string line_;  // the record as text, when the selection meets records by overlap
   bool keeps(hts::BcfReader& reader);
