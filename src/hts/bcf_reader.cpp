@@ -194,7 +194,7 @@ bool BcfReader::format_sites(std::string& text, IoError& error) {
   }
   // The shared part alone: htslib formats a record without samples as its eight columns.
   BcfRecordBytes sites = record_;
-  sites.indiv = {};
+  sites.indiv = record_.indiv.substr(0, 0);  // empty, yet not null: htslib copies from it
   if (!load_bcf_record(sites, *decoded_)) {
     error = IoError::os(ENOMEM);
     return false;
