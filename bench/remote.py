@@ -52,8 +52,9 @@ def prepare(vcf: Path, size: int) -> tuple[Path, Path]:
         subprocess.run(["bcftools", "view", "--no-version", "--threads", "2", "-O", "b", "-o",
                         f"{bcf}.partial", str(bgzf)], check=True)
         os.rename(f"{bcf}.partial", bcf)
-    if not Path(f"{bcf}.csi").exists():
-        subprocess.run(["bcftools", "index", "-c", str(bcf)], check=True)
+    csi = Path(f"{bcf}.csi")
+    if not csi.exists() or csi.stat().st_mtime < bcf.stat().st_mtime:
+        subprocess.run(["bcftools", "index", "-f", "-c", str(bcf)], check=True)
     subprocess.run(["cat", str(bgzf), str(bcf)], stdout=subprocess.DEVNULL, check=True)
     return bgzf, bcf
 
