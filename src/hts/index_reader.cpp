@@ -1,6 +1,7 @@
 #include "index_reader.hpp"
 
 #include "bgzf_file.hpp"
+#include "kept_blocks.hpp"
 
 #include <htslib/bgzf.h>
 
@@ -19,8 +20,9 @@ core::IoError read_error(const BGZF* file) noexcept { return describe_failure(*f
 
 }  // namespace
 
-IndexedSource::IndexedSource(BGZF* file, std::vector<VirtualRange> ranges) noexcept
-    : file_(file), ranges_(std::move(ranges)) {}
+IndexedSource::IndexedSource(BGZF* file, std::vector<VirtualRange> ranges,
+                             KeptBlocks* kept) noexcept
+    : file_(file), kept_(kept), ranges_(std::move(ranges)) {}
 
 std::uint64_t IndexedSource::tell() const noexcept {
   return static_cast<std::uint64_t>(file_->block_address) << 16 |
@@ -33,9 +35,14 @@ std::uint64_t IndexedSource::block_address() const noexcept {
 
 bool IndexedSource::next_block(core::IoError& error) {
   // bgzf_peek loads the next block holding data, past empty ones.
-  file_->block_offset = file_->block_length;
   errno = 0;
-  const int next = bgzf_peek(file_);
+  int next = 0;
+  if (kept_ != nullptr) {
+    next = kept_->next(file_);
+  } else {
+    file_->block_offset = file_->block_length;
+    next = bgzf_peek(file_);
+  }
   if (next == -2) {
     error = read_error(file_);
     return false;
@@ -52,22 +59,27 @@ bool IndexedSource::seek(std::uint64_t offset, core::IoError& error) {
     file_->block_offset = static_cast<int>(position);
     return true;
   }
-  errno = 0;
-  if (bgzf_seek(file_, static_cast<std::int64_t>(offset), SEEK_SET) < 0) {
-    // The system's reason (a server without byte ranges, a lost connection) where there is one.
-    const BgzfFailure failure = describe_failure(*file_, errno);
-    error = failure.damaged || !failure.error.is_os()
-                ? core::IoError::fixed(core::ErrorKind::InvalidData,
-                                       "index points to no BGZF block of the data file")
-                : failure.error;
-    return false;
+  if (kept_ != nullptr && kept_->load(file_, address)) {
+    file_->block_offset = static_cast<int>(position);
+    ++blocks_read_;
+  } else {
+    errno = 0;
+    if (bgzf_seek(file_, static_cast<std::int64_t>(offset), SEEK_SET) < 0) {
+      // The system's reason (a server without byte ranges, a lost connection) where there is one.
+      const BgzfFailure failure = describe_failure(*file_, errno);
+      error = failure.damaged || !failure.error.is_os()
+                  ? core::IoError::fixed(core::ErrorKind::InvalidData,
+                                         "index points to no BGZF block of the data file")
+                  : failure.error;
+      return false;
+    }
+    const int next = bgzf_peek(file_);
+    if (next == -2) {
+      error = read_error(file_);
+      return false;
+    }
+    if (next >= 0) ++blocks_read_;
   }
-  const int next = bgzf_peek(file_);
-  if (next == -2) {
-    error = read_error(file_);
-    return false;
-  }
-  if (next >= 0) ++blocks_read_;
   if (file_->block_offset > file_->block_length) {
     error = core::IoError::fixed(core::ErrorKind::InvalidData,
                                  "index points past the end of a BGZF block");

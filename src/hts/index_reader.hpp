@@ -13,14 +13,17 @@ typedef struct BGZF BGZF;
 
 namespace varsift::hts {
 
+class KeptBlocks;
+
 // Gives the header of a BGZF file, then the lines that start inside the given ranges, each
 // once and in file order. Bytes are always whole lines, so a core::LineReader over this source
 // sees exactly those lines. Reads the borrowed BGZF handle by seeking; the handle must be a
 // BGZF file opened for reading, without threads.
 class IndexedSource final : public core::ByteSource {
  public:
-  // `ranges` must be sorted and disjoint, as Index::ranges gives them.
-  IndexedSource(BGZF* file, std::vector<VirtualRange> ranges) noexcept;
+  // `ranges` must be sorted and disjoint, as Index::ranges gives them. Blocks in `kept`
+  // (borrowed; null: none) are taken from it rather than read from the file.
+  IndexedSource(BGZF* file, std::vector<VirtualRange> ranges, KeptBlocks* kept = nullptr) noexcept;
 
   bool next_bytes(std::string_view& bytes, core::IoError& error) override;
 
@@ -41,6 +44,7 @@ class IndexedSource final : public core::ByteSource {
   bool start_next_range(core::IoError& error);
 
   BGZF* file_;
+  KeptBlocks* kept_;
   std::vector<VirtualRange> ranges_;
   std::size_t next_range_ = 0;
   Phase phase_ = Phase::start;

@@ -1,6 +1,7 @@
 #include "range_check.hpp"
 
 #include "bgzf_block.hpp"
+#include "kept_blocks.hpp"
 
 #include <htslib/bgzf.h>
 #include <htslib/hfile.h>
@@ -23,20 +24,21 @@ std::string at(std::uint64_t offset) {
 
 class Checker {
  public:
-  explicit Checker(BGZF* file) noexcept : file_(file) {}
+  Checker(BGZF* file, KeptBlocks& kept) noexcept : file_(file), kept_(kept) {}
 
   // Loads the block at the compressed address of `offset` unless it is loaded. Sets `result`
   // and gives false when it cannot.
   bool load(std::uint64_t offset, RangeCheck& result) {
     const auto address = static_cast<std::int64_t>(offset >> 16);
     if (file_->block_length > 0 && file_->block_address == address) return true;
+    if (kept_.load(file_, static_cast<std::uint64_t>(address))) return true;
     if (!block_starts_at(address, offset, result)) return false;
     errno = 0;
     if (bgzf_seek(file_, address << 16, SEEK_SET) == 0) {
       // bgzf_peek steps over empty blocks: an offset at one's start is the next one's start.
       const int next = bgzf_peek(file_);
       if (next >= 0) {
-        if (file_->block_address == address || (offset & 0xFFFF) == 0) return true;
+        if (file_->block_address == address || (offset & 0xFFFF) == 0) return keep();
         result = {RangeCheck::Outcome::mismatch,
                   "the index points past the end of a BGZF block at " + at(offset)};
         return false;
@@ -72,6 +74,26 @@ class Checker {
       result = {RangeCheck::Outcome::mismatch,
                 "the index points to no BGZF block at " + at(offset)};
       return false;
+    }
+    return true;
+  }
+
+  // Loads the block after the loaded one, which is none at the end; false on damage.
+  bool next_block(RangeCheck& result) {
+    errno = 0;
+    if (kept_.next(file_) == -2) {
+      result = {RangeCheck::Outcome::damaged, {}};
+      return false;
+    }
+    return keep();
+  }
+
+  // Reads on to the block `offset` lies in, keeping the blocks for the reading while there is
+  // room; false on damage.
+  bool read_to(std::uint64_t offset, RangeCheck& result) {
+    while (!kept_.full() && file_->block_length > 0 &&
+           static_cast<std::uint64_t>(file_->block_address) < offset >> 16) {
+      if (!next_block(result)) return false;
     }
     return true;
   }
@@ -125,12 +147,7 @@ class Checker {
         line_start = true;
       }
       if (chrom.size() > chrom_limit || read > skip_limit) break;
-      file_->block_offset = file_->block_length;
-      errno = 0;
-      if (bgzf_peek(file_) == -2) {
-        result = {RangeCheck::Outcome::damaged, {}};
-        return false;
-      }
+      if (!next_block(result)) return false;
       if (file_->block_length == 0) break;
       from = 0;
     }
@@ -139,15 +156,22 @@ class Checker {
   }
 
  private:
+  // Keeps the block just loaded while there is room; always true.
+  bool keep() {
+    kept_.keep(file_);
+    return true;
+  }
+
   BGZF* file_;
+  KeptBlocks& kept_;
 };
 
 }  // namespace
 
 RangeCheck check_ranges(BGZF* file, std::span<const VirtualRange> ranges,
-                        const std::vector<std::string>& sequences) {
+                        const std::vector<std::string>& sequences, KeptBlocks& kept) {
   RangeCheck result;
-  Checker checker(file);
+  Checker checker(file, kept);
   std::string chrom;
   for (const VirtualRange& range : ranges) {
     if (!checker.load(range.begin, result) || !checker.after_newline(range.begin, result)) {
@@ -160,6 +184,8 @@ RangeCheck check_ranges(BGZF* file, std::span<const VirtualRange> ranges,
               "the index points to a record on " + chrom.substr(0, 40) + " at " + at(range.begin) +
                   " for sequence " + sequences[static_cast<std::size_t>(range.sequence)]};
     }
+    // The rest of the range, while the reading can be spared reading it again.
+    if (!checker.read_to(range.end, result)) return result;
     // An end in a block loaded already costs nothing more to check.
     if ((range.end & 0xFFFF) != 0 && checker.holds(range.end) &&
         !checker.after_newline(range.end, result)) {

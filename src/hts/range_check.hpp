@@ -11,6 +11,8 @@ typedef struct BGZF BGZF;
 
 namespace varsift::hts {
 
+class KeptBlocks;
+
 // What reading where the ranges of an index start and end found.
 struct RangeCheck {
   enum class Outcome : unsigned char {
@@ -27,9 +29,11 @@ struct RangeCheck {
 // the index names for it, and ends just after a '\n' when its end lies inside a block read for
 // this already (no block is fetched for an end alone). A stale index whose offsets no longer
 // meet lines fails this; a range that starts a block is taken as starting a line, which the
-// block alone cannot tell. Moves the file's position; the handle
-// may not be used after `damaged`.
+// block alone cannot tell. While `kept` has room, reads each range on to the block its end lies
+// in and keeps every block it loads there, so that the reading takes them from memory (and
+// takes from it the blocks kept before); once it is full, reads only where ranges start. Moves
+// the file's position; the handle may not be used after `damaged`.
 RangeCheck check_ranges(BGZF* file, std::span<const VirtualRange> ranges,
-                        const std::vector<std::string>& sequences);
+                        const std::vector<std::string>& sequences, KeptBlocks& kept);
 
 }  // namespace varsift::hts

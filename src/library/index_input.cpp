@@ -14,6 +14,7 @@
 #include "hts/bgzf_block.hpp"
 #include "hts/bgzf_source.hpp"
 #include "hts/index_reader.hpp"
+#include "hts/kept_blocks.hpp"
 #include "hts/range_check.hpp"
 #include "hts/remote_file.hpp"
 #include "hts/remote_index.hpp"
@@ -23,11 +24,20 @@
 namespace varsift::library {
 namespace {
 
-// The indexed source with the opened file whose handle it reads.
+// Inflated bytes of the blocks read before the reading (the header's, and the ranges' by the
+// check) kept for it over a URL, where reading a block again is another request. A local file
+// is read again for less than copying blocks costs.
+constexpr std::size_t remote_kept_bytes = std::size_t{64} << 20;
+
+// The indexed source with the opened file whose handle it reads, and the blocks it takes
+// from memory (none when null).
 class IndexedInput final : public PartialSource {
  public:
-  IndexedInput(hts::BgzfSource file, std::vector<hts::VirtualRange> ranges)
-      : file_(std::move(file)), source_(file_.handle(), std::move(ranges)) {}
+  IndexedInput(hts::BgzfSource file, std::vector<hts::VirtualRange> ranges,
+               std::unique_ptr<hts::KeptBlocks> kept)
+      : file_(std::move(file)),
+        kept_(std::move(kept)),
+        source_(file_.handle(), std::move(ranges), kept_.get()) {}
   bool next_bytes(std::string_view& bytes, core::IoError& error) override {
     return source_.next_bytes(bytes, error);
   }
@@ -36,12 +46,31 @@ class IndexedInput final : public PartialSource {
 
  private:
   hts::BgzfSource file_;
+  std::unique_ptr<hts::KeptBlocks> kept_;
   hts::IndexedSource source_;
 };
 
-// Reads the header through a source without ranges; gives false if it cannot be read.
-bool read_header(BGZF* file, std::vector<std::string>& header) {
-  hts::IndexedSource source(file, {});
+// Passes the bytes of an IndexedSource on, keeping each block it loads.
+class KeepingSource final : public core::ByteSource {
+ public:
+  KeepingSource(BGZF* file, hts::KeptBlocks& kept) noexcept
+      : file_(file), kept_(kept), source_(file, {}) {}
+  bool next_bytes(std::string_view& bytes, core::IoError& error) override {
+    if (!source_.next_bytes(bytes, error)) return false;
+    kept_.keep(file_);
+    return true;
+  }
+
+ private:
+  BGZF* file_;
+  hts::KeptBlocks& kept_;
+  hts::IndexedSource source_;
+};
+
+// Reads the header through a source without ranges, keeping its blocks; gives false if it
+// cannot be read.
+bool read_header(BGZF* file, hts::KeptBlocks& kept, std::vector<std::string>& header) {
+  KeepingSource source(file, kept);
   core::LineReader reader(source);
   for (;;) {
     switch (reader.next()) {
@@ -118,9 +147,10 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
                     path + " is not BGZF-compressed, so " + index->path() + " cannot index it"},
                    index->path());
   }
+  auto kept = std::make_unique<hts::KeptBlocks>(hts::is_url(path) ? remote_kept_bytes : 0);
   std::vector<std::string> header;
   // A damaged header is for the scan to report, with its line.
-  if (!read_header(file.handle(), header)) return choice;
+  if (!read_header(file.handle(), *kept, header)) return choice;
   if (auto foreign = index->check_header(header))
     return decline(std::move(*foreign), index->path());
   choice.sequences = index->sequences();
@@ -149,7 +179,7 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
     return choice;
   }
   // Checked before any line is given, so that a scan in its place repeats nothing.
-  const hts::RangeCheck check = hts::check_ranges(file.handle(), ranges, index->sequences());
+  const hts::RangeCheck check = hts::check_ranges(file.handle(), ranges, index->sequences(), *kept);
   if (check.outcome == hts::RangeCheck::Outcome::mismatch) {
     return decline({hts::IndexProblem::Kind::stale,
                     "index " + index->path() + " does not match " + path + ": " + check.message},
@@ -161,8 +191,10 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
         hts::is_url(path) ? hts::BgzfSource::open_for_index(path) : hts::BgzfSource::open(path);
     if (std::holds_alternative<core::IoError>(reopened)) return choice;
     file = std::get<hts::BgzfSource>(std::move(reopened));
+    kept.reset();
   }
-  choice.source = std::make_unique<IndexedInput>(std::move(file), std::move(ranges));
+  choice.source =
+      std::make_unique<IndexedInput>(std::move(file), std::move(ranges), std::move(kept));
   return choice;
 }
 

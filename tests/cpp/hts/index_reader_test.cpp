@@ -1,4 +1,5 @@
 #include "hts/index_reader.hpp"
+#include "hts/kept_blocks.hpp"
 #include "hts/range_check.hpp"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <set>
 
 #include "core/line_reader.hpp"
 #include "index_fixture.hpp"
@@ -231,7 +233,8 @@ struct CheckCase {
   const char* message;  // a part of the message; "" for none
 };
 
-class RangeCheckTest : public ::testing::TestWithParam<CheckCase> {
+// Each case is checked keeping no block and keeping every block it reads.
+class RangeCheckTest : public ::testing::TestWithParam<std::tuple<CheckCase, std::size_t>> {
  protected:
   static void SetUpTestSuite() { fixture_ = std::make_unique<Fixture>(); }
   static void TearDownTestSuite() { fixture_.reset(); }
@@ -240,11 +243,13 @@ class RangeCheckTest : public ::testing::TestWithParam<CheckCase> {
 std::unique_ptr<Fixture> RangeCheckTest::fixture_;
 
 TEST_P(RangeCheckTest, MeetsTheData) {
-  const CheckCase& c = GetParam();
+  const auto& [c, capacity] = GetParam();
   BgzfHandle file = open_bgzf(fixture_->path);
   const auto size = std::filesystem::file_size(fixture_->path);
   const std::vector<std::string> sequences{"chr1", "chr2"};
-  const hts::RangeCheck check = hts::check_ranges(file.get(), c.ranges(*fixture_, size), sequences);
+  hts::KeptBlocks kept(capacity);
+  const hts::RangeCheck check =
+      hts::check_ranges(file.get(), c.ranges(*fixture_, size), sequences, kept);
   EXPECT_EQ(check.outcome, c.outcome);
   EXPECT_NE(check.message.find(c.message), std::string::npos) << check.message;
 }
@@ -256,67 +261,134 @@ VirtualRange on(VirtualRange range, int sequence) {
   return range;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ranges, RangeCheckTest,
-    ::testing::Values(
-        CheckCase{"records",
-                  [](const Fixture& f, auto) {
-                    return std::vector{on(f.records(0, 2), 0), on(f.records(1500, 2999), 0)};
-                  },
-                  Outcome::sound, ""},
-        CheckCase{"unknown_sequence",
-                  [](const Fixture& f, auto) { return std::vector{f.records(7, 9)}; },
-                  Outcome::sound, ""},
-        CheckCase{"to_the_data_end",
-                  [](const Fixture& f, auto) {
-                    return std::vector{on({f.starts[1000], f.starts.back()}, 0)};
-                  },
-                  Outcome::sound, ""},
-        CheckCase{"begins_inside_a_line",
-                  [](const Fixture& f, auto) {
-                    auto range = on(f.records(1500, 1600), 0);
-                    range.begin += 3;
-                    return std::vector{on(f.records(0, 2), 0), range};
-                  },
-                  Outcome::mismatch, "inside a line"},
-        CheckCase{"ends_inside_a_line",
-                  [](const Fixture& f, auto) {
-                    auto range = on(f.records(20, 21), 0);
-                    range.end += 3;
-                    return std::vector{range};
-                  },
-                  Outcome::mismatch, "inside a line"},
-        CheckCase{"from_the_header",
-                  [](const Fixture& f, auto) {
-                    return std::vector{on({0, f.starts[5]}, 0)};
-                  },
-                  Outcome::sound, ""},
-        CheckCase{"from_the_header_for_another_sequence",
-                  [](const Fixture& f, auto) {
-                    return std::vector{on({0, f.starts[5]}, 1)};
-                  },
-                  Outcome::mismatch, "record on chr1"},
-        CheckCase{"other_sequence",
-                  [](const Fixture& f, auto) { return std::vector{on(f.records(3, 4), 1)}; },
-                  Outcome::mismatch, "record on chr1"},
-        CheckCase{"no_block",
-                  [](const Fixture&, auto) {
-                    return std::vector{on({std::uint64_t{5} << 16, std::uint64_t{6} << 16}, 0)};
-                  },
-                  Outcome::mismatch, "no BGZF block"},
-        CheckCase{"past_its_block",
-                  [](const Fixture&, auto) {
-                    return std::vector{on({0xFFFF, std::uint64_t{1} << 30}, 0)};
-                  },
-                  Outcome::mismatch, "past the end of a BGZF block"},
-        CheckCase{"at_the_end_marker",
-                  [](const Fixture&, std::uint64_t size) {
-                    return std::vector{on({(size - 28) << 16, (size - 28) << 16 | 1}, 0)};
-                  },
-                  Outcome::mismatch, "the data's end"}),
-    [](const ::testing::TestParamInfo<CheckCase>& param_info) {
-      return std::string(param_info.param.name);
-    });
+INSTANTIATE_TEST_SUITE_P(Ranges, RangeCheckTest,
+                         ::testing::
+                             Combine(::testing::Values(CheckCase{"records",
+                                                                 [](const Fixture& f, auto) {
+                                                                   return std::vector{
+                                                                       on(f.records(0, 2), 0),
+                                                                       on(f.records(1500, 2999),
+                                                                          0)};
+                                                                 },
+                                                                 Outcome::sound, ""},
+                                                       CheckCase{"unknown_sequence",
+                                                                 [](const Fixture& f, auto) {
+                                                                   return std::vector{
+                                                                       f.records(7, 9)};
+                                                                 },
+                                                                 Outcome::sound, ""},
+                                                       CheckCase{"to_the_data_end",
+                                                                 [](const Fixture& f, auto) {
+                                                                   return std::vector{
+                                                                       on({f.starts[1000],
+                                                                           f.starts.back()},
+                                                                          0)};
+                                                                 },
+                                                                 Outcome::sound, ""},
+                                                       CheckCase{"begins_inside_a_line",
+                                                                 [](const Fixture& f, auto) {
+                                                                   auto range =
+                                                                       on(f.records(1500, 1600), 0);
+                                                                   range.begin += 3;
+                                                                   return std::vector{
+                                                                       on(f.records(0, 2), 0),
+                                                                       range};
+                                                                 },
+                                                                 Outcome::mismatch, "inside a line"},
+                                                       CheckCase{"ends_inside_a_line",
+                                                                 [](const Fixture& f, auto) {
+                                                                   auto range =
+                                                                       on(f.records(20, 21), 0);
+                                                                   range.end += 3;
+                                                                   return std::vector{range};
+                                                                 },
+                                                                 Outcome::mismatch,
+                                                                 "inside a line"},
+                                                       CheckCase{"from_the_header",
+                                                                 [](const Fixture& f, auto) {
+                                                                   return std::vector{
+                                                                       on({0, f.starts[5]}, 0)};
+                                                                 },
+                                                                 Outcome::sound, ""},
+                                                       CheckCase{
+                                                           "from_the_header_for_another_sequence",
+                                                           [](const Fixture& f, auto) {
+                                                             return std::vector{
+                                                                 on({0, f.starts[5]}, 1)};
+                                                           },
+                                                           Outcome::mismatch, "record on chr1"},
+                                                       CheckCase{"other_sequence",
+                                                                 [](const Fixture& f, auto) {
+                                                                   return std::vector{
+                                                                       on(f.records(3, 4), 1)};
+                                                                 },
+                                                                 Outcome::mismatch,
+                                                                 "record on chr1"},
+                                                       CheckCase{"no_block",
+                                                                 [](const Fixture&, auto) {
+                                                                   return std::vector{
+                                                                       on({std::uint64_t{5} << 16,
+                                                                           std::uint64_t{6} << 16},
+                                                                          0)};
+                                                                 },
+                                                                 Outcome::mismatch,
+                                                                 "no BGZF block"},
+                                                       CheckCase{"past_its_block",
+                                                                 [](const Fixture&, auto) {
+                                                                   return std::vector{
+                                                                       on({0xFFFF,
+                                                                           std::uint64_t{1} << 30},
+                                                                          0)};
+                                                                 },
+                                                                 Outcome::mismatch,
+                                                                 "past the end of a BGZF block"},
+                                                       CheckCase{
+                                                           "at_the_end_marker",
+                                                           [](const Fixture&, std::uint64_t size) {
+                                                             return std::vector{
+                                                                 on({(size - 28) << 16,
+                                                                     (size - 28) << 16 | 1},
+                                                                    0)};
+                                                           },
+                                                           Outcome::mismatch, "the data's end"}),
+                                     ::testing::Values(std::size_t{0}, std::size_t{1} << 30)),
+                         [](const ::testing::TestParamInfo<std::tuple<CheckCase, std::size_t>>&
+                                param_info) {
+                           return std::string(std::get<0>(param_info.param).name) +
+                                  (std::get<1>(param_info.param) == 0 ? "" : "_keeping");
+                         });
+
+// After a check that kept the blocks of its ranges, the reading takes them from memory: read
+// through a handle on another file, it gives the ranges' lines all the same, unless it needs a
+// block beyond what was kept.
+TEST(KeptBlocks, SpareTheReadingTheBlocksTheCheckRead) {
+  const Fixture fixture;
+  write_file(fixture.dir.path("other.vcf"), std::string(1 << 18, '\n'));
+  run("bgzip -c " + shell_quoted(fixture.dir.path("other.vcf")) + " > " +
+      shell_quoted(fixture.dir.path("other.vcf.gz")));
+  // The last runs to the data's end.
+  const std::vector<VirtualRange> ranges{fixture.records(0, 2), fixture.records(900, 2900),
+                                         fixture.records(2990, 3000)};
+  std::set<std::uint64_t> blocks;
+  for (std::size_t i = 900; i < 2900; ++i)
+    blocks.insert(fixture.starts[Fixture::header_lines + i] >> 16);
+  ASSERT_GE(blocks.size(), 3U) << "needs a range over several blocks";
+  for (const std::size_t capacity : {std::size_t{1} << 30, std::size_t{2} << 16}) {
+    BgzfHandle file = open_bgzf(fixture.path);
+    hts::KeptBlocks kept(capacity);
+    ASSERT_EQ(hts::check_ranges(file.get(), ranges, {"chr1"}, kept).outcome,
+              hts::RangeCheck::Outcome::sound);
+    BgzfHandle other = open_bgzf(fixture.dir.path("other.vcf.gz"));
+    IndexedSource source(other.get(), ranges, &kept);
+    core::LineReader reader(source);
+    std::vector<std::string> lines;
+    while (reader.next() == core::LineReader::Status::line) lines.emplace_back(reader.line());
+    // All of them, or two: the header's and the next.
+    EXPECT_EQ(lines == fixture.expected({{0, 2}, {900, 2900}, {2990, 3000}}),
+              capacity > (std::size_t{2} << 16))
+        << capacity;
+  }
+}
 
 }  // namespace
 }  // namespace varsift::testing

@@ -12,6 +12,7 @@ import subprocess
 import sys
 import time
 import warnings
+from collections import Counter
 from collections.abc import Iterator
 from pathlib import Path
 from typing import Any
@@ -105,6 +106,10 @@ def test_an_index_fetches_only_what_it_points_to(served: tuple[FileServer, list]
     # Where each request starts is exact; the bytes sent past what a client reads are not.
     assert {begin for begin, _ in ours.ranges} <= {begin for begin, _ in theirs.ranges}
     assert ours.requests <= theirs.requests
+    # Nothing is fetched twice: the blocks the index check reads are those the reading gives.
+    starts = Counter(begin for begin, _ in ours.ranges)
+    assert starts.pop(0) == 2  # the data and its index
+    assert set(starts.values()) <= {1}
 
 
 def test_a_missing_index_beside_a_url_is_a_scan(served: tuple[FileServer, list]) -> None:
