@@ -58,6 +58,47 @@ class RangeEndCheck final : public core::ByteSource {
   std::uint64_t given_ = 0;
 };
 
+// Passes a BGZF range's bytes on up to the virtual offset where the next range's first line
+// starts, which must follow a '\n'. Blocks are given whole, each from the position the last
+// left or the range started at, so each chunk's block is where the source stands after it.
+class LineCutEnd final : public core::ByteSource {
+ public:
+  LineCutEnd(std::unique_ptr<hts::BgzfSource> inner, std::uint64_t end) noexcept
+      : inner_(std::move(inner)), end_(end) {}
+
+  bool next_bytes(std::string_view& bytes, core::IoError& error) override {
+    if (done_) {
+      bytes = {};
+      return true;
+    }
+    if (!inner_->next_bytes(bytes, error)) return false;
+    const auto after = static_cast<std::uint64_t>(inner_->tell());
+    const std::uint64_t block = after >> 16;
+    if (!bytes.empty() && block < end_ >> 16) {
+      last_ = bytes.back();
+      return true;
+    }
+    // The bytes reach the cut's block, or pass it where it starts (an empty block there).
+    const std::uint64_t from = (after & 0xFFFF) - bytes.size();
+    const std::uint64_t stop = block == end_ >> 16 ? end_ & 0xFFFF : 0;
+    const bool met = !bytes.empty() && stop >= from && stop <= (after & 0xFFFF) &&
+                     (block == end_ >> 16 || from == 0);
+    if (met) bytes = bytes.substr(0, static_cast<std::size_t>(stop - from));
+    if (!met || (bytes.empty() ? last_ : bytes.back()) != '\n') {
+      error = core::IoError::os(ESTALE);
+      return false;
+    }
+    done_ = true;
+    return true;
+  }
+
+ private:
+  std::unique_ptr<hts::BgzfSource> inner_;
+  std::uint64_t end_;
+  char last_ = '\n';  // the last byte given
+  bool done_ = false;
+};
+
 std::unique_ptr<core::ByteSource> open_bgzf(const std::string& path, const InputRange& range,
                                             int threads) {
   hts::SourceResult opened = hts::BgzfSource::open(path, threads);
@@ -66,6 +107,11 @@ std::unique_ptr<core::ByteSource> open_bgzf(const std::string& path, const Input
   core::IoError error = core::IoError::bare(core::ErrorKind::Other);
   if (source->compression() != hts::Compression::bgzf) {
     fail_to_open(core::IoError::fixed(core::ErrorKind::InvalidData, "not a BGZF file"));
+  }
+  if (range.line_start) {
+    if (!source->seek(static_cast<std::int64_t>(*range.line_start), error)) fail_to_open(error);
+    if (!range.end) return source;
+    return std::make_unique<LineCutEnd>(std::move(source), *range.end);
   }
   if (range.before && !source->seek(static_cast<std::int64_t>(*range.before), error)) {
     fail_to_open(error);
@@ -79,6 +125,8 @@ std::unique_ptr<core::ByteSource> open_bgzf(const std::string& path, const Input
 
 std::unique_ptr<core::ByteSource> open_range(const std::string& path, const InputRange& range,
                                              int threads) {
+  // Its first line starts where it starts, and its last ends where it ends.
+  if (range.line_start) return open_bgzf(path, range, threads);
   std::unique_ptr<core::ByteSource> inner =
       range.bgzf ? open_bgzf(path, range, threads) : open_plain(path, range);
   return std::make_unique<LineRangeSource>(std::move(inner), range.before.has_value(),

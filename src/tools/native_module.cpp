@@ -66,6 +66,10 @@ PyMethodDef native_functions[] = {
      "The size and ISIZE of the BGZF block at offset of the file open at fd, or None."},
     {"is_url", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(is_url)), METH_FASTCALL,
      "is_url(path)\n--\n\nWhether htslib opens path as a URL."},
+    {"record_cuts", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(record_cuts)),
+     METH_FASTCALL,
+     "record_cuts(url, size)\n--\n\nWhere the indexed BGZF VCF at url may be cut into ranges "
+     "of about size bytes, or None without a usable index."},
     {"read_url", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_url)),
      METH_FASTCALL,
      "read_url(url, limit)\n--\n\nThe whole of a small remote file, or None when there is "

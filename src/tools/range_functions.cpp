@@ -23,11 +23,13 @@ namespace {
 
 using module::OwnedRef;
 
-// None, or (bgzf, before, length, end) with before and end -1 for none.
+// None, or (bgzf, before, length, end, line_start) with before, end and line_start -1 for
+// none.
 std::optional<library::InputRange> range_from(PyObject* object) {
   if (object == Py_None) return std::nullopt;
-  if (!PyTuple_Check(object) || PyTuple_GET_SIZE(object) != 4) {
-    PyErr_SetString(PyExc_TypeError, "range must be None or (bgzf, before, length, end)");
+  if (!PyTuple_Check(object) || PyTuple_GET_SIZE(object) != 5) {
+    PyErr_SetString(PyExc_TypeError,
+                    "range must be None or (bgzf, before, length, end, line_start)");
     throw PythonError();
   }
   library::InputRange range;
@@ -55,6 +57,13 @@ std::optional<library::InputRange> range_from(PyObject* object) {
     throw PythonError();
   }
   if (end >= 0) range.end = static_cast<std::uint64_t>(end);
+  const long long line_start = PyLong_AsLongLong(PyTuple_GET_ITEM(object, 4));
+  if (line_start == -1 && PyErr_Occurred()) throw PythonError();
+  if (line_start < -1 || (line_start >= 0 && !range.bgzf)) {
+    PyErr_SetString(PyExc_ValueError, "range's line_start must be -1 or a BGZF offset");
+    throw PythonError();
+  }
+  if (line_start >= 0) range.line_start = static_cast<std::uint64_t>(line_start);
   return range;
 }
 

@@ -1,9 +1,14 @@
 #include "url_functions.hpp"
 
 #include <cerrno>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "hts/range_cuts.hpp"
 #include "hts/remote_file.hpp"
+#include "hts/remote_index.hpp"
+#include "module/owned_ref.hpp"
 #include "python_error.hpp"
 #include "released_gil.hpp"
 
@@ -45,6 +50,43 @@ PyObject* read_url(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     const int code = error.is_os() ? error.os_code() : EIO;
     if (code == ENOENT) Py_RETURN_NONE;
     raise_os_error(code, url);
+  } catch (...) {
+    set_python_error_from_current();
+    return nullptr;
+  }
+}
+
+PyObject* record_cuts(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  try {
+    if (nargs != 2) {
+      PyErr_SetString(PyExc_TypeError, "record_cuts(url, size)");
+      return nullptr;
+    }
+    const std::string url = path_bytes(args[0]);
+    const long long size = PyLong_AsLongLong(args[1]);
+    if (size < 1) {
+      if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "size must be at least 1");
+      return nullptr;
+    }
+    std::optional<std::vector<std::uint64_t>> cuts;
+    {
+      const ReleasedGil released;
+      hts::IndexProblem problem;
+      if (const std::optional<hts::Index> index =
+              hts::load_remote_index(url, std::nullopt, problem)) {
+        cuts = hts::record_cuts(*index, static_cast<std::uint64_t>(size));
+      }
+    }
+    if (!cuts) Py_RETURN_NONE;
+    module::OwnedRef list =
+        module::OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(cuts->size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < cuts->size(); ++i) {
+      PyObject* offset = PyLong_FromUnsignedLongLong((*cuts)[i]);
+      if (offset == nullptr) return nullptr;
+      PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), offset);
+    }
+    return list.release();
   } catch (...) {
     set_python_error_from_current();
     return nullptr;

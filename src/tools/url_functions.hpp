@@ -12,4 +12,9 @@ PyObject* is_url(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 // when the server has no such file; OSError naming the URL otherwise.
 PyObject* read_url(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
+// record_cuts(url: bytes, size: int) -> list[int] | None: virtual offsets where the BGZF VCF
+// at url may be cut into ranges of about size compressed bytes, at record starts its index
+// (URL.tbi or URL.csi) gives, the first 0; None when it has no index that can be read.
+PyObject* record_cuts(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+
 }  // namespace varsift::tools

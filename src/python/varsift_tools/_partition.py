@@ -4,8 +4,10 @@ in which it starts.
 Plain text is cut anywhere: a range's reader skips the line in progress at its start and reads
 on past its end to finish its last line. BGZF is cut at block boundaries, found from a ``.gzi``
 index beside the file when there is a fresh one, else by walking the block headers (a few
-bytes read per block). Other inputs (gzip that is not BGZF, damaged BGZF, standard input) are
-read whole, by the library itself, which reports their faults.
+bytes read per block). A URL, whose blocks cannot be walked without fetching it all, is cut
+where its ``.tbi`` or ``.csi`` says records start when it has no ``.gzi``. Other inputs (gzip
+that is not BGZF, damaged BGZF, standard input) are read whole, by the library itself, which
+reports their faults.
 """
 
 from __future__ import annotations
@@ -41,7 +43,10 @@ class Part:
     range. ``identity`` is the local file's (size, modification time in ns, inode) when it was
     cut, and ``last_block`` for BGZF the offset of the last block holding data, where the
     block walk ended, with its (size, ISIZE); the reader of a range checks both: ranges cut from another file
-    would silently lose or repeat records.
+    would silently lose or repeat records. ``line_start``, for BGZF cut where an index says
+    records start, is the virtual offset where the range's first line starts; ``before``,
+    ``length`` and ``start`` are then unknown (None, 0, 0), and ``end`` is where the next
+    range's first line starts, which its reader checks is just after a line feed.
     """
 
     path: str
@@ -53,6 +58,12 @@ class Part:
     identity: tuple[int, int, int] | None = None
     end: int | None = None
     last_block: tuple[int, tuple[int, int] | None] | None = None
+    line_start: int | None = None
+
+    @property
+    def first(self) -> bool:
+        """Whether the range starts the file."""
+        return self.before is None and not self.line_start
 
     def check_identity(self) -> None:
         """Raises OSError (ESTALE) when the file is no longer the one that was cut."""
@@ -68,8 +79,9 @@ class Part:
         if not same:
             raise changed(self.path)
 
-    def native_range(self) -> tuple[bool, int, int, int] | None:
-        """The range as the native reader takes it: (bgzf, before or -1, length, end or -1)."""
+    def native_range(self) -> tuple[bool, int, int, int, int] | None:
+        """The range as the native reader takes it: (bgzf, before or -1, length, end or -1,
+        line_start or -1)."""
         if self.whole:
             return None
         return (
@@ -77,6 +89,7 @@ class Part:
             -1 if self.before is None else self.before,
             self.length,
             -1 if self.end is None else self.end,
+            -1 if self.line_start is None else self.line_start,
         )
 
 
@@ -84,8 +97,8 @@ def changed(path: str) -> OSError:
     """The error of a task that finds its input is not the one its ranges were cut from."""
     return OSError(
         errno.ESTALE,
-        "the input changed during the job, after it was cut into ranges (or its .gzi does "
-        "not describe it)",
+        "the input changed during the job, after it was cut into ranges (or its .gzi or "
+        "index does not describe it)",
         path,
     )
 
@@ -218,13 +231,21 @@ def _without_empty_end(blocks: list[tuple[int, int]], total: int) -> _Blocks:
 
 def _url_parts(url: str, size: int) -> list[Part]:
     """A URL tells neither its size nor its blocks without reading it all: it is cut by a
-    ``.gzi`` index beside it (before any query), or read whole by one task."""
+    ``.gzi`` index beside it (before any query), else where its ``.tbi`` or ``.csi`` says
+    records start, or read whole by one task."""
     base, mark, query = url.partition("?")
     # A .gzi larger than this indexes a file of terabytes.
     data = _native.read_url(os.fsencode(f"{base}.gzi{mark}{query}"), 1 << 28)
     blocks = None if data is None else _blocks_from_gzi(data, None)
     # The data's end is not known: the last range runs to it, unchecked.
     parts = None if blocks is None else _bgzf_parts(url, (blocks, None), size)
+    if parts is None:
+        cuts = _native.record_cuts(os.fsencode(url), size)
+        if cuts is not None and len(cuts) > 1:
+            ends: list[int | None] = [*cuts[1:], None]
+            parts = [
+                Part(url, True, None, 0, 0, end=end, line_start=cut) for cut, end in zip(cuts, ends)
+            ]
     return parts or [Part(url, False, None, 0, 0, whole=True)]
 
 

@@ -123,11 +123,15 @@ def _reporting_file_lines(part: Part, call: Callable[[], _T]) -> _T:
             raise changed(part.path) from None
         raise
     except VcfFormatError as error:
-        if part.before is None or error.lineno is None:
+        if part.first or error.lineno is None:
             raise
         if _native.is_url(os.fsencode(part.path)):
             # Counting the lines before would read the object up to the range.
-            place = f"line {error.lineno} of the range from uncompressed byte {part.start}"
+            where = (
+                f"uncompressed byte {part.start}" if part.line_start is None
+                else f"BGZF offset {part.line_start >> 16}:{part.line_start & 0xFFFF}"
+            )
+            place = f"line {error.lineno} of the range from {where}"
             raise type(error)(error.filename, None, error.reason, place) from None
         lineno = _lines_before(part) + error.lineno
         raise type(error)(error.filename, lineno, error.reason) from None
@@ -170,7 +174,7 @@ def _read_part(part: Part, selection: _Selection, header: bool) -> list[str]:
 def _header_flags(parts: Sequence[Part]) -> list[bool]:
     """Header lines come from the first file only: its parts run up to the next part that
     starts a file, which may be the same path given again."""
-    starts = [number for number, part in enumerate(parts) if part.before is None]
+    starts = [number for number, part in enumerate(parts) if part.first]
     second = starts[1] if len(starts) > 1 else len(parts)
     return [number < second for number in range(len(parts))]
 

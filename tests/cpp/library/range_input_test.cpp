@@ -36,10 +36,10 @@ std::string read_all(const std::string& path, const InputRange& range) {
 TEST(RangeInput, ReadsARangeOfAPlainFile) {
   const std::string path = temp_path("plain.vcf");
   std::ofstream(path) << "#h\nab\ncd\nef";
-  EXPECT_EQ(read_all(path, {false, std::nullopt, 4, std::nullopt}), "#h\nab\n");
-  EXPECT_EQ(read_all(path, {false, 2, 2, std::nullopt}), "ab\n");
-  EXPECT_EQ(read_all(path, {false, 3, 2, std::nullopt}), "");
-  EXPECT_EQ(read_all(path, {false, 4, 5, std::nullopt}), "cd\nef");
+  EXPECT_EQ(read_all(path, {false, std::nullopt, 4, std::nullopt, std::nullopt}), "#h\nab\n");
+  EXPECT_EQ(read_all(path, {false, 2, 2, std::nullopt, std::nullopt}), "ab\n");
+  EXPECT_EQ(read_all(path, {false, 3, 2, std::nullopt, std::nullopt}), "");
+  EXPECT_EQ(read_all(path, {false, 4, 5, std::nullopt, std::nullopt}), "cd\nef");
   ::unlink(path.c_str());
 }
 
@@ -63,9 +63,9 @@ TEST(RangeInput, ReadsRangesOfBgzfThatStartAtBlocks) {
   // The block boundaries: the second starts inside the line "abcd", the third a line.
   const std::uint64_t last_of_first = starts[0] + 4;
   const std::uint64_t last_of_second = starts[1] + 5;
-  EXPECT_EQ(read_all(path, {true, std::nullopt, 5, std::nullopt}), "#h\nabcd\n");
-  EXPECT_EQ(read_all(path, {true, last_of_first, 6, std::nullopt}), "ef\n");
-  EXPECT_EQ(read_all(path, {true, last_of_second, 3, std::nullopt}), "gh\n");
+  EXPECT_EQ(read_all(path, {true, std::nullopt, 5, std::nullopt, std::nullopt}), "#h\nabcd\n");
+  EXPECT_EQ(read_all(path, {true, last_of_first, 6, std::nullopt, std::nullopt}), "ef\n");
+  EXPECT_EQ(read_all(path, {true, last_of_second, 3, std::nullopt, std::nullopt}), "gh\n");
   ::unlink(path.c_str());
 }
 
@@ -100,8 +100,37 @@ TEST(RangeInput, ChecksThatABgzfRangeEndsWhereItWasPlannedTo) {
            // The right length, ending at another block than planned.
            Case{std::nullopt, 5, starts[1] + 5, ESTALE},
        }) {
-    EXPECT_EQ(failure_of(path, {true, c.before, c.length, c.end}), c.error)
+    EXPECT_EQ(failure_of(path, {true, c.before, c.length, c.end, std::nullopt}), c.error)
         << c.length << " bytes to " << c.end;
+  }
+  ::unlink(path.c_str());
+}
+
+// A range cut where an index says a record starts gives the lines from there to the next cut,
+// which must follow a line's end.
+TEST(RangeInput, ChecksThatARangeCutAtLinesEndsAfterALine) {
+  const std::string path = temp_path("cuts.vcf.gz");
+  const std::vector<std::uint64_t> starts = write_blocks(path, {"#h\nab", "cd\nef\n", "gh\n"});
+  struct Case {
+    std::uint64_t line_start;
+    std::optional<std::uint64_t> end;
+    const char* lines;
+    int error;
+  };
+  for (const Case& c : {
+           Case{0, starts[1] + 3, "#h\nabcd\n", 0},
+           Case{starts[1] + 3, starts[2], "ef\n", 0},
+           Case{starts[0] + 3, std::nullopt, "abcd\nef\ngh\n", 0},
+           // Inside a line, past a block's end, past the data.
+           Case{starts[0] + 3, starts[1] + 4, "", ESTALE},
+           Case{0, starts[0] + 6, "", ESTALE},
+           Case{starts[1] + 3, starts[2] + 5, "", ESTALE},
+       }) {
+    const InputRange range{true, std::nullopt, 0, c.end, c.line_start};
+    EXPECT_EQ(failure_of(path, range), c.error) << c.line_start << " to " << c.end.value_or(0);
+    if (c.error == 0) {
+      EXPECT_EQ(read_all(path, range), c.lines);
+    }
   }
   ::unlink(path.c_str());
 }
@@ -109,7 +138,7 @@ TEST(RangeInput, ChecksThatABgzfRangeEndsWhereItWasPlannedTo) {
 TEST(RangeInput, ReportsAMissingFileAsAnOsError) {
   for (bool bgzf : {false, true}) {
     try {
-      open_range(temp_path("missing"), {bgzf, std::nullopt, 1, std::nullopt}, 1);
+      open_range(temp_path("missing"), {bgzf, std::nullopt, 1, std::nullopt, std::nullopt}, 1);
       ADD_FAILURE() << "no error";
     } catch (const ScanError& error) {
       EXPECT_EQ(error.kind(), ScanError::Kind::os);
@@ -128,7 +157,7 @@ TEST(RangeInput, ReportsDamageInsideTheRange) {
     file.write("\xff\xff\xff\xff", 4);
   }
   const std::unique_ptr<core::ByteSource> source =
-      open_range(path, {true, std::nullopt, 6, std::nullopt}, 1);
+      open_range(path, {true, std::nullopt, 6, std::nullopt, std::nullopt}, 1);
   core::IoError error = core::IoError::os(0);
   std::string_view bytes;
   bool failed = false;

@@ -122,7 +122,11 @@ def test_a_missing_index_beside_a_url_is_a_scan(served: tuple[FileServer, list])
         varsift_tools.subset(server.url("bare.vcf.gz"), targets=sites[:3], index=True)
 
 
-@pytest.mark.parametrize(("name", "ranges"), [("in.vcf.gz", True), ("bare.vcf.gz", False), ("in.vcf", False)])
+# in.vcf.gz is cut by its .gzi, csi.vcf.gz where its index says records start.
+@pytest.mark.parametrize(
+    ("name", "ranges"),
+    [("in.vcf.gz", True), ("csi.vcf.gz", True), ("bare.vcf.gz", False), ("in.vcf", False)],
+)
 def test_dask_reads_ranges_of_a_url(served: tuple[FileServer, list], tmp_path: Path, name: str, ranges: bool) -> None:
     dask = pytest.importorskip("varsift_tools.dask")
     server, sites = served
@@ -136,6 +140,29 @@ def test_dask_reads_ranges_of_a_url(served: tuple[FileServer, list], tmp_path: P
     both = [url, server.url("csi.vcf.gz")]
     assert dask.write_subset(both, out, targets=targets, partition_size=40_000) == 2 * len(records)
     assert varsift_tools.subset(out) == (header, records * 2)
+
+
+def test_dask_fails_on_a_url_whose_index_cuts_lines(served: tuple[FileServer, list]) -> None:
+    dask = pytest.importorskip("varsift_tools.dask")
+    from varsift_tools import _native
+
+    server, _ = served
+    root = server.root
+    cut = dask.partitions(server.url("csi.vcf.gz"), partition_size=40_000)[-1].line_start
+    assert cut
+    with open(root / "csi.vcf.gz", "rb") as file:
+        blocks = dict(_native.bgzf_blocks(file.fileno()) or [])
+    # One byte more in the line before the last cut: the blocks before keep their places, and
+    # the cut, from the index of the file as it was, falls inside a line.
+    at = blocks[cut >> 16] + (cut & 0xFFFF) - 1
+    text = (root / "in.vcf").read_bytes()
+    assert text[at : at + 1] == b"\n"
+    (root / "grown.vcf").write_bytes(text[:at] + b"0" + text[at:])
+    bgzip_file(root / "grown.vcf", root / "grown.vcf.gz")
+    shutil.copy(root / "csi.vcf.gz.csi", root / "grown.vcf.gz.csi")
+    with pytest.raises(OSError) as raised:
+        dask.lines(server.url("grown.vcf.gz"), partition_size=40_000).compute(scheduler="sync")
+    assert raised.value.errno == errno.ESTALE
 
 
 def free_port() -> int:
