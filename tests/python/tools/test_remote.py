@@ -165,6 +165,22 @@ def test_dask_fails_on_a_url_whose_index_cuts_lines(served: tuple[FileServer, li
     assert raised.value.errno == errno.ESTALE
 
 
+def test_dask_ranges_of_a_server_without_byte_ranges_raise_naming_the_url(
+    served: tuple[FileServer, list]
+) -> None:
+    dask = pytest.importorskip("varsift_tools.dask")
+    server, _ = served
+    url = server.url("csi.vcf.gz")
+    server.behaviour["csi.vcf.gz"] = Behaviour(ranges=False)
+    try:
+        with pytest.raises(OSError) as raised:
+            dask.lines(url, partition_size=40_000).compute(scheduler="sync")
+    finally:
+        del server.behaviour["csi.vcf.gz"]
+    assert (raised.value.errno, raised.value.filename) == (errno.ESPIPE, url)
+    assert "byte ranges" in raised.value.strerror
+
+
 def free_port() -> int:
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
