@@ -191,8 +191,9 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
         hts::is_url(path) ? hts::BgzfSource::open_for_index(path) : hts::BgzfSource::open(path);
     if (std::holds_alternative<core::IoError>(reopened)) return choice;
     file = std::get<hts::BgzfSource>(std::move(reopened));
-    kept.reset();
   }
+  // A local file keeps nothing, and a fresh handle reads what it meets: both read as ever.
+  if (!hts::is_url(path) || check.outcome == hts::RangeCheck::Outcome::damaged) kept.reset();
   choice.source =
       std::make_unique<IndexedInput>(std::move(file), std::move(ranges), std::move(kept));
   return choice;
