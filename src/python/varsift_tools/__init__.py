@@ -7,12 +7,13 @@ records: by position on any chromosome, by target (chromosome and position) or b
 from __future__ import annotations
 
 import contextlib
+import importlib
 import os
 import stat
 import sys
 from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
 from types import TracebackType
-from typing import Literal
+from typing import Any, Literal
 
 from varsift_tools import _native
 from varsift_tools._errors import CompressionError, VcfFormatError
@@ -35,7 +36,8 @@ __all__ = [
 PathLike = str | os.PathLike[str]
 Positions = Iterable[int]
 # (chrom, pos) pairs; or each chromosome's positions (ints, or a buffer of integers such as a
-# NumPy array), as columns give them; or a pandas DataFrame of (chrom, pos) rows.
+# NumPy array), as columns give them; or a pandas DataFrame or an Arrow table (pyarrow, or
+# anything giving an Arrow stream) of (chrom, pos) rows.
 Targets = Iterable[tuple[str, int]] | Mapping[str, Iterable[int]]
 Regions = Iterable[tuple[str, int, int]]
 # How a record meets a region: by POS, by any base from POS to its end (REF's length or
@@ -121,19 +123,63 @@ def _prepared(selection: Selection | None) -> _native.Selection | None:
 
 
 def _targets(targets: Targets | None) -> Targets | None:
-    """A pandas DataFrame of (chrom, pos) rows as each chromosome's positions, grouped by
-    pandas: no Python loop over its rows."""
+    """A pandas DataFrame, or an Arrow table (a pyarrow Table or RecordBatch, or any object
+    giving an Arrow stream or array), of (chrom, pos) rows as each chromosome's positions: no
+    Python loop over the rows."""
     pandas = sys.modules.get("pandas")
-    if pandas is None or not isinstance(targets, pandas.DataFrame):
-        return targets
-    if len(targets.columns) != 2:
-        raise ValueError(
-            f"a targets DataFrame must have 2 columns (chrom, pos), not {len(targets.columns)}"
+    if pandas is not None and isinstance(targets, pandas.DataFrame):
+        if len(targets.columns) != 2:
+            raise ValueError(
+                f"a targets DataFrame must have 2 columns (chrom, pos), not {len(targets.columns)}"
+            )
+        chroms, positions = targets.iloc[:, 0], targets.iloc[:, 1]
+        # Missing chromosomes are kept, to be refused as the wrong type.
+        groups = positions.groupby(chroms, sort=False, dropna=False)
+        return {chrom: column.to_numpy() for chrom, column in groups}
+    if hasattr(targets, "__arrow_c_stream__") or hasattr(targets, "__arrow_c_array__"):
+        return _arrow_targets(targets)
+    return targets
+
+
+def _arrow_targets(table: object) -> Mapping[str, Iterable[int]]:
+    """Each chromosome's positions, as NumPy views where the column allows, of an Arrow table of
+    (chrom, pos) rows, grouped by Arrow and NumPy."""
+    try:
+        numpy = importlib.import_module("numpy")
+        pyarrow = importlib.import_module("pyarrow")
+    except ImportError as error:
+        raise TypeError(f"an Arrow table of targets needs pyarrow and NumPy: {error}") from None
+    arrow: Any = table
+    if not isinstance(arrow, (pyarrow.Table, pyarrow.RecordBatch)):
+        arrow = (pyarrow.table if hasattr(arrow, "__arrow_c_stream__") else pyarrow.record_batch)(
+            arrow
         )
-    chroms, positions = targets.iloc[:, 0], targets.iloc[:, 1]
-    # Missing chromosomes are kept, to be refused as the wrong type.
-    groups = positions.groupby(chroms, sort=False, dropna=False)
-    return {chrom: column.to_numpy() for chrom, column in groups}
+    if arrow.num_columns != 2:
+        raise ValueError(
+            f"a targets table must have 2 columns (chrom, pos), not {arrow.num_columns}"
+        )
+    chroms = arrow.column(0)
+    if isinstance(chroms, pyarrow.ChunkedArray):
+        chroms = chroms.combine_chunks()
+    # A dictionary may name a chromosome twice: encoded afresh, each name is one code.
+    if pyarrow.types.is_dictionary(chroms.type):
+        chroms = chroms.dictionary_decode()
+    if chroms.null_count:
+        raise TypeError("a chromosome must be a str, not None")
+    if arrow.column(1).null_count:
+        raise TypeError("a position must be an int, not None")
+    encoded = chroms.dictionary_encode()
+    names = encoded.dictionary.to_pylist()
+    codes = encoded.indices.to_numpy()
+    positions = arrow.column(1).to_numpy(zero_copy_only=False)
+    if len(names) < 2**16:
+        codes = codes.astype(numpy.uint16)  # sorted by counting, in one pass
+    order = numpy.argsort(codes, kind="stable")
+    starts = numpy.searchsorted(codes[order], numpy.arange(len(names) + 1))
+    sorted_positions = positions[order]
+    return {
+        name: sorted_positions[starts[code] : starts[code + 1]] for code, name in enumerate(names)
+    }
 
 
 def _thread_count(threads: int | None) -> int:
@@ -180,7 +226,8 @@ def subset(
     input. Header lines are every line starting with ``#``. Data lines are kept when their POS
     is one of ``positions`` (on any chromosome, ints or a buffer of integers such as a NumPy
     array), one of ``targets`` (``(chrom, pos)`` pairs; a mapping of each chromosome to its
-    positions, ints or a buffer; or a pandas DataFrame of ``(chrom, pos)`` rows) or meets one
+    positions, ints or a buffer; or a pandas DataFrame or an Arrow table, such as a pyarrow
+    ``Table`` or ``RecordBatch``, of ``(chrom, pos)`` rows) or meets one
     of ``regions`` (``(chrom, beg, end)``, 1-based and inclusive) by ``overlap``: ``"record"`` (default) keeps a record any
     base of which, from POS to its end (REF's length, or INFO/END), lies in the region,
     ``"pos"`` one whose POS does, ``"variant"`` one whose changed bases do. That is the union

@@ -178,6 +178,43 @@ def test_bad_pandas_tables_are_refused(vcf, rows, error, message):
         varsift_tools.subset(vcf, targets=pandas.DataFrame(rows))
 
 
+class ArrowStream:
+    """An object that gives an Arrow stream, as tables of other libraries do."""
+
+    def __init__(self, table):
+        self.table = table
+
+    def __arrow_c_stream__(self, requested_schema=None):
+        return self.table.__arrow_c_stream__(requested_schema)
+
+
+@pytest.mark.parametrize(
+    ("make", "kept"),
+    [
+        (lambda pa: pa.table({"c": ["chr2", "chr1", "chr1"], "p": [200, 1500, 100]}),
+         ["a", "b", "c"]),
+        (lambda pa: pa.record_batch({"c": ["chr1"], "p": pa.array([1500], pa.uint32())}), ["b"]),
+        (lambda pa: pa.concat_tables([pa.table({"c": pa.array(["chr1"]).dictionary_encode(),
+                                                "p": [100]}),
+                                      pa.table({"c": pa.array(["chr1"]).dictionary_encode(),
+                                                "p": [1500]})]), ["a", "b"]),
+        (lambda pa: ArrowStream(pa.table({"c": ["chr2"], "p": [200]})), ["c"]),
+        (lambda pa: pa.table({"c": pa.array([], pa.string()), "p": pa.array([], pa.int64())}), []),
+        (lambda pa: pa.table({"c": ["chr1"], "p": [1], "x": [1]}), "2 columns"),
+        (lambda pa: pa.table({"c": ["chr1", None], "p": [1, 2]}), "chromosome must be a str"),
+        (lambda pa: pa.table({"c": ["chr1", "chr1"], "p": [1, None]}), "position must be an int"),
+        (lambda pa: pa.table({"c": ["chr1"], "p": [-1]}), r"targets\['chr1'\]\[0\]: position out"),
+    ],
+)
+def test_targets_may_be_an_arrow_table(vcf, make, kept):
+    pyarrow = pytest.importorskip("pyarrow")
+    if isinstance(kept, str):
+        with pytest.raises((TypeError, ValueError), match=kept):
+            varsift_tools.subset(vcf, targets=make(pyarrow))
+    else:
+        assert ids(varsift_tools.subset(vcf, targets=make(pyarrow))[1]) == kept
+
+
 class Fresh(Sequence):
     """A target whose chromosome is a new str each time it is read."""
 
