@@ -6,20 +6,24 @@ Python selections.
 On a generated BGZF VCF of 25 contigs with its tabix index (by default 2,340,000 records of 16
 samples, about 300 MB), it times (best of --repeats, each run a process of its own for the
 command and the peers, in this process for the library): `varsift FILE -P TARGETS --no-index`,
-`-T TARGETS --no-index` and `-P TARGETS` (the automatic choice) for 10,000 and 1,000,000
-targets, `varsift_tools.write_subset` with the same Selection (files read natively), and
-`bcftools view -T`, `bcftools view -R` and `tabix -h -R` (stopped at --cap seconds). Every run
-writes the kept records to /dev/null; the command's and the library's must keep as many. Then
-it times, in CPU seconds, the conversion of 1,000,000 entries into a selection: (chrom, pos)
-tuples made in file order and shuffled, a list of ints, an array('q') and, when NumPy and
-pandas are installed, a NumPy array and a pandas (chrom, pos) table. Prints a Markdown table
-against the goals (1,000,000 targets within 1.5 times 10,000; 20 million entries a second)
-and writes it to bench/results/selection.md. `bench/run.py` runs it too.
+`-T TARGETS --no-index`, `-R RANGES --no-index` (the same sites as CHROM BEG END lines, met by
+overlap as ranges) and `-P TARGETS` (the automatic choice) for 10,000 and 1,000,000 targets,
+`varsift_tools.write_subset` with the same Selection (files read natively), and `bcftools view
+-T`, `bcftools view -R` and `tabix -h -R` (stopped at --cap seconds). Every run writes the kept
+records to /dev/null; the command's and the library's must keep as many. Then it times, in CPU
+seconds, the conversion of 1,000,000 entries into a selection: (chrom, pos) tuples made in file
+order and shuffled, a list of ints, an array('q') and, when NumPy, pandas and pyarrow are
+installed, a NumPy array and a pandas and an Arrow (chrom, pos) table; in a fresh interpreter,
+and in this process after the runs above, where the entries are made among the memory those
+runs left. Prints a Markdown table against the goals (1,000,000 targets within 1.5 times
+10,000; 20 million entries a second) and writes it to bench/results/selection.md.
+`bench/run.py` runs it too.
 """
 
 import argparse
 import datetime
 import importlib.util
+import json
 import os
 import random
 import resource
@@ -134,6 +138,11 @@ def conversion_rates(tiny: Path, repeats: int) -> dict[str, float]:
 
             table = pandas.DataFrame({"chrom": [c for c, _ in in_order], "pos": positions})
             forms["pandas DataFrame (chrom, pos)"] = {"targets": table}
+        if importlib.util.find_spec("pyarrow") is not None:
+            import pyarrow
+
+            arrow = pyarrow.table({"chrom": [c for c, _ in in_order], "pos": positions})
+            forms["Arrow table (chrom, pos)"] = {"targets": arrow}
     rates = {}
     for name, selectors in forms.items():
         times = []
@@ -143,6 +152,13 @@ def conversion_rates(tiny: Path, repeats: int) -> dict[str, float]:
             times.append(cpu_seconds() - start)
         rates[name] = 1_000_000 / min(times)
     return rates
+
+
+def fresh_conversion_rates(tiny: Path, repeats: int) -> dict[str, float]:
+    """conversion_rates() in a fresh interpreter."""
+    result = subprocess.run([sys.executable, __file__, "--conversion", str(tiny), str(repeats)],
+                            check=True, capture_output=True, text=True)
+    return json.loads(result.stdout)
 
 
 def measure(records: int, samples: int, repeats: int, cap: float, threads: int | None) -> str:
@@ -170,6 +186,11 @@ def measure(records: int, samples: int, repeats: int, cap: float, threads: int |
         for count in COUNTS:
             path = Path(tmp) / f"targets-{count}.tsv"
             targets(sites, count, count, path)
+            # The same sites as one-base ranges, which -R meets by overlap: ranges, not sites.
+            ranges = Path(tmp) / f"ranges-{count}.tsv"
+            ranges.write_text("".join(
+                f"{c}\t{p}\t{p}\n" for c, p in
+                (line.split("\t") for line in path.read_text().splitlines())))
             kept: dict[str, int] = {}
 
             def library(cap: float, path: Path = path, kept: dict[str, int] = kept) -> None:
@@ -184,6 +205,8 @@ def measure(records: int, samples: int, repeats: int, cap: float, threads: int |
                     [*varsift, str(gz), "-P", str(path), "--no-index", *threads_option]),
                 "`varsift -T --no-index` (command)": command(
                     [*varsift, str(gz), "-T", str(path), "--no-index", *threads_option]),
+                "`varsift -R --no-index` (command; the sites as CHROM BEG END ranges)": command(
+                    [*varsift, str(gz), "-R", str(ranges), "--no-index", *threads_option]),
                 "`varsift -P` (command, automatic choice)": command(
                     [*varsift, str(gz), "-P", str(path), *threads_option]),
                 "`bcftools view -T`": command(["bcftools", "view", "-T", str(path), str(gz)]),
@@ -193,6 +216,7 @@ def measure(records: int, samples: int, repeats: int, cap: float, threads: int |
             for name, run in runs.items():
                 rows.setdefault(name, {})[count] = best(run, repeats, cap)
                 print(name, count, rows[name][count], file=sys.stderr, flush=True)
+        fresh = fresh_conversion_rates(tiny, repeats)
         rates = conversion_rates(tiny, repeats)
     load_after = os.getloadavg()
 
@@ -218,12 +242,17 @@ def measure(records: int, samples: int, repeats: int, cap: float, threads: int |
                  f"{large[0] / small[0]:.2f}, {large[1] / small[1]:.2f}")
         lines.append(f"| {name} | {shown(small)} | {shown(large)} | {ratio} |")
     lines += ["", f"| 1,000,000 entries given as | entries a second, CPU time (goal "
-              f"{RATE_GOAL / 1e6:.0f} million) |", "| --- | ---: |"]
-    lines += [f"| {name} | {rate / 1e6:.1f} million |" for name, rate in rates.items()]
+              f"{RATE_GOAL / 1e6:.0f} million): a fresh process | this process, after the runs "
+              "above |", "| --- | ---: | ---: |"]
+    lines += [f"| {name} | {fresh[name] / 1e6:.1f} million | {rate / 1e6:.1f} million |"
+              for name, rate in rates.items()]
     return "\n".join(lines) + "\n"
 
 
 def main() -> int:
+    if sys.argv[1:2] == ["--conversion"]:
+        print(json.dumps(conversion_rates(Path(sys.argv[2]), int(sys.argv[3]))))
+        return 0
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--records", type=int, default=2_340_000, help="records (default 2.34M)")
     parser.add_argument("--samples", type=int, default=16, help="samples (default 16)")
