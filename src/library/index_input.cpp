@@ -3,12 +3,14 @@
 #include <htslib/bgzf.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <utility>
 #include <variant>
 #include <vector>
 
 #include "bcf_index.hpp"
 #include "bcf_input.hpp"
+#include "core/contig_line.hpp"
 #include "core/line_reader.hpp"
 #include "hts/bcf_reader.hpp"
 #include "hts/bgzf_block.hpp"
@@ -153,7 +155,11 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   if (!read_header(file.handle(), *kept, header)) return choice;
   if (auto foreign = index->check_header(header))
     return decline(std::move(*foreign), index->path());
-  choice.sequences = index->sequences();
+  // They name the chromosomes only where no ##contig line does: no copy of 10^5 names else.
+  if (std::none_of(header.begin(), header.end(),
+                   [](const std::string& line) { return !core::contig_id(line).empty(); })) {
+    choice.sequences = index->sequences();
+  }
   // Nothing to look up (every record, or all but some, is kept): the index is checked, and the
   // file read whole.
   if (!selection.narrows()) return choice;

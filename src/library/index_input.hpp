@@ -48,8 +48,8 @@ struct IndexChoice {
   // empty otherwise. The caller shows it as a warning.
   std::string warning;
   hts::ReadCost cost;
-  // The sequences of an index that fits the data's header, whether followed or not; empty
-  // when none was read. They name the chromosomes when the header's ##contig lines do not.
+  // The sequences of an index that fits the data's header, whether followed or not, when the
+  // header has no ##contig lines: they then name the chromosomes. Empty otherwise.
   std::vector<std::string> sequences;
   // Whether the input was found to be BCF, when it was opened to find out (a URL): BCF is
   // read whole, without its index.
