@@ -11,7 +11,6 @@
 #include "library/output.hpp"
 #include "library/scan_error.hpp"
 #include "python_error.hpp"
-#include "released_gil.hpp"
 #include "scan_steps.hpp"
 #include "write_arguments.hpp"
 
@@ -40,40 +39,19 @@ PyObject* write_bcf(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     if (!read_write_arguments(args, 10, 11, arguments)) return nullptr;
     const library::IndexOptions index = index_options_from(args[8], args[9]);
     std::unique_ptr<library::BcfCopy> copy;
-    std::optional<library::ScanError> scan_failure;
-    std::optional<library::IndexUnusable> unusable;
-    std::optional<library::OutputError> output_failure;
-    {
-      const ReleasedGil released;
-      try {
-        copy = std::make_unique<library::BcfCopy>(arguments.path, std::move(arguments.selection),
-                                                  index, arguments.fd, arguments.compress,
-                                                  arguments.threads, arguments.output_index);
-      } catch (const library::ScanError& error) {
-        scan_failure = error;
-      } catch (const library::IndexUnusable& error) {
-        unusable = error;
-      } catch (const library::OutputError& error) {
-        output_failure = error;
-      }
-    }
-    if (unusable) raise_index_unusable(*unusable);
-    if (scan_failure) raise_scan_error(*scan_failure, arguments.path);
-    if (output_failure) raise_os_error(output_failure->os_code(), arguments.output_name);
+    open_released(arguments.path, arguments.output_name, [&] {
+      copy = std::make_unique<library::BcfCopy>(arguments.path, std::move(arguments.selection),
+                                                index, arguments.fd, arguments.compress,
+                                                arguments.threads, arguments.output_index);
+    });
     warn_index_skipped(copy->warning());
     const auto step = [&] { return copy->step(step_records); };
     auto last = std::chrono::steady_clock::now();
     const auto between = [&](bool more) {
-      if (!more || progress == Py_None) return true;
-      const auto now = std::chrono::steady_clock::now();
-      if (now - last < progress_interval) return true;
-      last = now;
       // A copy of whole blocks reads no records: -1 stands for their unknown number.
-      const long long kept =
-          copy->copies_whole() ? -1 : static_cast<long long>(copy->records_kept());
-      const module::OwnedRef result = module::OwnedRef::steal(PyObject_CallFunction(
-          progress, "KKL", copy->bytes_read(), copy->stored_bytes_read(), kept));
-      return static_cast<bool>(result);
+      return !more || report_progress(
+                          progress, last, copy->bytes_read(), copy->stored_bytes_read(),
+                          copy->copies_whole() ? -1 : static_cast<long long>(copy->records_kept()));
     };
     if (!run_steps(arguments.path, arguments.output_name, step, between)) return nullptr;
     // A copy of the whole input does not read its records: their number may not be known.

@@ -11,7 +11,6 @@
 #include "library/scan_error.hpp"
 #include "library/scanner.hpp"
 #include "python_error.hpp"
-#include "released_gil.hpp"
 #include "scan_steps.hpp"
 #include "write_arguments.hpp"
 
@@ -40,36 +39,20 @@ PyObject* write_subset(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     if (csi < 0) return nullptr;
     std::optional<hts::Index::Format> index_format;
     if (output_index) index_format = csi != 0 ? hts::Index::Format::csi : hts::Index::Format::tbi;
-    std::optional<library::IndexUnusable> unusable;
     std::string warning;
     std::vector<std::string> sequences;
-
-    std::optional<library::ScanError> scan_failure;
-    std::optional<library::OutputError> output_failure;
     std::unique_ptr<library::Scanner> scanner;
     std::unique_ptr<library::Output> output;
-    {
-      const ReleasedGil released;
-      try {
-        scanner = std::make_unique<library::Scanner>(
-            library::open_selected_input(path, arguments.selection, index, arguments.threads,
-                                         warning, sequences),
-            std::move(arguments.selection));
-        scanner->name_sequences(std::move(sequences));
-        output = std::make_unique<library::Output>(arguments.fd, arguments.compress,
-                                                   arguments.threads, index_format);
-      } catch (const library::ScanError& error) {
-        scan_failure = error;
-      } catch (const library::IndexUnusable& error) {
-        unusable = error;
-      } catch (const library::OutputError& error) {
-        output_failure = error;
-      }
-    }
-    if (unusable) raise_index_unusable(*unusable);
-    if (!scan_failure && !output_failure) warn_index_skipped(warning);
-    if (scan_failure) raise_scan_error(*scan_failure, path);
-    if (output_failure) raise_os_error(output_failure->os_code(), output_name);
+    open_released(path, output_name, [&] {
+      scanner = std::make_unique<library::Scanner>(
+          library::open_selected_input(path, arguments.selection, index, arguments.threads, warning,
+                                       sequences),
+          std::move(arguments.selection));
+      scanner->name_sequences(std::move(sequences));
+      output = std::make_unique<library::Output>(arguments.fd, arguments.compress,
+                                                 arguments.threads, index_format);
+    });
+    warn_index_skipped(warning);
     const auto finish = [&] {
       output->finish();
       if (output_index) output->save_index(output_name, *output_index);
