@@ -2,7 +2,6 @@
 
 #include <htslib/bgzf.h>
 #include <htslib/vcf.h>
-#include <sys/stat.h>
 
 #include <optional>
 #include <string_view>
@@ -15,7 +14,6 @@
 #include "hts/index_cost.hpp"
 #include "hts/index_reader.hpp"
 #include "hts/remote_file.hpp"
-#include "hts/remote_index.hpp"
 #include "input.hpp"
 
 namespace varsift::library {
@@ -67,25 +65,9 @@ SelectedBcf open_selected_bcf(const std::string& path, const Selection& selectio
   // Keeping everything, or all but some records, an index saves nothing.
   if (automatic && !selection.narrows()) return whole();
 
-  const bool remote = hts::is_url(path);
   hts::IndexProblem problem;
-  std::optional<hts::Index> index;
   std::uint64_t file_bytes = 0;
-  if (remote) {
-    index = hts::load_remote_index(path, options.path, problem);
-    // The server gives no size: what the index covers stands for it.
-    if (index) file_bytes = index->last_block() + hts::bgzf_max_block_size;
-  } else {
-    // An index found beside the file is not even read when reading it costs more than a scan.
-    const auto worth_reading = [threads](std::uint64_t index_bytes, std::uint64_t file_size) {
-      return !hts::index_outweighs_scan(index_bytes, file_size, static_cast<unsigned>(threads));
-    };
-    index = automatic && !options.path
-                ? hts::Index::load(path, options.path, problem, worth_reading)
-                : hts::Index::load(path, options.path, problem);
-    struct stat status {};
-    if (::stat(path.c_str(), &status) == 0) file_bytes = static_cast<std::uint64_t>(status.st_size);
-  }
+  std::optional<hts::Index> index = load_index(path, options, threads, problem, file_bytes);
   if (!index) return decline(std::move(problem), options.path.value_or(""));
   std::optional<hts::BgzfSource> data = open_positioned(path);
   if (!data) return whole();

@@ -89,6 +89,27 @@ bool read_header(BGZF* file, hts::KeptBlocks& kept, std::vector<std::string>& he
 
 }  // namespace
 
+std::optional<hts::Index> load_index(const std::string& path, const IndexOptions& options,
+                                     int threads, hts::IndexProblem& problem,
+                                     std::uint64_t& file_bytes) {
+  if (hts::is_url(path)) {
+    std::optional<hts::Index> index = hts::load_remote_index(path, options.path, problem);
+    // The server gives no size: what the index covers stands for it.
+    if (index) file_bytes = index->last_block() + hts::bgzf_max_block_size;
+    return index;
+  }
+  struct stat status {};
+  if (::stat(path.c_str(), &status) == 0) file_bytes = static_cast<std::uint64_t>(status.st_size);
+  if (options.mode != IndexOptions::Mode::automatic || options.path) {
+    return hts::Index::load(path, options.path, problem);
+  }
+  // An index found beside the file is not even read when reading it costs more than a scan.
+  const auto worth_reading = [threads](std::uint64_t index_bytes, std::uint64_t file_size) {
+    return !hts::index_outweighs_scan(index_bytes, file_size, static_cast<unsigned>(threads));
+  };
+  return hts::Index::load(path, options.path, problem, worth_reading);
+}
+
 IndexChoice choose_index(const std::string& path, const Selection& selection,
                          const IndexOptions& options, int threads) {
   IndexChoice choice;
@@ -111,10 +132,7 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   // Keeping everything, or all but some records, an index saves nothing.
   if (automatic && !selection.narrows()) return choice;
 
-  hts::IndexProblem problem;
-  std::optional<hts::Index> index;
   std::optional<hts::BgzfSource> data;
-  std::uint64_t file_bytes = 0;
   if (hts::is_url(path)) {
     // Opened first, as tabix does: its first bytes tell BCF apart, without another request.
     hts::SourceResult opened = hts::BgzfSource::open_for_index(path);
@@ -122,26 +140,16 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
     data.emplace(std::get<hts::BgzfSource>(std::move(opened)));
     choice.bcf = hts::starts_bcf(data->handle());
     if (*choice.bcf) return choice;
-    index = hts::load_remote_index(path, options.path, problem);
-    // The server gives no size: what the index covers stands for it.
-    if (index) file_bytes = index->last_block() + hts::bgzf_max_block_size;
-  } else {
-    // An index found beside the file is not even read when reading it costs more than a scan.
-    const auto worth_reading = [threads](std::uint64_t index_bytes, std::uint64_t file_size) {
-      return !hts::index_outweighs_scan(index_bytes, file_size, static_cast<unsigned>(threads));
-    };
-    index = automatic && !options.path
-                ? hts::Index::load(path, options.path, problem, worth_reading)
-                : hts::Index::load(path, options.path, problem);
   }
+  hts::IndexProblem problem;
+  std::uint64_t file_bytes = 0;
+  std::optional<hts::Index> index = load_index(path, options, threads, problem, file_bytes);
   if (!index) return decline(std::move(problem), options.path.value_or(""));
   if (!data) {
     hts::SourceResult opened = hts::BgzfSource::open(path);
     // An input that cannot be opened is for the scan to report, as it always does.
     if (std::holds_alternative<core::IoError>(opened)) return choice;
     data.emplace(std::get<hts::BgzfSource>(std::move(opened)));
-    struct stat status {};
-    if (::stat(path.c_str(), &status) == 0) file_bytes = static_cast<std::uint64_t>(status.st_size);
   }
   hts::BgzfSource& file = *data;
   if (file.compression() != hts::Compression::bgzf) {

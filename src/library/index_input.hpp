@@ -56,6 +56,14 @@ struct IndexChoice {
   std::optional<bool> bcf;
 };
 
+// Loads the index of `path` that `options` name or find: a URL's from its server; a local
+// file's, except one found beside it in automatic mode that costs more to read than a scan.
+// Gives the data's size in `file_bytes` (for a URL: what the index covers), and none with
+// `problem` set when there is no index to use.
+std::optional<hts::Index> load_index(const std::string& path, const IndexOptions& options,
+                                     int threads, hts::IndexProblem& problem,
+                                     std::uint64_t& file_bytes);
+
 // Decides whether to follow an index for this selection, and opens the indexed input if so.
 // A stale, damaged or foreign index found beside the input in automatic mode gives a warning
 // and a scan; one that is forced or named explicitly throws IndexUnusable. Never gives an
