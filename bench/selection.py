@@ -11,8 +11,9 @@ overlap as ranges) and `-P TARGETS` (the automatic choice) for 10,000 and 1,000,
 `varsift_tools.write_subset` with the same Selection (files read natively), and `bcftools view
 -T`, `bcftools view -R` and `tabix -h -R` (stopped at --cap seconds). Every run writes the kept
 records to /dev/null; the command's and the library's must keep as many. Then it times, in CPU
-seconds, the conversion of 1,000,000 entries into a selection: (chrom, pos) tuples made in file
-order and shuffled, a list of ints, an array('q') and, when NumPy, pandas and pyarrow are
+seconds, the conversion of 1,000,000 entries into a selection: (chrom, pos) tuples and a list of
+ints as reading a sorted file makes them, the same with their ints made out of order (scattered
+in memory), tuples shuffled, an array('q') and, when NumPy, pandas and pyarrow are
 installed, a NumPy array and a pandas and an Arrow (chrom, pos) table; in a fresh interpreter,
 and in this process after the runs above, where the entries are made among the memory those
 runs left. Prints a Markdown table against the goals (1,000,000 targets within 1.5 times
@@ -118,15 +119,24 @@ def conversion_rates(tiny: Path, repeats: int) -> dict[str, float]:
     rng = random.Random(3)
     chroms = CONTIGS[:22]
     sites = sorted((rng.randrange(22), rng.randrange(1, 250_000_000)) for _ in range(1_000_000))
-    # Made in file order, as reading a sorted list makes them.
+    # As a script reading a sorted targets file makes them: each line split, its position's
+    # int made in file order, its chromosome a str of its own.
+    text = "".join(f"{chroms[c]}\t{p}\n" for c, p in sites)
+    read = [(chrom, int(pos)) for chrom, pos in (line.split("\t") for line in text.splitlines())]
+    read_positions = [pos for _, pos in read]
+    # The same sites, their ints made in random order before the sort: each entry's objects
+    # lie far apart, the slowest layout.
     in_order = [(chroms[c], p) for c, p in sites]
     shuffled = in_order.copy()
     rng.shuffle(shuffled)
     positions = [p for _, p in sites]
     forms: dict[str, dict[str, object]] = {
-        "(chrom, pos) tuples, 22 contigs, in file order": {"targets": in_order},
+        "(chrom, pos) tuples, 22 contigs, read from a sorted file": {"targets": read},
+        "(chrom, pos) tuples, 22 contigs, in file order, ints made out of order": {
+            "targets": in_order},
         "(chrom, pos) tuples, 22 contigs, shuffled": {"targets": shuffled},
-        "list of int positions": {"positions": positions},
+        "list of int positions, read from a sorted file": {"positions": read_positions},
+        "list of int positions, made out of order": {"positions": positions},
         "array('q') of positions": {"positions": array("q", positions)},
     }
     if importlib.util.find_spec("numpy") is not None:
