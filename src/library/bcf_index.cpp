@@ -39,7 +39,8 @@ std::vector<std::string_view> contig_names(const bcf_hdr_t& header) {
 }
 
 SelectedBcf open_selected_bcf(const std::string& path, const Selection& selection,
-                              const IndexOptions& options, int threads) {
+                              const IndexOptions& options, int threads,
+                              std::optional<hts::BgzfSource> positioned) {
   SelectedBcf chosen;
   const bool automatic = options.mode == IndexOptions::Mode::automatic;
   const auto whole = [&] {
@@ -69,7 +70,7 @@ SelectedBcf open_selected_bcf(const std::string& path, const Selection& selectio
   std::uint64_t file_bytes = 0;
   std::optional<hts::Index> index = load_index(path, options, threads, problem, file_bytes);
   if (!index) return decline(std::move(problem), options.path.value_or(""));
-  std::optional<hts::BgzfSource> data = open_positioned(path);
+  std::optional<hts::BgzfSource> data = positioned ? std::move(positioned) : open_positioned(path);
   if (!data) return whole();
   if (data->compression() != hts::Compression::bgzf || data->handle() == nullptr) {
     return decline({hts::IndexProblem::Kind::foreign,

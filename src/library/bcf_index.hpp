@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,8 +29,10 @@ std::vector<std::string_view> contig_names(const bcf_hdr_t& header);
 // index follows: a narrowing selection, a sound index that matches the file, and a query
 // cheaper than a scan in automatic mode. A missing, stale or damaged index gives a warning and
 // the whole file in automatic mode, and throws IndexUnusable when forced or named. Throws
-// ScanError when the file cannot be opened.
+// ScanError when the file cannot be opened. The index is followed through `positioned` when given
+// (the file opened for index code, at its start), without opening the file again.
 SelectedBcf open_selected_bcf(const std::string& path, const Selection& selection,
-                              const IndexOptions& options, int threads);
+                              const IndexOptions& options, int threads,
+                              std::optional<hts::BgzfSource> positioned = std::nullopt);
 
 }  // namespace varsift::library

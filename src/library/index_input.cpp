@@ -139,7 +139,10 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
     if (std::holds_alternative<core::IoError>(opened)) return choice;
     data.emplace(std::get<hts::BgzfSource>(std::move(opened)));
     choice.bcf = hts::starts_bcf(data->handle());
-    if (*choice.bcf) return choice;
+    if (*choice.bcf) {
+      choice.bcf_file = std::move(data);
+      return choice;
+    }
   }
   hts::IndexProblem problem;
   std::uint64_t file_bytes = 0;
@@ -218,16 +221,16 @@ std::unique_ptr<core::ByteSource> open_selected_input(const std::string& path,
                                                       const IndexOptions& options, int threads,
                                                       std::string& warning,
                                                       std::vector<std::string>& sequences) {
-  const auto read_bcf = [&] {
-    SelectedBcf chosen = open_selected_bcf(path, selection, options, threads);
+  const auto read_bcf = [&](std::optional<hts::BgzfSource> opened) {
+    SelectedBcf chosen = open_selected_bcf(path, selection, options, threads, std::move(opened));
     warning = std::move(chosen.warning);
     return open_bcf(std::move(chosen.reader), chosen.through_index);
   };
-  // A local file is looked at first; a URL as choose_index opens it, if it does.
-  const bool remote = hts::is_url(path);
-  if (!remote && hts::is_bcf(path)) return read_bcf();
+  // A local file is looked at first; a URL as choose_index opens it, if it does. One it did
+  // not open needs no index, and open_input tells BCF apart as it reads: each is opened once.
+  if (!hts::is_url(path) && hts::is_bcf(path)) return read_bcf(std::nullopt);
   IndexChoice choice = choose_index(path, selection, options, threads);
-  if (choice.bcf ? *choice.bcf : remote && hts::is_bcf(path)) return read_bcf();
+  if (choice.bcf_file) return read_bcf(std::move(choice.bcf_file));
   warning = std::move(choice.warning);
   sequences = std::move(choice.sequences);
   if (choice.source) return std::move(choice.source);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/byte_source.hpp"
+#include "hts/bgzf_source.hpp"
 #include "hts/index.hpp"
 #include "hts/index_cost.hpp"
 #include "selection.hpp"
@@ -54,6 +55,9 @@ struct IndexChoice {
   // Whether the input was found to be BCF, when it was opened to find out (a URL): BCF is
   // read whole, without its index.
   std::optional<bool> bcf;
+  // A URL found to be BCF, as opened to find out (for index code, at its start): its index is
+  // followed through it rather than another request.
+  std::optional<hts::BgzfSource> bcf_file;
 };
 
 // Loads the index of `path` that `options` name or find: a URL's from its server; a local

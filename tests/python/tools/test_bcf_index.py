@@ -148,6 +148,19 @@ def test_a_bcf_url_is_read_through_its_index(indexed: Path, server: FileServer) 
     assert header + records == bcftools_view(indexed, "-r", "chr2:40000-42000")
 
 
+# The data once (its index through the handle that told BCF apart), the index, each range.
+@pytest.mark.parametrize(
+    ("index", "regions", "requests"),
+    [(True, "chr2:40000-42000", 3), (None, "chr2:40000-42000", 3), (False, "chr2:40000-42000", 1), (None, None, 1)],
+)
+def test_a_bcf_url_is_opened_once(indexed: Path, server: FileServer, index: bool | None, regions: str | None, requests: int) -> None:
+    selection = varsift_tools.Selection(regions=regions) if regions else None
+    server.reset()
+    header, records = varsift_tools.subset(server.url(indexed.name), selection=selection, index=index)
+    assert server.reset().requests == requests
+    assert records == bcftools_view(indexed, "-H", *(["-r", regions] if regions else []))
+
+
 @pytest.mark.parametrize(("beside", "expected"), [("its own", 30_000), ("none", -1), ("another file's", -1)])
 def test_a_whole_copy_counts_the_records_by_a_sound_index(indexed: Path, tmp_path: Path, beside: str, expected: int) -> None:
     path = tmp_path / "calls.bcf"
