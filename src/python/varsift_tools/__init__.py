@@ -6,18 +6,20 @@ records: by position on any chromosome, by target (chromosome and position) or b
 
 from __future__ import annotations
 
-import contextlib
-import importlib
 import os
 import stat
 import sys
-from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
-from types import TracebackType
-from typing import Any, Literal
 
 from varsift_tools import _native
 from varsift_tools._errors import CompressionError, VcfFormatError
-from varsift_tools._output import check_replaceable, output_file
+
+# typing, contextlib and the writing of output files (with re) are left out of the import,
+# which every run of the command pays: only annotations and calls writing to a path need them.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
+    from types import TracebackType
+    from typing import Any, Literal
 
 __version__ = "0.1.0"
 
@@ -33,16 +35,24 @@ __all__ = [
     "write_subset",
 ]
 
-PathLike = str | os.PathLike[str]
-Positions = Iterable[int]
-# (chrom, pos) pairs; or each chromosome's positions (ints, or a buffer of integers such as a
-# NumPy array), as columns give them; or a pandas DataFrame or an Arrow table (pyarrow, or
-# anything giving an Arrow stream) of (chrom, pos) rows.
-Targets = Iterable[tuple[str, int]] | Mapping[str, Iterable[int]]
-Regions = Iterable[tuple[str, int, int]]
-# How a record meets a region: by POS, by any base from POS to its end (REF's length or
-# INFO/END), or by the bases its alleles change (bcftools' --regions-overlap).
-Overlap = Literal["pos", "record", "variant"]
+if TYPE_CHECKING:
+    from varsift_tools._aliases import Overlap as Overlap
+    from varsift_tools._aliases import PathLike as PathLike
+    from varsift_tools._aliases import Positions as Positions
+    from varsift_tools._aliases import Regions as Regions
+    from varsift_tools._aliases import Targets as Targets
+else:
+
+    def __getattr__(name: str) -> object:
+        # The aliases (Overlap is public) are imported when first asked for, by attribute or
+        # by `from varsift_tools import *`.
+        if name in ("Overlap", "PathLike", "Positions", "Regions", "Targets"):
+            from varsift_tools import _aliases
+
+            return getattr(_aliases, name)
+        raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+
+
 _OVERLAPS = ("pos", "record", "variant")
 
 
@@ -144,6 +154,8 @@ def _targets(targets: Targets | None) -> Targets | None:
 def _arrow_targets(table: object) -> Mapping[str, Iterable[int]]:
     """Each chromosome's positions, as NumPy views where the column allows, of an Arrow table of
     (chrom, pos) rows, grouped by Arrow and NumPy."""
+    import importlib
+
     try:
         numpy = importlib.import_module("numpy")
         pyarrow = importlib.import_module("pyarrow")
@@ -403,6 +415,8 @@ def write_subset(
             path, output, b"", positions, targets, regions, compress, count, index, index_file,
             None, False, *chosen, progress,
         )
+    from varsift_tools._output import check_replaceable, index_beside, output_file
+
     name = os.fspath(output)
     if write_index is None:
         with output_file(name) as fd:
@@ -411,14 +425,16 @@ def write_subset(
                 index_file, None, False, *chosen, progress,
             )
     # An index beside a device or a FIFO would index nothing that stays.
-    with contextlib.suppress(FileNotFoundError):
+    try:
         if not stat.S_ISREG(os.stat(name).st_mode):
             raise ValueError(f"write_index needs a regular output file, not {name}")
+    except FileNotFoundError:
+        pass
     final_index = f"{name}.{write_index}"
     # Refused before the output is replaced, which could not be undone.
     check_replaceable(final_index)
     # Put in place after the data: an index older than its data would be taken for a stale one.
-    with _index_beside(final_index) as temporary, output_file(name) as fd:
+    with index_beside(final_index) as temporary, output_file(name) as fd:
         return _native.write(
             path, fd, os.fsencode(name), positions, targets, regions, compress, count, index,
             index_file, os.fsencode(temporary), write_index == "csi", *chosen, progress,
@@ -450,6 +466,8 @@ def _write_bcf(
             path, output, b"", positions, targets, regions, compress, threads, index, index_file,
             None, *chosen, progress,
         )
+    from varsift_tools._output import index_beside, output_file
+
     name = os.fspath(output)
     if write_index is None:
         with output_file(name) as fd:
@@ -458,48 +476,11 @@ def _write_bcf(
                 index_file, None, *chosen, progress,
             )
     final_index = f"{name}.csi"
-    with _index_beside(final_index) as temporary, output_file(name) as fd:
+    with index_beside(final_index) as temporary, output_file(name) as fd:
         return _native.write_bcf(
             path, fd, os.fsencode(name), positions, targets, regions, compress, threads, index,
             index_file, os.fsencode(temporary), *chosen, progress,
         )
-
-
-@contextlib.contextmanager
-def _put_in_place(temporary: str, final: str) -> Iterator[None]:
-    """Renames ``temporary`` to ``final`` once the block succeeds, and removes it otherwise."""
-    try:
-        yield
-        try:
-            os.replace(temporary, final)
-        except OSError as error:
-            error.filename, error.filename2 = final, None
-            raise
-    except BaseException:
-        with contextlib.suppress(FileNotFoundError):
-            os.unlink(temporary)
-        raise
-
-
-@contextlib.contextmanager
-def _index_beside(final: str) -> Iterator[str]:
-    """A path for the native code to write an index into, put at ``final`` once the block
-    succeeds and removed otherwise: a file without a name (``O_TMPFILE``), reached through
-    /proc and named only then, so that not even SIGKILL leaves one behind; a temporary file
-    beside ``final`` where there is no /proc."""
-    if os.path.isdir("/proc/self/fd"):
-        with output_file(final) as fd:
-            yield f"/proc/self/fd/{fd}"
-        return
-    temporary = _temporary_beside(final)
-    with _put_in_place(temporary, final):
-        yield temporary
-
-
-def _temporary_beside(path: str) -> str:
-    # A fresh name rather than a file made here: htslib creates it with the usual mode.
-    directory, name = os.path.split(path)
-    return os.path.join(directory, f".{name}.{os.getpid()}.{os.urandom(6).hex()}.tmp")
 
 
 def write_index(path: PathLike, *, csi: bool = False, threads: int | None = None) -> str:
@@ -513,9 +494,11 @@ def write_index(path: PathLike, *, csi: bool = False, threads: int | None = None
     data = os.fspath(path)
     if not isinstance(data, str):
         raise TypeError(f"path must be a str or os.PathLike[str], not {type(data).__name__}")
+    from varsift_tools._output import check_replaceable, index_beside
+
     final = data + (".csi" if csi else ".tbi")
     check_replaceable(final)
-    with _index_beside(final) as temporary:
+    with index_beside(final) as temporary:
         try:
             _native.index_file(data, temporary, csi, _thread_count(threads))
         except ValueError as error:

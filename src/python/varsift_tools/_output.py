@@ -7,13 +7,16 @@ import errno
 import os
 import re
 import stat
-from collections.abc import Callable, Iterator
-from typing import ParamSpec, TypeVar
 
-_P = ParamSpec("_P")
-_R = TypeVar("_R")
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Callable, Iterator
+    from typing import ParamSpec, TypeVar
 
-__all__ = ["check_replaceable", "output_file"]
+    _P = ParamSpec("_P")
+    _R = TypeVar("_R")
+
+__all__ = ["check_replaceable", "index_beside", "output_file"]
 
 PathLike = str | os.PathLike[str]
 
@@ -219,3 +222,40 @@ def _with_name(
     except OSError as error:
         error.filename = name
         raise
+
+
+@contextlib.contextmanager
+def _put_in_place(temporary: str, final: str) -> Iterator[None]:
+    """Renames ``temporary`` to ``final`` once the block succeeds, and removes it otherwise."""
+    try:
+        yield
+        try:
+            os.replace(temporary, final)
+        except OSError as error:
+            error.filename, error.filename2 = final, None
+            raise
+    except BaseException:
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink(temporary)
+        raise
+
+
+@contextlib.contextmanager
+def index_beside(final: str) -> Iterator[str]:
+    """A path for the native code to write an index into, put at ``final`` once the block
+    succeeds and removed otherwise: a file without a name (``O_TMPFILE``), reached through
+    /proc and named only then, so that not even SIGKILL leaves one behind; a temporary file
+    beside ``final`` where there is no /proc."""
+    if os.path.isdir("/proc/self/fd"):
+        with output_file(final) as fd:
+            yield f"/proc/self/fd/{fd}"
+        return
+    temporary = _temporary_beside(final)
+    with _put_in_place(temporary, final):
+        yield temporary
+
+
+def _temporary_beside(path: str) -> str:
+    # A fresh name rather than a file made here: htslib creates it with the usual mode.
+    directory, name = os.path.split(path)
+    return os.path.join(directory, f".{name}.{os.getpid()}.{os.urandom(6).hex()}.tmp")

@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import argparse
-import contextlib
 import errno
 import os
 import signal
@@ -11,15 +10,18 @@ import stat
 import sys
 import time
 import warnings
-from array import array
-from collections.abc import Callable, Sequence
-from types import FrameType
-from typing import NoReturn, TypeVar
 
 import varsift_tools
 from varsift_tools import _native
 
-_T = TypeVar("_T")
+# Modules only the annotations need are left out of the start-up, which every run pays.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Callable, Sequence
+    from types import FrameType
+    from typing import NoReturn, TypeVar
+
+    _T = TypeVar("_T")
 
 __all__ = ["main", "run"]
 
@@ -144,6 +146,38 @@ class _VersionAction(argparse.Action):
         parser.exit()
 
 
+class _HelpFormatter(argparse.RawDescriptionHelpFormatter):
+    # argparse would import shutil (and zlib, bz2 and lzma with it) on every run to measure the
+    # terminal, once for each argument added; the width is measured here as shutil measures it.
+    def __init__(
+        self,
+        prog: str,
+        indent_increment: int = 2,
+        max_help_position: int = 24,
+        width: int | None = None,
+    ) -> None:
+        if width is None:
+            width = _terminal_columns() - 2
+        super().__init__(prog, indent_increment, max_help_position, width)
+
+
+def _terminal_columns() -> int:
+    """COLUMNS when a positive number, else the width of the terminal of standard output, else
+    80."""
+    try:
+        columns = int(os.environ["COLUMNS"])
+    except (KeyError, ValueError):
+        columns = 0
+    if columns > 0:
+        return columns
+    stdout = sys.__stdout__
+    try:
+        columns = os.get_terminal_size(stdout.fileno()).columns if stdout is not None else 0
+    except (AttributeError, ValueError, OSError):
+        columns = 0
+    return columns or 80
+
+
 def parse_position(text: str) -> int:
     """Reads an unsigned 64-bit decimal position; refuses signs, spaces and other digits."""
     if not (text.isascii() and text.isdigit()):
@@ -176,7 +210,7 @@ def build_parser() -> argparse.ArgumentParser:
         prog="varsift",
         description=DESCRIPTION,
         epilog=EPILOG,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
+        formatter_class=_HelpFormatter,
     )
     parser.add_argument(
         "input",
@@ -348,9 +382,14 @@ def _selection(options: argparse.Namespace) -> varsift_tools.Selection | None:
     files = [*(options.positions_files or []), *(options.regions_files or []), *targets_files]
     if files.count("-") + (options.input == "-") > 1:
         raise UsageError("standard input can be read only once")
+    positions = None
+    if options.positions:
+        from array import array
+
+        positions = array("Q", options.positions)
     try:
         return varsift_tools.Selection(
-            positions=array("Q", options.positions) if options.positions else None,
+            positions=positions,
             positions_file=options.positions_files,
             regions=options.regions,
             regions_file=options.regions_files,
@@ -395,9 +434,11 @@ class _ProgressLine:
     @staticmethod
     def _write(text: str) -> None:
         # A terminal that went away must not fail the run it only reports on.
-        with contextlib.suppress(OSError, ValueError, AttributeError):
+        try:
             sys.stderr.write(text)
             sys.stderr.flush()
+        except (OSError, ValueError, AttributeError):
+            pass
 
 
 def _amount(count: int) -> str:

@@ -64,10 +64,11 @@ def run(args, cwd, **kwargs):
 
 def run_as_nobody(args, cwd):
     """Runs the command in a child that loads it as root, then drops to the unprivileged user
-    (who may not read the interpreter's library here, so what the error path imports late is
-    imported first)."""
+    (who may not read the interpreter's library here, so what the run and its error path
+    import late is imported first)."""
     code = f"""
         import locale, os, shutil, sys
+        import varsift_tools._output
         from varsift_tools.cli import main
         os.setgroups([])
         os.setgid({NOBODY})

@@ -327,7 +327,7 @@ def test_index_that_cannot_be_put_in_place_leaves_the_output(tmp_path: Path, wri
 
 
 STICKY_CHILD = """
-import os, sys, varsift_tools
+import os, sys, varsift_tools, varsift_tools._output
 os.setgid(65534)
 os.setuid(65534)
 source, out = sys.argv[1:]

@@ -4,9 +4,12 @@ wrong uses."""
 from __future__ import annotations
 
 import importlib.util
+import typing
 from pathlib import Path
 
 import pytest
+
+import varsift_tools
 
 mypy_api = pytest.importorskip("mypy.api")
 
@@ -64,3 +67,12 @@ def test_user_code_passes_strict(tmp_path):
 def test_wrong_uses_are_flagged(tmp_path, snippet, code):
     output, status = _mypy(tmp_path, f"import varsift_tools\n{snippet}\n")
     assert status == 1 and f"[{code}]" in output, output
+
+
+def test_the_public_alias_is_made_when_asked_for():
+    # Left out of the import (it needs typing), it must still come with the package's names.
+    namespace: dict[str, object] = {}
+    exec("from varsift_tools import *", namespace)
+    assert namespace["Overlap"] == typing.Literal["pos", "record", "variant"]
+    with pytest.raises(AttributeError, match="no attribute 'Overlaps'"):
+        getattr(varsift_tools, "Overlaps")
