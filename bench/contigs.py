@@ -13,8 +13,10 @@ The files are generated under bench/data/ when missing: narrow records (two samp
 increasing positions, 1,000,000 records in all, but 300,000 for 100,000 contigs (3 a contig).
 
 The command's start-up (an empty selection of a one-record file) is measured beside each row,
-since the load of a shared machine changes during a run. Cells under 0.05 s are run three
-times as often as --repeats says: on a shared machine their spread is the scheduler's.
+since the load of a shared machine changes during a run. The cells of a row run in rounds, one
+run of each in turn, and each keeps its best: all of a row's cells run as often, so that their
+ratios compare like with like. A row where a cell takes under 0.05 s is run three times as
+often as --repeats says: on a shared machine the spread of such cells is the scheduler's.
 `tabix -R` is stopped after --cap seconds (a million targets take it minutes). Cells are kept in bench/results/contigs.json, by
 shape, index and target count: a run with --shapes or --targets replaces the cells it measures
 and the table shows them all, so the long column of a million targets can be run on its own.
@@ -42,7 +44,7 @@ SHAPES = [(1, 1_000_000), (25, 1_000_000), (5_000, 1_000_000), (100_000, 300_000
 TARGET_COUNTS = [1, 10, 10_000, 1_000_000]
 ABSENT_SHARE = 0.1
 LIBRARY_MODES = {"index": True, "scan": False, "auto": None}
-# Seconds under which a cell is run SHORT_REPEATS times as often as --repeats says.
+# Seconds under which a cell makes its row run SHORT_REPEATS times as often as --repeats says.
 SHORT_CELL = 0.05
 SHORT_REPEATS = 3
 
@@ -193,7 +195,6 @@ def main() -> int:
                     targets, expected = draw_targets(count, present, options.seed)
                     targets_file = workdir / "targets.tsv"
                     targets_file.write_text("".join(f"{c}\t{p}\n" for c, p in targets))
-                    cells: dict[str, float | None] = {}
                     tools = {
                         **{f"library {mode}": (lambda mode=mode: library(
                             mode, data, targets_file, workdir)) for mode in LIBRARY_MODES},
@@ -204,22 +205,31 @@ def main() -> int:
                         "tabix -R": lambda: process(["tabix", "-h", "-R", str(targets_file),
                                                      str(data)], options.cap),
                     }
-                    for tool, measure in tools.items():
-                        best: float | None = None
-                        runs = 0
-                        # A cell of milliseconds varies by the machine's scheduling more than by
-                        # the code: it is run SHORT_REPEATS times as often.
-                        while runs < options.repeats * (
-                                SHORT_REPEATS if best is not None and best < SHORT_CELL else 1):
+                    # Every cell of a row runs as often as the others, in rounds, one run of
+                    # each tool in turn: the ratios then compare bests of as many runs taken
+                    # under the same load. A row of milliseconds varies by the machine's
+                    # scheduling more than by the code: it is run SHORT_REPEATS times as often.
+                    cells: dict[str, float | None] = {tool: None for tool in tools}
+                    stopped: set[str] = set()
+                    rounds = options.repeats
+                    done = 0
+                    while done < rounds:
+                        for tool, measure in tools.items():
+                            if tool in stopped:
+                                continue
                             elapsed, kept = measure()
-                            runs += 1
                             if elapsed is None:
-                                break
-                            best = elapsed if best is None else min(best, elapsed)
+                                stopped.add(tool)
+                                continue
+                            best = cells[tool]
+                            cells[tool] = elapsed if best is None else min(best, elapsed)
                             if tool != "tabix -R" and kept != expected:
                                 wrong.append(f"{contigs} contigs, {kind}, {count} targets: "
                                              f"{tool} kept {kept}, not {expected}")
-                        cells[tool] = best
+                        done += 1
+                        if done == 1 and any(seconds is not None and seconds < SHORT_CELL
+                                             for seconds in cells.values()):
+                            rounds = options.repeats * SHORT_REPEATS
                     cells["startup"] = run.command_startup(options.repeats)
                     rows.append({"contigs": contigs, "index": kind, "targets": count,
                                  "kept": expected, "cells": cells})
