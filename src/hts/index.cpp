@@ -61,27 +61,21 @@ std::optional<std::string> existing_newest(const std::string& data_path) {
   return best;
 }
 
-// Loads index bytes through htslib from a file in memory, uncompressed: the index is inflated
-// once, and what htslib reads cannot have changed since its check. Where memory files or /proc
-// are missing, htslib reads `file` again, whole. The bins alone are loaded, not tabix's names
-// (a BCF's index has none): the checked names stand for them.
-hts_idx_t* load_bytes(const std::string& data_path, std::string_view bytes, const std::string& file,
-                      Index::Format format) {
-  const int fmt = format == Index::Format::tbi ? HTS_FMT_TBI : HTS_FMT_CSI;
-  const UniqueFd memory(::memfd_create("varsift-index", MFD_CLOEXEC));
-  if (memory.get() >= 0 && core::write_all(memory.get(), bytes) == 0) {
-    const std::string name = "/proc/self/fd/" + std::to_string(memory.get());
-    if (::access(name.c_str(), R_OK) == 0) {
-      return hts_idx_load3(data_path.c_str(), name.c_str(), fmt, HTS_IDX_SILENT_FAIL);
-    }
-  }
-  return hts_idx_load3(data_path.c_str(), file.c_str(), fmt, HTS_IDX_SILENT_FAIL);
+// A file in memory for htslib to read index bytes from, named through /proc: the index is
+// inflated once, and what htslib reads cannot have changed since its check. None (-1) where
+// memory files or /proc are missing.
+UniqueFd memory_file(std::string_view bytes, std::string& name) {
+  UniqueFd memory(::memfd_create("varsift-index", MFD_CLOEXEC));
+  if (memory.get() < 0 || core::write_all(memory.get(), bytes) != 0) return UniqueFd();
+  name = "/proc/self/fd/" + std::to_string(memory.get());
+  if (::access(name.c_str(), R_OK) != 0) return UniqueFd();
+  return memory;
 }
 
 }  // namespace
 
 Index::Index(std::string data_path, std::string file, std::string path, std::string bytes,
-             IndexLayout&& layout)
+             IndexLayout&& layout, std::uint64_t data_bytes)
     : data_path_(std::move(data_path)),
       file_(std::move(file)),
       path_(std::move(path)),
@@ -90,7 +84,8 @@ Index::Index(std::string data_path, std::string file, std::string path, std::str
       format_(layout_->format),
       min_shift_(layout_->min_shift),
       depth_(layout_->depth),
-      last_block_(layout_->last_block) {}
+      data_bytes_(data_bytes),
+      checked_(layout_->sequences, Checked::no) {}
 
 Index::Index(Index&& other) noexcept
     : data_path_(std::move(other.data_path_)),
@@ -101,6 +96,8 @@ Index::Index(Index&& other) noexcept
       format_(other.format_),
       min_shift_(other.min_shift_),
       depth_(other.depth_),
+      data_bytes_(other.data_bytes_),
+      checked_(std::move(other.checked_)),
       last_block_(other.last_block_),
       idx_(std::exchange(other.idx_, nullptr)),
       in_idx_(std::move(other.in_idx_)) {}
@@ -116,6 +113,8 @@ Index& Index::operator=(Index&& other) noexcept {
     format_ = other.format_;
     min_shift_ = other.min_shift_;
     depth_ = other.depth_;
+    data_bytes_ = other.data_bytes_;
+    checked_ = std::move(other.checked_);
     last_block_ = other.last_block_;
     idx_ = std::exchange(other.idx_, nullptr);
     in_idx_ = std::move(other.in_idx_);
@@ -185,19 +184,43 @@ std::optional<Index> Index::load_file(const std::string& data_path, const std::s
                                       std::string path, std::optional<std::uint64_t> data_size,
                                       IndexProblem& problem_out) {
   silence_htslib_logging();
-  // htslib's loader trusts the bytes it reads: they are checked first.
+  // htslib's loader trusts the bytes it reads: their layout is checked first, and each
+  // sequence before htslib sees it.
   IndexLayout layout;
   std::string bytes;
-  if (auto bad = check_index_file(file, path, data_path, data_size, layout, bytes)) {
+  if (auto bad = check_index_file(file, path, layout, bytes)) {
     problem_out = std::move(*bad);
     return std::nullopt;
   }
-  return Index(data_path, file, std::move(path), std::move(bytes), std::move(layout));
+  return Index(data_path, file, std::move(path), std::move(bytes), std::move(layout),
+               data_size.value_or(std::numeric_limits<std::uint64_t>::max()));
 }
 
-std::optional<std::uint64_t> Index::records(int tid) const noexcept {
+std::uint64_t Index::last_block() const {
+  if (!last_block_) last_block_ = index_last_block(bytes_, *layout_);
+  return *last_block_;
+}
+
+std::optional<std::uint64_t> Index::records(int tid) const {
   if (tid < 0 || static_cast<std::size_t>(tid) >= layout_->records.size()) return std::nullopt;
+  std::vector<bool> wanted(layout_->sequences, false);
+  wanted[static_cast<std::size_t>(tid)] = true;
+  if (check_sequences(wanted)) return std::nullopt;
   return layout_->records[static_cast<std::size_t>(tid)];
+}
+
+std::optional<IndexProblem> Index::check_sequences(const std::vector<bool>& wanted) const {
+  std::optional<IndexProblem> stale;
+  for (std::size_t tid = 0; tid < wanted.size(); ++tid) {
+    if (!wanted[tid] || checked_[tid] == Checked::sound) continue;
+    std::optional<IndexProblem> problem = check_index_sequence(bytes_, *layout_, tid, data_bytes_);
+    checked_[tid] = problem ? Checked::damaged : Checked::sound;
+    if (!problem) continue;
+    name_index_problem(*problem, path_, data_path_);
+    if (problem->kind != IndexProblem::Kind::stale) return problem;
+    if (!stale) stale = std::move(problem);
+  }
+  return stale;
 }
 
 hts_idx_t* Index::loaded(const std::vector<bool>& wanted) const {
@@ -212,50 +235,20 @@ hts_idx_t* Index::loaded(const std::vector<bool>& wanted) const {
     keep[tid] = wanted[tid] || (idx_ != nullptr && in_idx_[tid] >= 0);
   }
   const bool all = std::find(keep.begin(), keep.end(), false) == keep.end();
-  // An index of the sequences kept alone, in their order: htslib's loader then costs what the
-  // plan touches, not what the index holds.
-  std::string kept;
-  if (!all) {
-    const auto put32 = [&kept](std::size_t value) {
-      for (int shift = 0; shift < 32; shift += 8) kept += static_cast<char>(value >> shift & 0xFF);
-    };
-    const std::vector<std::string>& names = layout_->names.names();
-    std::string block;
-    const auto held = static_cast<std::size_t>(std::count(keep.begin(), keep.end(), true));
-    if (layout_->named) {
-      for (std::size_t tid = 0; tid < count; ++tid) {
-        if (keep[tid]) block.append(names[tid]).push_back('\0');
-      }
-    }
-    // The tabix configuration: six numbers after the magic and the count of sequences (.tbi),
-    // or at the start of the auxiliary data, after the scheme (.csi).
-    constexpr std::size_t configuration_bytes = 24;
-    if (format_ == Format::tbi) {
-      kept.append(bytes_, 0, 4);
-      put32(held);
-      kept.append(bytes_, 8, configuration_bytes);
-    } else if (layout_->named) {
-      kept.append(bytes_, 0, 12);
-      put32(configuration_bytes + 4 + block.size());
-      kept.append(bytes_, 16, configuration_bytes);
-    } else {
-      kept.append(bytes_, 0, 16);  // the scheme, and no auxiliary data
-    }
-    if (layout_->named) {
-      put32(block.size());
-      kept += block;
-    }
-    if (format_ == Format::csi) put32(held);
-    const std::vector<std::size_t>& sections = layout_->sections;
-    for (std::size_t tid = 0; tid < count; ++tid) {
-      if (keep[tid]) kept.append(bytes_, sections[tid], sections[tid + 1] - sections[tid]);
-    }
-    kept.append(bytes_, sections.back());
-  }
+  const std::string kept = all ? std::string() : kept_bytes(keep);
+  std::string name;
+  const UniqueFd memory =
+      memory_file(all ? std::string_view(bytes_) : std::string_view(kept), name);
+  // Where memory files are missing, htslib reads the index file itself: every sequence.
+  if (memory.get() < 0) keep.assign(count, true);
+  // htslib trusts what it reads.
+  if (auto problem = check_sequences(keep)) throw IndexDamaged(std::move(*problem));
   if (idx_ != nullptr) hts_idx_destroy(std::exchange(idx_, nullptr));
   in_idx_.assign(count, -1);
-  idx_ = load_bytes(data_path_, all ? std::string_view(bytes_) : std::string_view(kept), file_,
-                    format_);
+  // The bins alone are loaded, not tabix's names (a BCF's index has none): the checked names
+  // stand for them.
+  idx_ = hts_idx_load3(data_path_.c_str(), memory.get() >= 0 ? name.c_str() : file_.c_str(),
+                       format_ == Format::tbi ? HTS_FMT_TBI : HTS_FMT_CSI, HTS_IDX_SILENT_FAIL);
   // The bytes passed their check: htslib failing on them is a failure to allocate.
   if (idx_ == nullptr) throw std::bad_alloc();
   int next = 0;
@@ -263,6 +256,49 @@ hts_idx_t* Index::loaded(const std::vector<bool>& wanted) const {
     if (keep[tid]) in_idx_[tid] = next++;
   }
   return idx_;
+}
+
+std::string Index::kept_bytes(const std::vector<bool>& keep) const {
+  const std::size_t count = keep.size();
+  // An index of the sequences kept alone, in their order: htslib's loader then costs what the
+  // plan touches, not what the index holds.
+  std::string kept;
+  const auto put32 = [&kept](std::size_t value) {
+    for (int shift = 0; shift < 32; shift += 8) kept += static_cast<char>(value >> shift & 0xFF);
+  };
+  const std::vector<std::string>& names = layout_->names.names();
+  std::string block;
+  const auto held = static_cast<std::size_t>(std::count(keep.begin(), keep.end(), true));
+  if (layout_->named) {
+    for (std::size_t tid = 0; tid < count; ++tid) {
+      if (keep[tid]) block.append(names[tid]).push_back('\0');
+    }
+  }
+  // The tabix configuration: six numbers after the magic and the count of sequences (.tbi),
+  // or at the start of the auxiliary data, after the scheme (.csi).
+  constexpr std::size_t configuration_bytes = 24;
+  if (format_ == Format::tbi) {
+    kept.append(bytes_, 0, 4);
+    put32(held);
+    kept.append(bytes_, 8, configuration_bytes);
+  } else if (layout_->named) {
+    kept.append(bytes_, 0, 12);
+    put32(configuration_bytes + 4 + block.size());
+    kept.append(bytes_, 16, configuration_bytes);
+  } else {
+    kept.append(bytes_, 0, 16);  // the scheme, and no auxiliary data
+  }
+  if (layout_->named) {
+    put32(block.size());
+    kept += block;
+  }
+  if (format_ == Format::csi) put32(held);
+  const std::vector<std::size_t>& sections = layout_->sections;
+  for (std::size_t tid = 0; tid < count; ++tid) {
+    if (keep[tid]) kept.append(bytes_, sections[tid], sections[tid + 1] - sections[tid]);
+  }
+  kept.append(bytes_, sections.back());
+  return kept;
 }
 
 bool Index::named() const noexcept { return layout_->named; }
@@ -287,21 +323,25 @@ std::optional<IndexProblem> Index::name_sequences(std::span<const std::string_vi
   return std::nullopt;
 }
 
-std::optional<IndexProblem> Index::check_header(std::span<const std::string> header_lines) const {
+std::optional<IndexProblem> Index::check_header(std::string_view header, bool& declares) const {
+  declares = false;
   if (!layout_->named) {
     return problem(IndexProblem::Kind::foreign,
                    "index " + path_ + " is a BCF file's, which names no sequences");
   }
-  // Marks the sequences the header declares, by htslib's table of names: no table of our own
-  // for a header of many contigs.
+  // Marks the sequences the header declares, by the table of names: no table of our own for a
+  // header of many contigs.
   const std::vector<std::string>& sequences = layout_->names.names();
   std::vector<bool> declared(sequences.size());
-  bool any = false;
   // Headers mostly declare the index's sequences in its order: the next one is tried first.
   std::size_t next = 0;
-  for (const std::string& line : header_lines) {
+  while (!header.empty()) {
+    const std::size_t newline = header.find('\n');
+    std::string_view line = header.substr(0, newline);
+    header.remove_prefix(newline == std::string_view::npos ? header.size() : newline + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (std::string_view found = core::contig_id(line); !found.empty()) {
-      any = true;
+      declares = true;
       if (next < sequences.size() && found == sequences[next]) {
         declared[next++] = true;
         continue;
@@ -312,7 +352,7 @@ std::optional<IndexProblem> Index::check_header(std::span<const std::string> hea
       }
     }
   }
-  if (!any) return std::nullopt;
+  if (!declares) return std::nullopt;
   for (std::size_t tid = 0; tid < sequences.size(); ++tid) {
     if (!declared[tid]) {
       return problem(IndexProblem::Kind::foreign, "index " + path_ + " names sequence " +
@@ -436,18 +476,15 @@ void Index::gather(std::vector<QueryPlan::Interval>& intervals) const {
   intervals.resize(kept);
 }
 
-std::vector<VirtualRange> Index::ranges(const QueryPlan& plan) const {
+std::vector<bool> Index::touched(const QueryPlan& plan) const {
   const std::vector<std::int64_t>& extents = layout_->extents;
   const std::size_t count = extents.size();
   // No record begins at or past a sequence's extent: htslib need not list the bins there,
   // which a deep .csi scheme counts by the billion.
-  const auto clipped = [&](const QueryPlan::Interval& interval, std::size_t tid) {
-    return std::min(interval.end, extents[tid]) > interval.begin;
-  };
   std::vector<bool> wanted(count, false);
   for (const auto& interval : plan.named) {
     const auto tid = static_cast<std::size_t>(interval.tid);
-    wanted[tid] = wanted[tid] || clipped(interval, tid);
+    wanted[tid] = wanted[tid] || std::min(interval.end, extents[tid]) > interval.begin;
   }
   if (!plan.everywhere.empty()) {
     // Sorted by begin: a sequence is queried if it reaches past the first.
@@ -455,8 +492,20 @@ std::vector<VirtualRange> Index::ranges(const QueryPlan& plan) const {
       wanted[tid] = wanted[tid] || extents[tid] > plan.everywhere.front().begin;
     }
   }
+  return wanted;
+}
+
+std::optional<IndexProblem> Index::check(const QueryPlan& plan) const {
+  return check_sequences(touched(plan));
+}
+
+std::vector<VirtualRange> Index::ranges(const QueryPlan& plan) const {
+  const std::vector<std::int64_t>& extents = layout_->extents;
+  const std::size_t count = extents.size();
+  const std::vector<bool> wanted = touched(plan);
   std::vector<VirtualRange> ranges;
   if (std::find(wanted.begin(), wanted.end(), true) == wanted.end()) return ranges;
+  if (auto problem = check_sequences(wanted)) throw IndexDamaged(std::move(*problem));
   const hts_idx_t* idx = loaded(wanted);
   const auto query = [&](int tid, std::int64_t begin, std::int64_t end) {
     end = std::min(end, extents[static_cast<std::size_t>(tid)]);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,18 @@ struct IndexProblem {
   };
   Kind kind = Kind::missing;
   std::string message;
+};
+
+// A sequence that a query touches is damaged, or points past the data's end: the index cannot
+// answer the query. Sequences no query touches are never checked, nor handed to htslib.
+class IndexDamaged : public std::runtime_error {
+ public:
+  explicit IndexDamaged(IndexProblem problem)
+      : std::runtime_error(problem.message), problem_(std::move(problem)) {}
+  const IndexProblem& problem() const noexcept { return problem_; }
+
+ private:
+  IndexProblem problem_;
 };
 
 // Records to look up, by POS, 1-based and inclusive; an empty sequence means every sequence the
@@ -63,16 +76,18 @@ struct QueryPlan {
 
 struct IndexLayout;
 
-// A tabix (.tbi) or coordinate-sorted (.csi) index of a BGZF VCF, owned: its checked bytes,
-// inflated. htslib loads them only to answer a plan, and then only the sequences plans touch:
-// loading the bins of 10^5 sequences costs more than a query needs. Not for several threads.
+// A tabix (.tbi) or coordinate-sorted (.csi) index of a BGZF VCF, owned: its bytes, inflated,
+// their layout walked. htslib loads them only to answer a plan, and then only the sequences
+// plans touch, each checked in full the first time: loading or checking the bins of 10^5
+// sequences costs more than a query needs. Not for several threads.
 class Index {
  public:
   enum class Format : unsigned char { tbi, csi };
 
   // Loads the index of `data_path`: from `index_path` when given, else NAME.tbi or NAME.csi
   // beside the data (the newer if both exist). Checks that the index is no older than the data
-  // file, and that its bytes are sound and point within the data, before htslib reads them.
+  // file and that its layout is sound; the sequences a query touches are checked (sound, and
+  // pointing within the data) before htslib reads them.
   // With `worth_reading`, an index is read only if it holds for the index file's size and
   // the data file's, in bytes; otherwise the problem is `outweighed`.
   static std::optional<Index> load(
@@ -85,8 +100,9 @@ class Index {
   static std::optional<Index> load_file(const std::string& data_path, const std::string& file,
                                         std::string path, std::optional<std::uint64_t> data_size,
                                         IndexProblem& problem);
-  // The compressed offset of the last block that holds an indexed record.
-  std::uint64_t last_block() const noexcept { return last_block_; }
+  // The compressed offset of the last block that holds an indexed record (found on the first
+  // call, from every sequence's chunks).
+  std::uint64_t last_block() const;
 
   Index(Index&& other) noexcept;
   Index& operator=(Index&& other) noexcept;
@@ -102,8 +118,8 @@ class Index {
 
   const std::vector<std::string>& sequences() const noexcept;
   // Records the index counts on a sequence, by its position in sequences(): 0 for one without
-  // bins; nullopt when the index keeps no count.
-  std::optional<std::uint64_t> records(int tid) const noexcept;
+  // bins; nullopt when the index keeps no count, or the sequence is damaged.
+  std::optional<std::uint64_t> records(int tid) const;
 
   // Whether the index names its sequences, as tabix's do; a BCF's .csi does not.
   bool named() const noexcept;
@@ -112,9 +128,10 @@ class Index {
   // or holds more sequences than `contigs`.
   std::optional<IndexProblem> name_sequences(std::span<const std::string_view> contigs);
 
-  // Gives a problem when the header declares sequences (##contig lines) and the index names one
-  // it does not declare: the index then belongs to another file.
-  std::optional<IndexProblem> check_header(std::span<const std::string> header_lines) const;
+  // Gives a problem when the header (its bytes, lines ending in \n) declares sequences
+  // (##contig lines) and the index names one it does not declare: the index then belongs to
+  // another file. `declares` tells whether the header has any ##contig line.
+  std::optional<IndexProblem> check_header(std::string_view header, bool& declares) const;
 
   // Builds a plan one region at a time without copying names. Sites in order (as selections
   // give them, sorted within a sequence) extend a run of smallest bins as they come, so that a
@@ -153,17 +170,28 @@ class Index {
   };
 
   QueryPlan plan(std::span<const Region> regions) const;
-  // The sorted, disjoint ranges that hold every record the plan may match.
+  // Checks the sequences the plan touches, once each: a problem when one is damaged or points
+  // past the data's end.
+  std::optional<IndexProblem> check(const QueryPlan& plan) const;
+  // The sorted, disjoint ranges that hold every record the plan may match. Throws
+  // IndexDamaged where check() gives a problem.
   std::vector<VirtualRange> ranges(const QueryPlan& plan) const;
 
  private:
   Index(std::string data_path, std::string file, std::string path, std::string bytes,
-        IndexLayout&& layout);
+        IndexLayout&& layout, std::uint64_t data_bytes);
+  // The sequences a plan queries, by position.
+  std::vector<bool> touched(const QueryPlan& plan) const;
+  // Checks the sequences marked, once each; the first problem, damage before offsets past
+  // the end.
+  std::optional<IndexProblem> check_sequences(const std::vector<bool>& wanted) const;
   // Sorts intervals and joins those that reach into the same or the next smallest bin: they
   // share their index chunks.
   void gather(std::vector<QueryPlan::Interval>& intervals) const;
-  // htslib's index, holding at least the sequences marked in `wanted`.
+  // htslib's index, holding at least the sequences marked in `wanted`, each checked first.
   hts_idx_t* loaded(const std::vector<bool>& wanted) const;
+  // The bytes of an index of the sequences marked in `keep` alone, in their order.
+  std::string kept_bytes(const std::vector<bool>& keep) const;
 
   std::string data_path_;
   std::string file_;
@@ -173,7 +201,11 @@ class Index {
   Format format_;
   int min_shift_;
   int depth_;
-  std::uint64_t last_block_;
+  std::uint64_t data_bytes_;  // the data file's size; the largest value when unknown
+  // By sequence: not checked yet, sound, or damaged.
+  enum class Checked : unsigned char { no, sound, damaged };
+  mutable std::vector<Checked> checked_;
+  mutable std::optional<std::uint64_t> last_block_;
   // Loaded on demand, with some sequences: by sequence, its position there, or -1.
   mutable hts_idx_t* idx_ = nullptr;
   mutable std::vector<int> in_idx_;

@@ -163,7 +163,8 @@ class Binning {
   std::uint64_t limit_;
 };
 
-void walk(Walker& walker, IndexLayout& layout) {
+// The header, the names and the layout of every sequence.
+void walk_layout(Walker& walker, IndexLayout& layout) {
   const std::string_view magic = walker.take(4, "magic");
   std::size_t sequences = 0;
   std::string_view names;
@@ -207,8 +208,6 @@ void walk(Walker& walker, IndexLayout& layout) {
   layout.extents.assign(sequences, 0);
   layout.records.assign(sequences, std::nullopt);
   layout.sections.assign(sequences + 1, 0);
-  layout.last_block = 0;
-  std::vector<std::uint32_t> bins;
   for (std::size_t tid = 0; tid < sequences; ++tid) {
     walker.at_sequence(tid);
     layout.sections[tid] = walker.done();
@@ -216,43 +215,27 @@ void walk(Walker& walker, IndexLayout& layout) {
     const std::size_t bin_count = walker.count("count of bins", csi ? 16 : 8);
     // A sequence without bins holds no record; one with bins keeps its count in a pseudo-bin.
     if (bin_count == 0) layout.records[tid] = 0;
-    bins.clear();
+    std::int64_t& extent = layout.extents[tid];
     for (std::size_t i = 0; i < bin_count; ++i) {
       const std::uint32_t bin = walker.u32("bin");
       walker.at_bin(bin);
-      if (!binning.valid(bin)) walker.fail("no such bin in the scheme");
-      bins.push_back(bin);
-      if (csi) walker.offset("offset of the first record");
+      if (csi) walker.take(8, "offset of the first record");
       const std::size_t chunks = walker.count("count of chunks", chunk_bytes);
-      if (bin == binning.pseudo()) {
-        // The sequence's first and last offsets, then its record counts.
-        if (chunks != 2) walker.fail("statistics take 2 chunks");
-        const std::uint64_t begin = walker.offset("first offset");
-        if (walker.offset("last offset") < begin) walker.fail("last offset before the first");
+      if (bin == binning.pseudo() && chunks == 2) {
+        walker.take(2 * 8, "statistics");
         layout.records[tid] = walker.u64("count of records");
-        walker.u64("count of unplaced records");
+        walker.take(8, "count of unplaced records");
         continue;
       }
-      layout.extents[tid] = std::max(layout.extents[tid], binning.end(bin));
-      std::uint64_t previous = 0;
-      for (std::size_t c = 0; c < chunks; ++c) {
-        const std::uint64_t begin = walker.offset("chunk start");
-        const std::uint64_t end = walker.offset("chunk end");
-        if (end < begin) walker.fail("a chunk ends before it begins");
-        layout.last_block = std::max(layout.last_block, end >> 16);
-        if (begin < previous) walker.fail("chunks out of order");
-        previous = begin;
+      walker.take(chunks * chunk_bytes, "chunks");
+      if (!binning.valid(bin)) {
+        extent = std::numeric_limits<std::int64_t>::max();
+      } else if (bin != binning.pseudo()) {
+        extent = std::max(extent, binning.end(bin));
       }
     }
     walker.at_sequence(tid);
-    std::sort(bins.begin(), bins.end());
-    if (const auto twice = std::adjacent_find(bins.begin(), bins.end()); twice != bins.end()) {
-      walker.fail("bin " + std::to_string(*twice) + " listed twice");
-    }
-    if (!csi) {
-      const std::size_t intervals = walker.count("count of linear index entries", 8);
-      for (std::size_t i = 0; i < intervals; ++i) walker.offset("linear index entry");
-    }
+    if (!csi) walker.take(walker.count("count of linear index entries", 8) * 8, "linear index");
   }
   layout.sections[sequences] = walker.done();
   walker.at_sequence(Walker::none);
@@ -261,13 +244,70 @@ void walk(Walker& walker, IndexLayout& layout) {
   if (walker.left() != 0) walker.fail(std::to_string(walker.left()) + " bytes after the end");
 }
 
+// Every field of one sequence's bytes.
+void walk_sequence(Walker& walker, const IndexLayout& layout, std::size_t tid) {
+  const Binning binning(layout.min_shift, layout.depth);
+  const bool csi = layout.format == Index::Format::csi;
+  const std::size_t bin_count = walker.count("count of bins", csi ? 16 : 8);
+  std::vector<std::uint32_t> bins;
+  bins.reserve(bin_count);
+  for (std::size_t i = 0; i < bin_count; ++i) {
+    const std::uint32_t bin = walker.u32("bin");
+    walker.at_bin(bin);
+    if (!binning.valid(bin)) walker.fail("no such bin in the scheme");
+    bins.push_back(bin);
+    if (csi) walker.offset("offset of the first record");
+    const std::size_t chunks = walker.count("count of chunks", chunk_bytes);
+    if (bin == binning.pseudo()) {
+      // The sequence's first and last offsets, then its record counts.
+      if (chunks != 2) walker.fail("statistics take 2 chunks");
+      const std::uint64_t begin = walker.offset("first offset");
+      if (walker.offset("last offset") < begin) walker.fail("last offset before the first");
+      walker.u64("count of records");
+      walker.u64("count of unplaced records");
+      continue;
+    }
+    std::uint64_t previous = 0;
+    for (std::size_t c = 0; c < chunks; ++c) {
+      const std::uint64_t begin = walker.offset("chunk start");
+      const std::uint64_t end = walker.offset("chunk end");
+      if (end < begin) walker.fail("a chunk ends before it begins");
+      if (begin < previous) walker.fail("chunks out of order");
+      previous = begin;
+    }
+  }
+  walker.at_sequence(tid);
+  std::sort(bins.begin(), bins.end());
+  if (const auto twice = std::adjacent_find(bins.begin(), bins.end()); twice != bins.end()) {
+    walker.fail("bin " + std::to_string(*twice) + " listed twice");
+  }
+  if (!csi) {
+    const std::size_t intervals = walker.count("count of linear index entries", 8);
+    for (std::size_t i = 0; i < intervals; ++i) walker.offset("linear index entry");
+  }
+  // The layout's walk found the same counts: nothing is left.
+  if (walker.left() != 0) walker.fail(std::to_string(walker.left()) + " bytes after its end");
+}
+
 }  // namespace
 
-std::optional<IndexProblem> check_index_bytes(std::string_view bytes, std::uint64_t data_bytes,
-                                              IndexLayout& layout) {
-  Walker walker(bytes, data_bytes);
+std::optional<IndexProblem> check_index_layout(std::string_view bytes, IndexLayout& layout) {
+  Walker walker(bytes, std::numeric_limits<std::uint64_t>::max());
   try {
-    walk(walker, layout);
+    walk_layout(walker, layout);
+  } catch (const Fault& fault) {
+    return IndexProblem{IndexProblem::Kind::unreadable, fault.message};
+  }
+  return std::nullopt;
+}
+
+std::optional<IndexProblem> check_index_sequence(std::string_view bytes, const IndexLayout& layout,
+                                                 std::size_t tid, std::uint64_t data_bytes) {
+  const std::size_t begin = layout.sections[tid];
+  Walker walker(bytes.substr(begin, layout.sections[tid + 1] - begin), data_bytes);
+  walker.at_sequence(tid);
+  try {
+    walk_sequence(walker, layout, tid);
   } catch (const Fault& fault) {
     return IndexProblem{IndexProblem::Kind::unreadable, fault.message};
   }
@@ -277,9 +317,39 @@ std::optional<IndexProblem> check_index_bytes(std::string_view bytes, std::uint6
   return std::nullopt;
 }
 
+std::uint64_t index_last_block(std::string_view bytes, const IndexLayout& layout) {
+  const Binning binning(layout.min_shift, layout.depth);
+  const bool csi = layout.format == Index::Format::csi;
+  std::uint64_t last = 0;
+  // The layout's walk bounded every count: the reads stay within the bytes.
+  Walker walker(bytes.substr(0, layout.sections.back()), std::numeric_limits<std::uint64_t>::max());
+  walker.take(layout.sections.front(), "header");
+  for (std::size_t tid = 0; tid < layout.sequences; ++tid) {
+    const std::size_t bin_count = walker.count("count of bins", csi ? 16 : 8);
+    for (std::size_t i = 0; i < bin_count; ++i) {
+      const std::uint32_t bin = walker.u32("bin");
+      if (csi) walker.take(8, "offset of the first record");
+      const std::size_t chunks = walker.count("count of chunks", chunk_bytes);
+      for (std::size_t c = 0; c < chunks; ++c) {
+        walker.take(8, "chunk start");
+        const std::uint64_t end = walker.u64("chunk end");
+        if (bin != binning.pseudo()) last = std::max(last, end >> 16);
+      }
+    }
+    if (!csi) walker.take(walker.count("count of linear index entries", 8) * 8, "linear index");
+  }
+  return last;
+}
+
+void name_index_problem(IndexProblem& problem, const std::string& path,
+                        const std::string& data_path) {
+  problem.message =
+      problem.kind == IndexProblem::Kind::stale
+          ? "index " + path + " points past the end of " + data_path + " (" + problem.message + ")"
+          : "index " + path + " is damaged (" + problem.message + ")";
+}
+
 std::optional<IndexProblem> check_index_file(const std::string& file, const std::string& path,
-                                             const std::string& data_path,
-                                             std::optional<std::uint64_t> data_bytes,
                                              IndexLayout& layout, std::string& bytes) {
   struct Closer {
     void operator()(BGZF* file) const noexcept { bgzf_close(file); }
@@ -315,14 +385,8 @@ std::optional<IndexProblem> check_index_file(const std::string& file, const std:
       break;
     }
   }
-  auto problem = check_index_bytes(
-      bytes, data_bytes.value_or(std::numeric_limits<std::uint64_t>::max()), layout);
-  if (problem) {
-    problem->message = problem->kind == IndexProblem::Kind::stale
-                           ? "index " + path + " points past the end of " + data_path + " (" +
-                                 problem->message + ")"
-                           : "index " + path + " is damaged (" + problem->message + ")";
-  }
+  auto problem = check_index_layout(bytes, layout);
+  if (problem) name_index_problem(*problem, path, path);
   return problem;
 }
 

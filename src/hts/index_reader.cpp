@@ -5,6 +5,7 @@
 
 #include <htslib/bgzf.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,9 +21,9 @@ core::IoError read_error(const BGZF* file) noexcept { return describe_failure(*f
 
 }  // namespace
 
-IndexedSource::IndexedSource(BGZF* file, std::vector<VirtualRange> ranges,
-                             KeptBlocks* kept) noexcept
-    : file_(file), kept_(kept), ranges_(std::move(ranges)) {}
+IndexedSource::IndexedSource(BGZF* file, std::vector<VirtualRange> ranges, KeptBlocks* kept,
+                             std::optional<ReadHeader> header) noexcept
+    : file_(file), kept_(kept), ranges_(std::move(ranges)), header_(std::move(header)) {}
 
 std::uint64_t IndexedSource::tell() const noexcept {
   return static_cast<std::uint64_t>(file_->block_address) << 16 |
@@ -89,7 +90,7 @@ bool IndexedSource::seek(std::uint64_t offset, core::IoError& error) {
 }
 
 bool IndexedSource::start_next_range(core::IoError& error) {
-  const std::uint64_t here = tell();
+  const std::uint64_t here = resume_.value_or(tell());
   while (next_range_ < ranges_.size() && ranges_[next_range_].end <= here) ++next_range_;
   if (next_range_ == ranges_.size()) {
     phase_ = Phase::done;
@@ -99,15 +100,26 @@ bool IndexedSource::start_next_range(core::IoError& error) {
   end_ = range.end;
   phase_ = Phase::range;
   // Lines already given are not given again: a range reaching back continues from here.
-  if (range.begin <= here) return true;
+  if (range.begin <= here && !resume_) return true;
+  resume_.reset();
   at_line_start_ = true;
-  return seek(range.begin, error);
+  return seek(std::max(range.begin, here), error);
 }
 
 bool IndexedSource::next_bytes(std::string_view& bytes, core::IoError& error) {
   for (;;) {
     if (phase_ == Phase::start) {
       phase_ = Phase::header;
+      if (header_) {
+        // Given whole from memory; the ranges go on from where it ended.
+        resume_ = header_->end;
+        phase_ends_ = true;
+        if (!header_->bytes.empty()) {
+          bytes = header_->bytes;
+          return true;
+        }
+        continue;
+      }
       if (!seek(0, error)) return false;
     }
     if (phase_ends_) {

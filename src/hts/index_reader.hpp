@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -15,6 +17,12 @@ namespace varsift::hts {
 
 class KeptBlocks;
 
+// A file's header, read before: its bytes, and the virtual offset where the records begin.
+struct ReadHeader {
+  std::string bytes;
+  std::uint64_t end = 0;
+};
+
 // Gives the header of a BGZF file, then the lines that start inside the given ranges, each
 // once and in file order. Bytes are always whole lines, so a core::LineReader over this source
 // sees exactly those lines. Reads the borrowed BGZF handle by seeking; the handle must be a
@@ -22,8 +30,10 @@ class KeptBlocks;
 class IndexedSource final : public core::ByteSource {
  public:
   // `ranges` must be sorted and disjoint, as Index::ranges gives them. Blocks in `kept`
-  // (borrowed; null: none) are taken from it rather than read from the file.
-  IndexedSource(BGZF* file, std::vector<VirtualRange> ranges, KeptBlocks* kept = nullptr) noexcept;
+  // (borrowed; null: none) are taken from it rather than read from the file. A header read
+  // before is given from memory, and its blocks are not read again.
+  IndexedSource(BGZF* file, std::vector<VirtualRange> ranges, KeptBlocks* kept = nullptr,
+                std::optional<ReadHeader> header = std::nullopt) noexcept;
 
   bool next_bytes(std::string_view& bytes, core::IoError& error) override;
 
@@ -52,6 +62,10 @@ class IndexedSource final : public core::ByteSource {
   bool at_line_start_ = true;
   std::uint64_t end_ = 0;  // end of the current range
   std::uint64_t blocks_read_ = 0;
+  std::optional<ReadHeader> header_;
+  // Where the first range goes on from, when the header was read before: the file is not
+  // positioned there yet.
+  std::optional<std::uint64_t> resume_;
 };
 
 // The compressed size of the BGZF block holding `offset`, to scale a cost estimate; 0 when it

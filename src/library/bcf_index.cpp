@@ -105,6 +105,7 @@ SelectedBcf open_selected_bcf(const std::string& path, const Selection& selectio
   if (automatic && hts::plan_rules_out_index(cost, static_cast<unsigned>(threads))) {
     return whole();
   }
+  if (auto damaged = index->check(plan)) return decline(std::move(*damaged), index->path());
   std::vector<hts::VirtualRange> ranges = index->ranges(plan);
   cost = hts::range_cost(ranges, block_bytes, file_bytes);
   if (automatic && !hts::index_is_cheaper(cost, static_cast<unsigned>(threads))) return whole();

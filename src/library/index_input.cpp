@@ -3,14 +3,12 @@
 #include <htslib/bgzf.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <utility>
 #include <variant>
 #include <vector>
 
 #include "bcf_index.hpp"
 #include "bcf_input.hpp"
-#include "core/contig_line.hpp"
 #include "core/line_reader.hpp"
 #include "hts/bcf_reader.hpp"
 #include "hts/bgzf_block.hpp"
@@ -36,10 +34,10 @@ constexpr std::size_t remote_kept_bytes = std::size_t{64} << 20;
 class IndexedInput final : public PartialSource {
  public:
   IndexedInput(hts::BgzfSource file, std::vector<hts::VirtualRange> ranges,
-               std::unique_ptr<hts::KeptBlocks> kept)
+               std::unique_ptr<hts::KeptBlocks> kept, hts::ReadHeader header)
       : file_(std::move(file)),
         kept_(std::move(kept)),
-        source_(file_.handle(), std::move(ranges), kept_.get()) {}
+        source_(file_.handle(), std::move(ranges), kept_.get(), std::move(header)) {}
   bool next_bytes(std::string_view& bytes, core::IoError& error) override {
     return source_.next_bytes(bytes, error);
   }
@@ -52,34 +50,37 @@ class IndexedInput final : public PartialSource {
   hts::IndexedSource source_;
 };
 
-// Passes the bytes of an IndexedSource on, keeping each block it loads.
+// Passes the bytes of an IndexedSource on, keeping each block it loads and a copy of the bytes.
 class KeepingSource final : public core::ByteSource {
  public:
-  KeepingSource(BGZF* file, hts::KeptBlocks& kept) noexcept
-      : file_(file), kept_(kept), source_(file, {}) {}
+  KeepingSource(BGZF* file, hts::KeptBlocks& kept, std::string& bytes) noexcept
+      : file_(file), kept_(kept), bytes_(bytes), source_(file, {}) {}
   bool next_bytes(std::string_view& bytes, core::IoError& error) override {
     if (!source_.next_bytes(bytes, error)) return false;
     kept_.keep(file_);
+    bytes_ += bytes;
     return true;
   }
 
  private:
   BGZF* file_;
   hts::KeptBlocks& kept_;
+  std::string& bytes_;
   hts::IndexedSource source_;
 };
 
-// Reads the header through a source without ranges, keeping its blocks; gives false if it
-// cannot be read.
-bool read_header(BGZF* file, hts::KeptBlocks& kept, std::vector<std::string>& header) {
-  KeepingSource source(file, kept);
+// Reads the header once, through a source without ranges, keeping its blocks; gives false if
+// it cannot be read. Its lines are read as the reading would, so that a fault in them is left
+// to the scan, which reports it with its line.
+bool read_header(BGZF* file, hts::KeptBlocks& kept, hts::ReadHeader& header) {
+  KeepingSource source(file, kept, header.bytes);
   core::LineReader reader(source);
   for (;;) {
     switch (reader.next()) {
       case core::LineReader::Status::line:
-        header.emplace_back(reader.line());
         break;
       case core::LineReader::Status::end:
+        header.end = static_cast<std::uint64_t>(bgzf_tell(file));
         return true;
       case core::LineReader::Status::error:
         return false;
@@ -161,16 +162,15 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
                    index->path());
   }
   auto kept = std::make_unique<hts::KeptBlocks>(hts::is_url(path) ? remote_kept_bytes : 0);
-  std::vector<std::string> header;
+  hts::ReadHeader header;
   // A damaged header is for the scan to report, with its line.
   if (!read_header(file.handle(), *kept, header)) return choice;
-  if (auto foreign = index->check_header(header))
+  bool declares = false;
+  if (auto foreign = index->check_header(header.bytes, declares)) {
     return decline(std::move(*foreign), index->path());
-  // They name the chromosomes only where no ##contig line does: no copy of 10^5 names else.
-  if (std::none_of(header.begin(), header.end(),
-                   [](const std::string& line) { return !core::contig_id(line).empty(); })) {
-    choice.sequences = index->sequences();
   }
+  // They name the chromosomes only where no ##contig line does: no copy of 10^5 names else.
+  if (!declares) choice.sequences = index->sequences();
   // Nothing to look up (every record, or all but some, is kept): the index is checked, and the
   // file read whole.
   if (!selection.narrows()) return choice;
@@ -190,6 +190,8 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   if (automatic && hts::plan_rules_out_index(choice.cost, static_cast<unsigned>(threads))) {
     return choice;
   }
+  // The sequences the plan touches are checked now, and only they.
+  if (auto damaged = index->check(plan)) return decline(std::move(*damaged), index->path());
   std::vector<hts::VirtualRange> ranges = index->ranges(plan);
   choice.cost = hts::range_cost(ranges, block_bytes, file_bytes);
   if (automatic && !hts::index_is_cheaper(choice.cost, static_cast<unsigned>(threads))) {
@@ -211,8 +213,8 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   }
   // A local file keeps nothing, and a fresh handle reads what it meets: both read as ever.
   if (!hts::is_url(path) || check.outcome == hts::RangeCheck::Outcome::damaged) kept.reset();
-  choice.source =
-      std::make_unique<IndexedInput>(std::move(file), std::move(ranges), std::move(kept));
+  choice.source = std::make_unique<IndexedInput>(std::move(file), std::move(ranges),
+                                                 std::move(kept), std::move(header));
   return choice;
 }
 

@@ -123,11 +123,16 @@ std::string bytes_of(const Layout& layout) {
   return out + layout.tail;
 }
 
+// Where damage is found: in the layout, which every load walks, or in one sequence, which
+// only a query touching it checks.
+constexpr int layout_fault = -1;
+
 struct Damage {
   const char* name;
   bool csi;
   void (*apply)(Layout&);
   std::optional<IndexProblem::Kind> kind;  // none: sound
+  int where = layout_fault;                // the damaged sequence
 };
 
 using Kind = IndexProblem::Kind;
@@ -168,22 +173,22 @@ const Damage damages[] = {
      unreadable},
     {"a_name_twice", false, [](Layout& l) { l.sequences[1].name = "c1"; }, unreadable},
     {"an_empty_name", true, [](Layout& l) { l.sequences[1].name = ""; }, unreadable},
-    {"a_bin_twice", false, [](Layout& l) { l.sequences[0].bins[1].number = 4681; }, unreadable},
+    {"a_bin_twice", false, [](Layout& l) { l.sequences[0].bins[1].number = 4681; }, unreadable, 0},
     {"a_bin_outside_the_scheme", false, [](Layout& l) { l.sequences[1].bins[0].number = 37449; },
-     unreadable},
+     unreadable, 1},
     {"a_chunk_ending_before_it_begins", true,
      [](Layout& l) {
        std::swap(l.sequences[1].bins[0].chunks[0].begin, l.sequences[1].bins[0].chunks[0].end);
      },
-     unreadable},
+     unreadable, 1},
     {"chunks_out_of_order", false,
      [](Layout& l) {
        l.sequences[0].bins[0].chunks.insert(l.sequences[0].bins[0].chunks.begin(),
                                             {virtual_offset(950, 0), virtual_offset(960, 0)});
      },
-     unreadable},
+     unreadable, 0},
     {"statistics_of_one_chunk", false, [](Layout& l) { l.sequences[0].bins[3].chunks.pop_back(); },
-     unreadable},
+     unreadable, 0},
     {"bytes_after_the_end", false, [](Layout& l) { l.tail = "xyz"; }, unreadable},
     {"csi_min_shift_zero", true, [](Layout& l) { l.min_shift = 0; }, unreadable},
     {"csi_min_shift_beyond_30", true, [](Layout& l) { l.min_shift = 31; }, unreadable},
@@ -199,38 +204,48 @@ const Damage damages[] = {
      unreadable},
     {"chunk_past_the_data", false,
      [](Layout& l) { l.sequences[1].bins[0].chunks[0].end = virtual_offset(data_bytes + 1, 0); },
-     Kind::stale},
+     Kind::stale, 1},
     {"linear_entry_past_the_data", false,
      [](Layout& l) { l.sequences[1].linear.back() = virtual_offset(data_bytes * 2, 0); },
-     Kind::stale},
+     Kind::stale, 1},
     {"csi_first_record_past_the_data", true,
      [](Layout& l) { l.sequences[0].bins[0].first = virtual_offset(data_bytes + 1, 0); },
-     Kind::stale},
+     Kind::stale, 0},
     {"damage_goes_before_offsets_past_the_data", false,
      [](Layout& l) {
        l.sequences[0].bins[0].chunks[0].end = virtual_offset(data_bytes + 1, 0);
-       l.sequences[1].bin_count = -1;
+       l.sequences[0].bins[2].number = l.sequences[0].bins[1].number;
      },
-     unreadable},
+     unreadable, 0},
 };
 
 class IndexCheck : public ::testing::TestWithParam<Damage> {};
 
-TEST_P(IndexCheck, FindsEachDamage) {
-  Layout layout = sound(GetParam().csi);
-  GetParam().apply(layout);
+TEST_P(IndexCheck, FindsEachDamageWhereItLies) {
+  const Damage& damage = GetParam();
+  Layout layout = sound(damage.csi);
+  damage.apply(layout);
   const std::string bytes = bytes_of(layout);
   IndexLayout found;
-  const auto problem = check_index_bytes(bytes, data_bytes, found);
-  if (!GetParam().kind) {
-    EXPECT_FALSE(problem) << problem->message;
-    EXPECT_EQ(found.format, GetParam().csi ? Index::Format::csi : Index::Format::tbi);
-    EXPECT_EQ(found.sequences, 2U);
-    EXPECT_EQ(found.names.names().size(), found.named ? 2U : 0U);
+  const auto problem = check_index_layout(bytes, found);
+  if (damage.kind && damage.where == layout_fault) {
+    ASSERT_TRUE(problem);
+    EXPECT_EQ(problem->kind, *damage.kind) << problem->message;
     return;
   }
-  ASSERT_TRUE(problem);
-  EXPECT_EQ(problem->kind, *GetParam().kind) << problem->message;
+  ASSERT_FALSE(problem) << problem->message;
+  EXPECT_EQ(found.format, damage.csi ? Index::Format::csi : Index::Format::tbi);
+  EXPECT_EQ(found.sequences, 2U);
+  EXPECT_EQ(found.names.names().size(), found.named ? 2U : 0U);
+  for (std::size_t tid = 0; tid < found.sequences; ++tid) {
+    const auto in_sequence = check_index_sequence(bytes, found, tid, data_bytes);
+    if (damage.kind && damage.where == static_cast<int>(tid)) {
+      ASSERT_TRUE(in_sequence) << tid;
+      EXPECT_EQ(in_sequence->kind, *damage.kind) << in_sequence->message;
+    } else {
+      EXPECT_FALSE(in_sequence) << tid << ": " << in_sequence->message;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Damages, IndexCheck, ::testing::ValuesIn(damages),
@@ -241,7 +256,7 @@ TEST(IndexCheck, FindsEveryIndexCutShort) {
     const std::string bytes = bytes_of(sound(csi));
     for (std::size_t size = 0; size < bytes.size(); ++size) {
       IndexLayout found;
-      const auto problem = check_index_bytes(bytes.substr(0, size), data_bytes, found);
+      const auto problem = check_index_layout(bytes.substr(0, size), found);
       ASSERT_TRUE(problem) << size;
       EXPECT_EQ(problem->kind, unreadable) << problem->message;
     }
@@ -256,7 +271,7 @@ TEST(IndexCheck, GivesTheSchemeAndWhereEachSequenceEnds) {
   // Level 5 begins at bin 4681 with bins of 2^(12 + 3) bases; level 6 at bin 37449.
   layout.sequences[0].bins.push_back({37449 + 3, {{virtual_offset(0, 10), virtual_offset(0, 20)}}});
   IndexLayout found;
-  ASSERT_FALSE(check_index_bytes(bytes_of(layout), data_bytes, found));
+  ASSERT_FALSE(check_index_layout(bytes_of(layout), found));
   EXPECT_EQ(found.min_shift, 12);
   EXPECT_EQ(found.depth, 6);
   EXPECT_EQ(found.extents, (std::vector<std::int64_t>{8 << 15, 10 << 15}));

@@ -42,9 +42,7 @@ struct Read {
   std::string error;
 };
 
-Read read_all(const std::string& path, std::vector<VirtualRange> ranges) {
-  BgzfHandle file = open_bgzf(path);
-  IndexedSource source(file.get(), std::move(ranges));
+Read read_from(IndexedSource& source) {
   core::LineReader reader(source);
   Read read;
   for (;;) {
@@ -57,6 +55,12 @@ Read read_all(const std::string& path, std::vector<VirtualRange> ranges) {
     read.lines.emplace_back(reader.line());
   }
   return read;
+}
+
+Read read_all(const std::string& path, std::vector<VirtualRange> ranges) {
+  BgzfHandle file = open_bgzf(path);
+  IndexedSource source(file.get(), std::move(ranges));
+  return read_from(source);
 }
 
 // Header lines, then numbered records long enough to fill several BGZF blocks.
@@ -157,6 +161,35 @@ TEST(IndexedSource, LoadsOnlyTheBlocksItNeeds) {
   EXPECT_EQ(blocks_for(fixture, {fixture.records(2999, 3000)}),
             (fixture.starts[fixture.header_lines + 2999] >> 16) == last_block ? 2U : 3U);
   EXPECT_EQ(blocks_for(fixture, {fixture.records(0, 3000)}), blocks);
+}
+
+TEST(IndexedSource, GivesAHeaderReadBeforeWithoutReadingItsBlocksAgain) {
+  const Fixture fixture;
+  const std::vector<VirtualRange> range_sets[] = {
+      {},
+      {fixture.records(0, 2), fixture.records(1500, 2100)},
+      {{0, fixture.starts[fixture.header_lines + 4]}},
+      {fixture.records(2999, 3000)},
+  };
+  for (const auto& ranges : range_sets) {
+    BgzfHandle file = open_bgzf(fixture.path);
+    // Read as the index path reads it before the ranges, through the same handle.
+    hts::ReadHeader header;
+    IndexedSource header_source(file.get(), {});
+    std::string_view bytes;
+    core::IoError error = core::IoError::bare(core::ErrorKind::Other);
+    while (header_source.next_bytes(bytes, error) && !bytes.empty()) header.bytes += bytes;
+    header.end = static_cast<std::uint64_t>(bgzf_tell(file.get()));
+    IndexedSource source(file.get(), ranges, nullptr, std::move(header));
+    const Read read = read_from(source);
+    EXPECT_EQ(read.error, "");
+    EXPECT_EQ(read.lines, read_all(fixture.path, ranges).lines);
+    if (ranges.size() == 1 && ranges.front().begin != 0) {
+      // The last record's block, and the one its range ends in: none of the header's.
+      EXPECT_EQ(source.blocks_read(),
+                (ranges.front().begin >> 16) == (fixture.starts.back() >> 16) ? 1U : 2U);
+    }
+  }
 }
 
 TEST(IndexedSource, StepsOverEmptyBlocks) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <random>
 
+#include "hts/index_check.hpp"
 #include "index_fixture.hpp"
 
 namespace varsift::testing {
@@ -231,12 +232,108 @@ TEST_P(DamagedIndex, IsReportedNotUsed) {
   write_indexed(path, random_vcf(random, 300, 200'000), Index::Format::tbi, path + ".tbi");
   GetParam().apply(dir, path, path + ".tbi");
   IndexProblem problem;
-  EXPECT_FALSE(Index::load(path, std::nullopt, problem));
+  // Offsets past the data's end are met by a query of the sequences that hold them.
+  if (auto index = Index::load(path, std::nullopt, problem)) {
+    auto found = index->check(index->plan(std::vector<Region>{{"", 1, 1'000'000}}));
+    ASSERT_TRUE(found);
+    problem = std::move(*found);
+  }
   EXPECT_EQ(problem.kind, GetParam().kind) << problem.message;
   EXPECT_FALSE(problem.message.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Damages, DamagedIndex, ::testing::ValuesIn(damages),
+                         [](const auto& parameter) { return std::string(parameter.param.name); });
+
+// ---- Damage in one sequence ----------------------------------------------------------------
+
+// Rewrites the inflated bytes of an index file through `edit`, given where sequence 1's first
+// bin that is not the statistics' begins.
+void edit_index(const TempDir& dir, const std::string& index,
+                void (*edit)(std::string& bytes, std::size_t bin)) {
+  const std::string raw = dir.path("raw");
+  run("bgzip -dc " + shell_quoted(index) + " > " + shell_quoted(raw));
+  std::string bytes = read_file(raw);
+  hts::IndexLayout layout;
+  ASSERT_FALSE(hts::check_index_layout(bytes, layout));
+  const auto u32 = [&bytes](std::size_t at) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+  };
+  std::size_t bin = layout.sections[1] + 4;  // past the count of bins
+  while (u32(bin) == 37450) bin += 8 + 2 * 16;
+  edit(bytes, bin);
+  write_file(raw, bytes);
+  run("bgzip -c " + shell_quoted(raw) + " > " + shell_quoted(index));
+}
+
+void put32_at(std::string& bytes, std::size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+struct SequenceDamage {
+  const char* name;
+  // Given the bin's place: its number, chunk count, then each chunk's begin and end.
+  void (*edit)(std::string& bytes, std::size_t bin);
+  std::optional<IndexProblem::Kind> kind;  // none: the load refuses the index
+};
+
+const SequenceDamage sequence_damages[] = {
+    {"bin_outside_the_scheme", [](std::string& b, std::size_t bin) { put32_at(b, bin, 37449); },
+     IndexProblem::Kind::unreadable},
+    {"chunk_ending_before_it_begins",
+     [](std::string& b, std::size_t bin) {
+       put32_at(b, bin + 16, 0);  // the first chunk's end
+       put32_at(b, bin + 20, 0);
+     },
+     IndexProblem::Kind::unreadable},
+    {"chunk_past_the_data", [](std::string& b, std::size_t bin) { put32_at(b, bin + 20, 0x7FFF); },
+     IndexProblem::Kind::stale},
+    {"negative_chunk_count", [](std::string& b, std::size_t bin) { put32_at(b, bin + 4, ~0U); },
+     std::nullopt},
+};
+
+class DamagedSequence : public ::testing::TestWithParam<SequenceDamage> {};
+
+// htslib sees only the sequences a query touches, checked: damage elsewhere goes unread, and
+// damage in the layout that finding each sequence needs refuses the index at once.
+TEST_P(DamagedSequence, RefusesOnlyQueriesThatTouchIt) {
+  TempDir dir;
+  const std::string path = dir.path("data.vcf.gz");
+  RandomVcf vcf;
+  vcf.contigs = {"chr1", "chr2"};
+  vcf.header = {"##fileformat=VCFv4.2", "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO"};
+  for (const char* site : {"chr1\t100", "chr1\t70000", "chr2\t500", "chr2\t90000"}) {
+    vcf.records.push_back(std::string(site) + "\t.\tA\tC\t.\t.\t.");
+  }
+  write_indexed(path, vcf, Index::Format::tbi, path + ".tbi");
+  edit_index(dir, path + ".tbi", GetParam().edit);
+  IndexProblem problem;
+  std::optional<Index> index = Index::load(path, std::nullopt, problem);
+  if (!GetParam().kind) {
+    EXPECT_FALSE(index);
+    EXPECT_EQ(problem.kind, IndexProblem::Kind::unreadable) << problem.message;
+    return;
+  }
+  ASSERT_TRUE(index) << problem.message;
+  const std::vector<Region> elsewhere{{"chr1", 100, 100}, {"chr1", 1, 80000}};
+  EXPECT_FALSE(index->check(index->plan(elsewhere)));
+  EXPECT_EQ(indexed_answer(path, *index, elsewhere), scan_answer(vcf, elsewhere));
+  for (const std::vector<Region>& touching :
+       {std::vector<Region>{{"chr2", 500, 500}}, std::vector<Region>{{"", 100, 100}}}) {
+    const hts::QueryPlan plan = index->plan(touching);
+    const auto damaged = index->check(plan);
+    ASSERT_TRUE(damaged);
+    EXPECT_EQ(damaged->kind, *GetParam().kind) << damaged->message;
+    EXPECT_NE(damaged->message.find(path + ".tbi"), std::string::npos) << damaged->message;
+    EXPECT_THROW(index->ranges(plan), hts::IndexDamaged);
+  }
+  EXPECT_FALSE(index->records(1));
+  EXPECT_TRUE(index->records(0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Damages, DamagedSequence, ::testing::ValuesIn(sequence_damages),
                          [](const auto& parameter) { return std::string(parameter.param.name); });
 
 TEST(Index, ExplicitPathIsUsedWhateverItsName) {
@@ -278,14 +375,24 @@ TEST(Index, HeaderCheckFindsSequencesTheHeaderLacks) {
   const RandomVcf vcf = random_vcf(random, 300, 200'000);
   write_indexed(path, vcf, Index::Format::tbi, path + ".tbi");
   const Index index = load_beside(path);
-  EXPECT_FALSE(index.check_header(vcf.header));
+  // The header's bytes, each line ending in \n, or in \r\n.
+  const auto text = [](const auto& lines, const char* end) {
+    std::string joined;
+    for (const std::string& line : lines) joined += line + end;
+    return joined;
+  };
+  bool declares = false;
+  EXPECT_FALSE(index.check_header(text(vcf.header, "\n"), declares));
+  EXPECT_TRUE(declares);
+  EXPECT_FALSE(index.check_header(text(vcf.header, "\r\n"), declares));
   const std::vector<std::string> reversed(vcf.header.rbegin(), vcf.header.rend());
-  EXPECT_FALSE(index.check_header(reversed));
+  EXPECT_FALSE(index.check_header(text(reversed, "\n"), declares));
   const std::vector<std::string> without_contigs{"##fileformat=VCFv4.2", "#CHROM\tPOS"};
-  EXPECT_FALSE(index.check_header(without_contigs));
+  EXPECT_FALSE(index.check_header(text(without_contigs, "\n"), declares));
+  EXPECT_FALSE(declares);
   const std::vector<std::string> other{"##fileformat=VCFv4.2", "##contig=<ID=chrX,length=9>",
                                        "##contig=<length=5,ID=chrY>", "#CHROM\tPOS"};
-  const auto problem = index.check_header(other);
+  const auto problem = index.check_header(text(other, "\n"), declares);
   ASSERT_TRUE(problem);
   EXPECT_EQ(problem->kind, IndexProblem::Kind::foreign);
   EXPECT_NE(problem->message.find(index.sequences().front()), std::string::npos);
