@@ -22,8 +22,12 @@ core::IoError read_error(const BGZF* file) noexcept { return describe_failure(*f
 }  // namespace
 
 IndexedSource::IndexedSource(BGZF* file, std::vector<VirtualRange> ranges, KeptBlocks* kept,
-                             std::optional<ReadHeader> header) noexcept
-    : file_(file), kept_(kept), ranges_(std::move(ranges)), header_(std::move(header)) {}
+                             std::optional<ReadHeader> header, BeforeRange before_range) noexcept
+    : file_(file),
+      kept_(kept),
+      before_range_(std::move(before_range)),
+      ranges_(std::move(ranges)),
+      header_(std::move(header)) {}
 
 std::uint64_t IndexedSource::tell() const noexcept {
   return static_cast<std::uint64_t>(file_->block_address) << 16 |
@@ -96,9 +100,15 @@ bool IndexedSource::start_next_range(core::IoError& error) {
     phase_ = Phase::done;
     return true;
   }
-  const VirtualRange& range = ranges_[next_range_++];
+  const std::size_t index = next_range_++;
+  const VirtualRange& range = ranges_[index];
   end_ = range.end;
   phase_ = Phase::range;
+  if (before_range_) {
+    if (!before_range_(index, error)) return false;
+    // The handle may have moved: the lines go on from where they stood.
+    if (range.begin <= here && !resume_) return seek(here, error);
+  }
   // Lines already given are not given again: a range reaching back continues from here.
   if (range.begin <= here && !resume_) return true;
   resume_.reset();

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,11 +30,17 @@ struct ReadHeader {
 // BGZF file opened for reading, without threads.
 class IndexedSource final : public core::ByteSource {
  public:
+  // Called before the lines of a range are given, with the range's place in `ranges`: it may
+  // read through the handle, after which the source finds its place again. Gives false, with
+  // `error` set, to end the reading with that error.
+  using BeforeRange = std::function<bool(std::size_t range, core::IoError& error)>;
+
   // `ranges` must be sorted and disjoint, as Index::ranges gives them. Blocks in `kept`
   // (borrowed; null: none) are taken from it rather than read from the file. A header read
   // before is given from memory, and its blocks are not read again.
   IndexedSource(BGZF* file, std::vector<VirtualRange> ranges, KeptBlocks* kept = nullptr,
-                std::optional<ReadHeader> header = std::nullopt) noexcept;
+                std::optional<ReadHeader> header = std::nullopt,
+                BeforeRange before_range = {}) noexcept;
 
   bool next_bytes(std::string_view& bytes, core::IoError& error) override;
 
@@ -55,6 +62,7 @@ class IndexedSource final : public core::ByteSource {
 
   BGZF* file_;
   KeptBlocks* kept_;
+  BeforeRange before_range_;
   std::vector<VirtualRange> ranges_;
   std::size_t next_range_ = 0;
   Phase phase_ = Phase::start;

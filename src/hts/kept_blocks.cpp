@@ -28,6 +28,20 @@ bool KeptBlocks::full() const noexcept {
   return capacity_ - std::min(capacity_, held_) < bgzf_max_block_size;
 }
 
+void KeptBlocks::keep_only(const BGZF* file) {
+  const auto loaded = blocks_.find(static_cast<std::uint64_t>(file->block_address));
+  if (file->block_length > 0 && loaded != blocks_.end()) {
+    auto node = blocks_.extract(loaded);
+    blocks_.clear();
+    held_ = node.mapped().size;
+    blocks_.insert(std::move(node));
+    return;
+  }
+  blocks_.clear();
+  held_ = 0;
+  keep(file);
+}
+
 bool KeptBlocks::load(BGZF* file, std::uint64_t address) const {
   const auto found = blocks_.find(address);
   if (found == blocks_.end()) return false;

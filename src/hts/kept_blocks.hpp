@@ -23,6 +23,9 @@ class KeptBlocks {
   bool keep(const BGZF* file);
   // Whether no block the size of the largest fits any more.
   bool full() const noexcept;
+  // Drops every block but the one loaded in `file`, which it keeps if there is room (read
+  // there, unless it is kept): the reading stands in it.
+  void keep_only(const BGZF* file);
   // Loads the kept block at compressed `address` into `file`, at its first byte, as htslib
   // would have loaded it; gives false, leaving `file` as it was, when none is kept there.
   bool load(BGZF* file, std::uint64_t address) const;

@@ -169,7 +169,8 @@ class Checker {
 }  // namespace
 
 RangeCheck check_ranges(BGZF* file, std::span<const VirtualRange> ranges,
-                        const std::vector<std::string>& sequences, KeptBlocks& kept) {
+                        const std::vector<std::string>& sequences, KeptBlocks& kept,
+                        RangeCheckOptions options) {
   RangeCheck result;
   Checker checker(file, kept);
   std::string chrom;
@@ -184,13 +185,15 @@ RangeCheck check_ranges(BGZF* file, std::span<const VirtualRange> ranges,
               "the index points to a record on " + chrom.substr(0, 40) + " at " + at(range.begin) +
                   " for sequence " + sequences[static_cast<std::size_t>(range.sequence)]};
     }
-    // The rest of the range, while the reading can be spared reading it again.
-    if (!checker.read_to(range.end, result)) return result;
+    // The rest of the range, while the reading can be spared fetching it again.
+    if (options.whole_ranges && !checker.read_to(range.end, result)) return result;
     // An end in a block loaded already costs nothing more to check.
     if ((range.end & 0xFFFF) != 0 && checker.holds(range.end) &&
         !checker.after_newline(range.end, result)) {
       return result;
     }
+    ++result.checked;
+    if (options.window && kept.full()) break;
   }
   return result;
 }

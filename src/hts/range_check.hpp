@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <span>
 #include <string>
 #include <vector>
@@ -21,19 +22,31 @@ struct RangeCheck {
     damaged,   // a block could not be read: the data file's fault, for the reading to report
   };
   Outcome outcome = Outcome::sound;
-  std::string message;  // with mismatch: where and how the index and the data disagree
+  std::string message;      // with mismatch: where and how the index and the data disagree
+  std::size_t checked = 0;  // when sound: the ranges checked, from the first
 };
 
-// Checks, before any line is given, that each range begins at a line start (the file's first
-// byte or just after a '\n') where the first record, past any '#' lines, is one of the sequence
-// the index names for it, and ends just after a '\n' when its end lies inside a block read for
-// this already (no block is fetched for an end alone). A stale index whose offsets no longer
-// meet lines fails this; a range that starts a block is taken as starting a line, which the
-// block alone cannot tell. While `kept` has room, reads each range on to the block its end lies
-// in and keeps every block it loads there, so that the reading takes them from memory (and
-// takes from it the blocks kept before); once it is full, reads only where ranges start. Moves
-// the file's position; the handle may not be used after `damaged`.
+// What the check keeps for the reading, and where it stops.
+struct RangeCheckOptions {
+  // Reads each range on to the block its end lies in, keeping those blocks too: over a URL,
+  // where reading a block again is another request. Otherwise keeps only the blocks it reads
+  // to check where ranges start, which the reading would inflate again.
+  bool whole_ranges = false;
+  // Stops after the range that filled the kept blocks, for the reading to take them before
+  // the rest is checked; otherwise goes on, reading only where ranges start.
+  bool window = false;
+};
+
+// Checks that each range begins at a line start (the file's first byte or just after a '\n')
+// where the first record, past any '#' lines, is one of the sequence the index names for it,
+// and ends just after a '\n' when its end lies inside a block read for this already (no block
+// is fetched for an end alone). A stale index whose offsets no longer meet lines fails this; a
+// range that starts a block is taken as starting a line, which the block alone cannot tell.
+// While `kept` has room, keeps the blocks it loads (see RangeCheckOptions), so that the reading
+// takes them from memory (and takes from it the blocks kept before). Moves the file's
+// position; the handle may not be used after `damaged`.
 RangeCheck check_ranges(BGZF* file, std::span<const VirtualRange> ranges,
-                        const std::vector<std::string>& sequences, KeptBlocks& kept);
+                        const std::vector<std::string>& sequences, KeptBlocks& kept,
+                        RangeCheckOptions options);
 
 }  // namespace varsift::hts

@@ -3,6 +3,8 @@
 #include <htslib/bgzf.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <span>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -19,34 +21,88 @@
 #include "hts/remote_file.hpp"
 #include "hts/remote_index.hpp"
 #include "input.hpp"
+#include "scan_error.hpp"
 #include "scanner.hpp"
 
 namespace varsift::library {
 namespace {
 
-// Inflated bytes of the blocks read before the reading (the header's, and the ranges' by the
-// check) kept for it over a URL, where reading a block again is another request. A local file
-// is read again for less than copying blocks costs.
+// Inflated bytes of the blocks that the range check reads kept for the reading over a URL.
 constexpr std::size_t remote_kept_bytes = std::size_t{64} << 20;
 
+// The ranges of an index that the reading checks as it comes to them, and what names the
+// index and the data in a mismatch.
+struct LaterChecks {
+  hts::Index index;
+  std::vector<hts::VirtualRange> ranges;
+  std::size_t checked;  // the ranges checked, from the first
+  hts::RangeCheckOptions options;
+  std::string mismatch;  // "index I does not match D: "
+};
+
 // The indexed source with the opened file whose handle it reads, and the blocks it takes
-// from memory (none when null).
+// from memory (none when null). With later checks, the ranges are checked in windows of what
+// the kept blocks hold, each just before its lines are given: a forced index that fails there
+// ends the reading with an error after the lines of the windows before.
 class IndexedInput final : public PartialSource {
  public:
   IndexedInput(hts::BgzfSource file, std::vector<hts::VirtualRange> ranges,
-               std::unique_ptr<hts::KeptBlocks> kept, hts::ReadHeader header)
+               std::unique_ptr<hts::KeptBlocks> kept, hts::ReadHeader header,
+               std::optional<LaterChecks> later)
       : file_(std::move(file)),
         kept_(std::move(kept)),
-        source_(file_.handle(), std::move(ranges), kept_.get(), std::move(header)) {}
+        later_(std::move(later)),
+        source_(file_.handle(), std::move(ranges), kept_.get(), std::move(header), before_range()) {
+  }
   bool next_bytes(std::string_view& bytes, core::IoError& error) override {
-    return source_.next_bytes(bytes, error);
+    if (source_.next_bytes(bytes, error)) return true;
+    if (!mismatch_.empty()) throw ScanError::malformed(std::move(mismatch_), LinePlace{});
+    return false;
   }
   bool past_header() const noexcept override { return source_.past_header(); }
   std::uint64_t block_address() const noexcept override { return source_.block_address(); }
 
  private:
+  hts::IndexedSource::BeforeRange before_range() {
+    if (!later_) return {};
+    return [this](std::size_t range, core::IoError& error) { return check_window(range, error); };
+  }
+
+  // Checks the ranges from the first unchecked one on, as far as the kept blocks hold them,
+  // once the reading comes to them.
+  bool check_window(std::size_t range, core::IoError& error) {
+    LaterChecks& later = *later_;
+    if (range < later.checked) return true;
+    BGZF* const handle = file_.handle();
+    // The blocks of the window before were read: what is kept now is the block read last.
+    kept_->keep_only(handle);
+    const hts::RangeCheck check =
+        hts::check_ranges(handle, std::span(later.ranges).subspan(later.checked),
+                          later.index.sequences(), *kept_, later.options);
+    switch (check.outcome) {
+      case hts::RangeCheck::Outcome::sound:
+        later.checked += check.checked;
+        return true;
+      case hts::RangeCheck::Outcome::mismatch:
+        mismatch_ = later.mismatch + check.message;
+        error = core::IoError::fixed(core::ErrorKind::InvalidData, "index does not match");
+        return false;
+      case hts::RangeCheck::Outcome::damaged:
+        break;
+    }
+    // Damage is the data's: the reading meets it at its block, reading from there afresh,
+    // with nothing more to check.
+    handle->block_length = 0;
+    handle->block_offset = 0;
+    handle->errcode = 0;
+    later.checked = later.ranges.size();
+    return true;
+  }
+
   hts::BgzfSource file_;
   std::unique_ptr<hts::KeptBlocks> kept_;
+  std::optional<LaterChecks> later_;
+  std::string mismatch_;
   hts::IndexedSource source_;
 };
 
@@ -161,7 +217,11 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
                     path + " is not BGZF-compressed, so " + index->path() + " cannot index it"},
                    index->path());
   }
-  auto kept = std::make_unique<hts::KeptBlocks>(hts::is_url(path) ? remote_kept_bytes : 0);
+  const bool remote = hts::is_url(path);
+  // The header's blocks are kept too: the reading takes them from memory rather than fetch
+  // them again.
+  const std::size_t kept_bytes = options.kept_bytes.value_or(remote ? remote_kept_bytes : 0);
+  auto kept = std::make_unique<hts::KeptBlocks>(kept_bytes);
   hts::ReadHeader header;
   // A damaged header is for the scan to report, with its line.
   if (!read_header(file.handle(), *kept, header)) return choice;
@@ -194,15 +254,26 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   if (auto damaged = index->check(plan)) return decline(std::move(*damaged), index->path());
   std::vector<hts::VirtualRange> ranges = index->ranges(plan);
   choice.cost = hts::range_cost(ranges, block_bytes, file_bytes);
+  // Where a failed check gives way to a scan, every range is checked before any line is given,
+  // so that the scan repeats nothing. Over a URL, the check then fetches again what the
+  // reading takes beyond the blocks kept.
+  const bool binding = !automatic || options.path;
+  if (!binding && remote) {
+    const std::uint64_t kept_stored = kept_bytes / hts::bgzf_max_block_size * block_bytes;
+    choice.cost.index_bytes +=
+        choice.cost.index_bytes - std::min(choice.cost.index_bytes, kept_stored);
+  }
   if (automatic && !hts::index_is_cheaper(choice.cost, static_cast<unsigned>(threads))) {
     return choice;
   }
-  // Checked before any line is given, so that a scan in its place repeats nothing.
-  const hts::RangeCheck check = hts::check_ranges(file.handle(), ranges, index->sequences(), *kept);
+  // Where it is an error, the ranges past what the kept blocks hold are checked by the reading,
+  // as it comes to them: each block is read once, in memory bounded by the kept blocks.
+  const hts::RangeCheckOptions check_options{remote, binding};
+  const hts::RangeCheck check =
+      hts::check_ranges(file.handle(), ranges, index->sequences(), *kept, check_options);
+  const std::string mismatch = "index " + index->path() + " does not match " + path + ": ";
   if (check.outcome == hts::RangeCheck::Outcome::mismatch) {
-    return decline({hts::IndexProblem::Kind::stale,
-                    "index " + index->path() + " does not match " + path + ": " + check.message},
-                   index->path());
+    return decline({hts::IndexProblem::Kind::stale, mismatch + check.message}, index->path());
   }
   if (check.outcome == hts::RangeCheck::Outcome::damaged) {
     // Damage is the data's: the reading reports it at its block, from a fresh handle.
@@ -211,10 +282,15 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
     if (std::holds_alternative<core::IoError>(reopened)) return choice;
     file = std::get<hts::BgzfSource>(std::move(reopened));
   }
-  // A local file keeps nothing, and a fresh handle reads what it meets: both read as ever.
-  if (!hts::is_url(path) || check.outcome == hts::RangeCheck::Outcome::damaged) kept.reset();
-  choice.source = std::make_unique<IndexedInput>(std::move(file), std::move(ranges),
-                                                 std::move(kept), std::move(header));
+  std::optional<LaterChecks> later;
+  if (check.outcome == hts::RangeCheck::Outcome::damaged) {
+    // A fresh handle reads what it meets, with nothing more to check.
+    kept.reset();
+  } else if (check.checked < ranges.size()) {
+    later.emplace(LaterChecks{std::move(*index), ranges, check.checked, check_options, mismatch});
+  }
+  choice.source = std::make_unique<IndexedInput>(
+      std::move(file), std::move(ranges), std::move(kept), std::move(header), std::move(later));
   return choice;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -24,6 +25,14 @@ struct IndexOptions {
   Mode mode = Mode::automatic;
   // The index file; none: NAME.tbi or NAME.csi beside the input.
   std::optional<std::string> path;
+  // Inflated bytes of the blocks that the check of the index's ranges keeps for the reading,
+  // which takes them from memory. Ranges past them are checked as the reading comes to them
+  // where a failed check is an error (forced or named); otherwise all are checked first, and
+  // the blocks past these are read again. None: 64 MiB over a URL, where reading a block again
+  // is another request, and nothing for a local file, where copying a block costs about what
+  // inflating it does (a forced index is then checked a range at a time, and the reading
+  // takes the block the check left loaded).
+  std::optional<std::size_t> kept_bytes = std::nullopt;
 };
 
 // An index the caller asked for cannot be used: forced, or named explicitly.

@@ -266,8 +266,14 @@ struct CheckCase {
   const char* message;  // a part of the message; "" for none
 };
 
-// Each case is checked keeping no block and keeping every block it reads.
-class RangeCheckTest : public ::testing::TestWithParam<std::tuple<CheckCase, std::size_t>> {
+// What a check keeps: nothing, or every block it reads, through whole ranges or where they start.
+struct Keeping {
+  const char* suffix;
+  std::size_t capacity;
+  bool whole_ranges;
+};
+
+class RangeCheckTest : public ::testing::TestWithParam<std::tuple<CheckCase, Keeping>> {
  protected:
   static void SetUpTestSuite() { fixture_ = std::make_unique<Fixture>(); }
   static void TearDownTestSuite() { fixture_.reset(); }
@@ -276,13 +282,13 @@ class RangeCheckTest : public ::testing::TestWithParam<std::tuple<CheckCase, std
 std::unique_ptr<Fixture> RangeCheckTest::fixture_;
 
 TEST_P(RangeCheckTest, MeetsTheData) {
-  const auto& [c, capacity] = GetParam();
+  const auto& [c, keeping] = GetParam();
   BgzfHandle file = open_bgzf(fixture_->path);
   const auto size = std::filesystem::file_size(fixture_->path);
   const std::vector<std::string> sequences{"chr1", "chr2"};
-  hts::KeptBlocks kept(capacity);
-  const hts::RangeCheck check =
-      hts::check_ranges(file.get(), c.ranges(*fixture_, size), sequences, kept);
+  hts::KeptBlocks kept(keeping.capacity);
+  const hts::RangeCheck check = hts::check_ranges(file.get(), c.ranges(*fixture_, size), sequences,
+                                                  kept, {keeping.whole_ranges, false});
   EXPECT_EQ(check.outcome, c.outcome);
   EXPECT_NE(check.message.find(c.message), std::string::npos) << check.message;
 }
@@ -384,11 +390,14 @@ INSTANTIATE_TEST_SUITE_P(Ranges, RangeCheckTest,
                                                                     0)};
                                                            },
                                                            Outcome::mismatch, "the data's end"}),
-                                     ::testing::Values(std::size_t{0}, std::size_t{1} << 30)),
-                         [](const ::testing::TestParamInfo<std::tuple<CheckCase, std::size_t>>&
+                                     ::testing::Values(
+                                         Keeping{"", 0, true},
+                                         Keeping{"_keeping", std::size_t{1} << 30, true},
+                                         Keeping{"_keeping_starts", std::size_t{1} << 30, false})),
+                         [](const ::testing::TestParamInfo<std::tuple<CheckCase, Keeping>>&
                                 param_info) {
                            return std::string(std::get<0>(param_info.param).name) +
-                                  (std::get<1>(param_info.param) == 0 ? "" : "_keeping");
+                                  std::get<1>(param_info.param).suffix;
                          });
 
 // After a check that kept the blocks of its ranges, the reading takes them from memory: read
@@ -409,7 +418,7 @@ TEST(KeptBlocks, SpareTheReadingTheBlocksTheCheckRead) {
   for (const std::size_t capacity : {std::size_t{1} << 30, std::size_t{2} << 16}) {
     BgzfHandle file = open_bgzf(fixture.path);
     hts::KeptBlocks kept(capacity);
-    ASSERT_EQ(hts::check_ranges(file.get(), ranges, {"chr1"}, kept).outcome,
+    ASSERT_EQ(hts::check_ranges(file.get(), ranges, {"chr1"}, kept, {true, false}).outcome,
               hts::RangeCheck::Outcome::sound);
     BgzfHandle other = open_bgzf(fixture.dir.path("other.vcf.gz"));
     IndexedSource source(other.get(), ranges, &kept);

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/time.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "hts/index_fixture.hpp"
@@ -107,6 +109,122 @@ TEST(ChooseIndex, NoIndexScansSilentlyUnlessForced) {
     FAIL() << "a forced index that is missing must fail";
   } catch (const IndexUnusable& error) {
     EXPECT_EQ(error.problem().kind, Kind::missing);
+  }
+}
+
+// Bytes this process has read from files so far.
+std::uint64_t bytes_read() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  std::uint64_t value = 0;
+  while (io >> key >> value) {
+    if (key == "rchar:") return value;
+  }
+  ADD_FAILURE() << "no rchar in /proc/self/io";
+  return 0;
+}
+
+// Kept blocks of a few blocks: ranges over many more are checked window by window.
+constexpr std::size_t few_blocks = std::size_t{4} << 16;
+
+// Records every 1,000 bases, 2 kB apiece of text that does not compress: a block holds
+// about 30, a 16 kbp bin 16.
+RandomVcf incompressible_vcf() {
+  std::mt19937_64 random(7);
+  RandomVcf vcf;
+  vcf.contigs = {"chr1"};
+  vcf.header = {"##fileformat=VCFv4.2", "##contig=<ID=chr1>",
+                "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO"};
+  for (std::uint64_t pos = 1000; pos <= 6'000'000; pos += 1000) {
+    std::string info = "X=";
+    for (int i = 0; i < 2000; ++i) info += static_cast<char>('a' + random() % 26);
+    vcf.records.push_back("chr1\t" + std::to_string(pos) + "\t.\tA\tC\t.\t.\t" + info);
+  }
+  return vcf;
+}
+
+// Targets from 5,000 on, `step` apart.
+Selection targets_every(std::uint64_t step) {
+  std::vector<Target> targets;
+  for (std::uint64_t pos = 5000; pos <= 6'000'000; pos += step) targets.push_back({"chr1", pos});
+  return Selection({}, std::move(targets), {});
+}
+
+struct ReadOnce {
+  const char* name;
+  std::optional<std::size_t> kept_bytes;
+};
+
+// The blocks that the range check reads are not read again by the reading, past the kept
+// blocks too, where the check goes window by window (forced): reading again the blocks where
+// ranges start would read the file about twice. One target in every other bin: a block each,
+// over the whole file.
+const ReadOnce read_once[] = {
+    // A range at a time, the reading taking the block the check left loaded.
+    {"keeping_nothing", std::nullopt},
+    {"past_the_kept_blocks", few_blocks},
+};
+
+class ReadOnceTest : public ::testing::TestWithParam<ReadOnce> {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = std::make_unique<TempDir>();
+    vcf_ = std::make_unique<RandomVcf>(incompressible_vcf());
+    testing::write_indexed(path(), *vcf_, hts::Index::Format::tbi, path() + ".tbi");
+  }
+  static void TearDownTestSuite() {
+    vcf_.reset();
+    dir_.reset();
+  }
+  static std::string path() { return dir_->path("data.vcf.gz"); }
+  static std::unique_ptr<TempDir> dir_;
+  static std::unique_ptr<RandomVcf> vcf_;
+};
+std::unique_ptr<TempDir> ReadOnceTest::dir_;
+std::unique_ptr<RandomVcf> ReadOnceTest::vcf_;
+
+TEST_P(ReadOnceTest, ForcedReadsEachBlockOnce) {
+  const std::uint64_t step = 33'000;
+  const std::uint64_t before = bytes_read();
+  IndexChoice choice =
+      choose_index(path(), targets_every(step), {Mode::force, {}, GetParam().kept_bytes}, 2);
+  ASSERT_TRUE(choice.source);
+  std::vector<std::string> kept = vcf_->header;
+  for (std::uint64_t pos = 5000; pos <= 6'000'000; pos += step) {
+    kept.push_back(vcf_->records[pos / 1000 - 1]);
+  }
+  EXPECT_TRUE(scanned(std::move(choice.source), targets_every(step)) == kept);
+  EXPECT_LT(bytes_read() - before, std::filesystem::file_size(path()) * 5 / 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reads, ReadOnceTest, ::testing::ValuesIn(read_once),
+                         [](const auto& parameter) { return std::string(parameter.param.name); });
+
+// The data changed past its start, the index left newer: the ranges at the start meet it.
+TEST(ChooseIndex, ForcedFailsAtAWindowOfRangesThatDoesNotMeetTheData) {
+  const TempDir dir;
+  const std::string path = dir.path("data.vcf.gz");
+  RandomVcf vcf = incompressible_vcf();
+  testing::write_indexed(path, vcf, hts::Index::Format::tbi, path + ".tbi");
+  // One more byte in each record of the second half, and copies of the last record.
+  for (std::size_t i = vcf.records.size() / 2; i < vcf.records.size(); ++i) {
+    vcf.records[i].insert(vcf.records[i].find("X=") + 2, "x");
+  }
+  vcf.records.insert(vcf.records.end(), 100, vcf.records.back());
+  testing::write_indexed(dir.path("changed.vcf.gz"), vcf, hts::Index::Format::tbi,
+                         dir.path("changed.vcf.gz.tbi"));
+  std::filesystem::rename(dir.path("changed.vcf.gz"), path);
+  std::filesystem::last_write_time(
+      path + ".tbi", std::filesystem::last_write_time(path) + std::chrono::seconds(10));
+  IndexChoice choice = choose_index(path, targets_every(33'000), {Mode::force, {}, few_blocks}, 2);
+  ASSERT_TRUE(choice.source);
+  try {
+    scanned(std::move(choice.source), targets_every(33'000));
+    FAIL() << "an index that does not meet the data must fail";
+  } catch (const ScanError& error) {
+    EXPECT_EQ(error.kind(), ScanError::Kind::malformed);
+    EXPECT_NE(std::string(error.what()).find("does not match " + path + ": "), std::string::npos)
+        << error.what();
   }
 }
 
