@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <string_view>
+#include <system_error>
 
 #include "bgzf_block.hpp"
 #include "core/fd_writer.hpp"
@@ -47,13 +48,29 @@ std::unique_ptr<BgzfCopy> BgzfCopy::open(const std::string& path, IoError& error
     error = IoError::os(errno);
     return nullptr;
   }
-  return std::unique_ptr<BgzfCopy>(new BgzfCopy(UniqueFd(fd)));
+  auto copy = std::unique_ptr<BgzfCopy>(new BgzfCopy(UniqueFd(fd)));
+  // The walk then never allocates, so nothing can be thrown on its thread.
+  copy->walk_.probe.reserve(max_header_bytes);
+  return copy;
 }
 
-std::size_t BgzfCopy::walk_block(std::uint64_t at, Status& status, IoError& error) {
+void BgzfCopy::Walk::run(std::uint64_t until) noexcept {
+  while (!at_end && end < until) {
+    const std::size_t size = block(end);
+    if (status != Status::more) return;
+    if (size == 0) {
+      at_end = true;
+    } else {
+      end += size;
+    }
+  }
+}
+
+std::size_t BgzfCopy::Walk::block(std::uint64_t at) noexcept {
   const auto fail = [&](Status why, IoError reason) {
     status = why;
     error = std::move(reason);
+    failed_at = at;
     return std::size_t{0};
   };
   const auto cut = [&] {
@@ -61,45 +78,44 @@ std::size_t BgzfCopy::walk_block(std::uint64_t at, Status& status, IoError& erro
                 IoError::fixed(ErrorKind::UnexpectedEof, "BGZF block cut short (file truncated?)"));
   };
   const auto invalid = [&] {
-    offset_ = at;
     return fail(Status::damaged, IoError::fixed(ErrorKind::InvalidData, bad_header_message));
   };
   // The last block's trailer was read with the start of this one.
   ssize_t got = 0;
-  if (probed_ && probed_at_ == at) {
-    got = static_cast<ssize_t>(probed_);
+  if (probed != 0 && probed_at == at) {
+    got = static_cast<ssize_t>(probed);
   } else {
-    probe_.resize(probe_bytes);
-    got = read_at(fd_.get(), probe_.data(), probe_.size(), at);
+    probe.resize(probe_bytes);
+    got = read_at(fd, probe.data(), probe.size(), at);
     if (got < 0) return fail(Status::input_failed, IoError::os(errno));
   }
-  probed_ = 0;
+  probed = 0;
   if (got == 0) return 0;
   std::size_t size = 0;
-  LayoutStatus header = read_block_size(probe_.data(), static_cast<std::size_t>(got), size);
-  if (header == LayoutStatus::partial && static_cast<std::size_t>(got) == probe_.size()) {
+  LayoutStatus header = read_block_size(probe.data(), static_cast<std::size_t>(got), size);
+  if (header == LayoutStatus::partial && static_cast<std::size_t>(got) == probe.size()) {
     // Extra subfields longer than the probe: the whole header is read.
-    probe_.resize(max_header_bytes);
-    got = read_at(fd_.get(), probe_.data(), probe_.size(), at);
+    probe.resize(max_header_bytes);
+    got = read_at(fd, probe.data(), probe.size(), at);
     if (got < 0) return fail(Status::input_failed, IoError::os(errno));
-    header = read_block_size(probe_.data(), static_cast<std::size_t>(got), size);
+    header = read_block_size(probe.data(), static_cast<std::size_t>(got), size);
   }
   if (header == LayoutStatus::invalid) return invalid();
   if (header == LayoutStatus::partial) return cut();
   // The ISIZE that ends the block, and the start of the next one, in one read.
   constexpr std::size_t isize_bytes = 4;
-  probe_.resize(isize_bytes + probe_bytes);
-  got = read_at(fd_.get(), probe_.data(), probe_.size(), at + size - isize_bytes);
+  probe.resize(isize_bytes + probe_bytes);
+  got = read_at(fd, probe.data(), probe.size(), at + size - isize_bytes);
   if (got < 0) return fail(Status::input_failed, IoError::os(errno));
   if (static_cast<std::size_t>(got) < isize_bytes) return cut();
-  const std::uint32_t isize = little_endian_32(probe_.data());
-  probe_.erase(probe_.begin(), probe_.begin() + isize_bytes);
-  probed_ = static_cast<std::size_t>(got) - isize_bytes;
-  probed_at_ = at + size;
+  const std::uint32_t isize = little_endian_32(probe.data());
+  probe.erase(probe.begin(), probe.begin() + isize_bytes);
+  probed = static_cast<std::size_t>(got) - isize_bytes;
+  probed_at = at + size;
   if (isize > bgzf_max_block_size) return invalid();
-  last_empty_ = isize == 0;
-  last_block_ = at;
-  if (!last_empty_) last_data_block_ = at;
+  last_empty = isize == 0;
+  last_block = at;
+  if (!last_empty) last_data_block = at;
   return size;
 }
 
@@ -156,20 +172,33 @@ bool BgzfCopy::copy_to(int fd, std::uint64_t end, Status& status, IoError& error
 }
 
 BgzfCopy::Status BgzfCopy::step(int fd, std::size_t bytes, IoError& error, int& output_errno) {
-  Status status = Status::more;
-  // The headers of this step's blocks are checked before any of them is written.
-  while (!at_end_ && walked_ - offset_ < bytes) {
-    const std::size_t size = walk_block(walked_, status, error);
-    if (status != Status::more) return status;
-    if (size == 0) {
-      at_end_ = true;
-    } else {
-      walked_ += size;
+  // This step's blocks were walked while the last step was written; the first step's are
+  // walked now.
+  if (ahead_.joinable()) {
+    ahead_.join();
+  } else {
+    walk_.run(offset_ + bytes);
+  }
+  if (walk_.status != Status::more) {
+    offset_ = walk_.failed_at;
+    error = walk_.error;
+    return walk_.status;
+  }
+  // Read before the walk goes on without this thread.
+  const std::uint64_t end = walk_.end;
+  const bool at_end = walk_.at_end;
+  const bool last_empty = walk_.last_empty;
+  if (!at_end) {
+    try {
+      ahead_ = std::jthread([this, until = end + bytes] { walk_.run(until); });
+    } catch (const std::system_error&) {
+      // No thread to be had: the next step's blocks are walked when it comes.
     }
   }
-  if (!copy_to(fd, walked_, status, error, output_errno)) return status;
-  if (!at_end_) return Status::more;
-  if (!last_empty_) {
+  Status status = Status::more;
+  if (!copy_to(fd, end, status, error, output_errno)) return status;
+  if (!at_end) return Status::more;
+  if (!last_empty) {
     error = IoError::fixed(ErrorKind::InvalidData, missing_marker_message);
     return Status::damaged;
   }

@@ -25,8 +25,10 @@ namespace {
 
 // The bin size of the CSI index bcftools writes: 2^14.
 constexpr int csi_min_shift = 14;
-// Compressed bytes copied between two checks for signals when the input is copied whole.
-constexpr std::size_t whole_step_bytes = std::size_t{64} << 20;
+// Compressed bytes copied between two checks for signals when the input is copied whole: the
+// next step's blocks are checked while these are written, and the first step's are not, so
+// small steps hide more of the check, and about 20 ms of writing covers the next one's.
+constexpr std::size_t whole_step_bytes = std::size_t{16} << 20;
 
 [[noreturn]] void fail_output(int code) { throw OutputError(code != 0 ? code : EIO); }
 
@@ -55,16 +57,21 @@ BcfCopy::BcfCopy(const std::string& path, Selection selection, const IndexOption
   if (!hts::is_bcf(path)) {
     throw ScanError::malformed("BCF output needs BCF input (this is not BCF)", LinePlace{});
   }
-  SelectedBcf chosen = open_selected_bcf(path, selection_, index_options, threads);
+  // Every record of a local file kept into BGZF: the input's own blocks are the output,
+  // copied as they are when they are BGZF.
+  struct stat status {};
+  const bool whole = selection_.keeps_everything() &&
+                     index_options.mode != IndexOptions::Mode::force && compress && !index &&
+                     !hts::is_url(path) && ::stat(path.c_str(), &status) == 0 &&
+                     S_ISREG(status.st_mode);
+  // The header is read on one thread: a whole copy inflates no more, and threads that read
+  // ahead would only be stopped.
+  SelectedBcf chosen = open_selected_bcf(path, selection_, index_options, whole ? 1 : threads);
   warning_ = std::move(chosen.warning);
   files_ = std::make_unique<Files>(std::move(chosen.reader));
   files_->index = std::move(index);
-  // Every record kept into BGZF: the input's own blocks are the output, copied as they are.
   core::IoError error = core::IoError::bare(core::ErrorKind::Other);
-  struct stat status {};
-  if (selection_.keeps_everything() && !chosen.through_index && compress && !files_->index &&
-      files_->reader->compression() == hts::Compression::bgzf && !hts::is_url(path) &&
-      ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+  if (whole && !chosen.through_index && files_->reader->compression() == hts::Compression::bgzf) {
     files_->whole = hts::BgzfCopy::open(path, error);
     if (!files_->whole) fail_to_open(error);
     count_indexed(path);
