@@ -137,7 +137,12 @@ RandomVcf incompressible_vcf() {
                 "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO"};
   for (std::uint64_t pos = 1000; pos <= 6'000'000; pos += 1000) {
     std::string info = "X=";
-    for (int i = 0; i < 2000; ++i) info += static_cast<char>('a' + random() % 26);
+    for (int i = 0; i < 200; ++i) {
+      // Ten letters from each number drawn.
+      for (std::uint64_t bits = random(), j = 0; j < 10; ++j, bits /= 26) {
+        info += static_cast<char>('a' + bits % 26);
+      }
+    }
     vcf.records.push_back("chr1\t" + std::to_string(pos) + "\t.\tA\tC\t.\t.\t" + info);
   }
   return vcf;
@@ -199,6 +204,27 @@ TEST_P(ReadOnceTest, ForcedReadsEachBlockOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Reads, ReadOnceTest, ::testing::ValuesIn(read_once),
                          [](const auto& parameter) { return std::string(parameter.param.name); });
+
+// A block past the first ranges damaged: checked as the reading comes to it, it is reported
+// as the data's damage, as a scan reports it.
+TEST(ChooseIndex, ForcedReportsDamageMetPastTheFirstRanges) {
+  const TempDir dir;
+  const std::string path = dir.path("data.vcf.gz");
+  testing::write_indexed(path, incompressible_vcf(), hts::Index::Format::tbi, path + ".tbi");
+  std::string bytes = testing::read_file(path);
+  bytes[bytes.size() * 3 / 4] ^= 0x55;
+  testing::write_file(path, bytes);
+  std::filesystem::last_write_time(
+      path + ".tbi", std::filesystem::last_write_time(path) + std::chrono::seconds(10));
+  IndexChoice choice = choose_index(path, targets_every(33'000), {Mode::force, {}}, 2);
+  ASSERT_TRUE(choice.source);
+  try {
+    scanned(std::move(choice.source), targets_every(33'000));
+    FAIL() << "a damaged block must fail";
+  } catch (const ScanError& error) {
+    EXPECT_EQ(error.kind(), ScanError::Kind::damaged) << error.what();
+  }
+}
 
 // The data changed past its start, the index left newer: the ranges at the start meet it.
 TEST(ChooseIndex, ForcedFailsAtAWindowOfRangesThatDoesNotMeetTheData) {
