@@ -1,9 +1,11 @@
 #include "index.hpp"
 
 #include "bgzf_file.hpp"
+#include "binning.hpp"
 #include "core/contig_line.hpp"
 #include "core/fd_writer.hpp"
 #include "index_check.hpp"
+#include "little_endian.hpp"
 #include "unique_fd.hpp"
 
 #include <htslib/hts.h>
@@ -87,44 +89,11 @@ Index::Index(std::string data_path, std::string file, std::string path, std::str
       data_bytes_(data_bytes),
       checked_(layout_->sequences, Checked::no) {}
 
-Index::Index(Index&& other) noexcept
-    : data_path_(std::move(other.data_path_)),
-      file_(std::move(other.file_)),
-      path_(std::move(other.path_)),
-      bytes_(std::move(other.bytes_)),
-      layout_(std::move(other.layout_)),
-      format_(other.format_),
-      min_shift_(other.min_shift_),
-      depth_(other.depth_),
-      data_bytes_(other.data_bytes_),
-      checked_(std::move(other.checked_)),
-      last_block_(other.last_block_),
-      idx_(std::exchange(other.idx_, nullptr)),
-      in_idx_(std::move(other.in_idx_)) {}
+void Index::IndexDestroyer::operator()(hts_idx_t* index) const noexcept { hts_idx_destroy(index); }
 
-Index& Index::operator=(Index&& other) noexcept {
-  if (this != &other) {
-    if (idx_ != nullptr) hts_idx_destroy(idx_);
-    data_path_ = std::move(other.data_path_);
-    file_ = std::move(other.file_);
-    path_ = std::move(other.path_);
-    bytes_ = std::move(other.bytes_);
-    layout_ = std::move(other.layout_);
-    format_ = other.format_;
-    min_shift_ = other.min_shift_;
-    depth_ = other.depth_;
-    data_bytes_ = other.data_bytes_;
-    checked_ = std::move(other.checked_);
-    last_block_ = other.last_block_;
-    idx_ = std::exchange(other.idx_, nullptr);
-    in_idx_ = std::move(other.in_idx_);
-  }
-  return *this;
-}
-
-Index::~Index() {
-  if (idx_ != nullptr) hts_idx_destroy(idx_);
-}
+Index::Index(Index&& other) noexcept = default;
+Index& Index::operator=(Index&& other) noexcept = default;
+Index::~Index() = default;
 
 const std::vector<std::string>& Index::sequences() const noexcept { return layout_->names.names(); }
 
@@ -223,55 +192,147 @@ std::optional<IndexProblem> Index::check_sequences(const std::vector<bool>& want
   return stale;
 }
 
-hts_idx_t* Index::loaded(const std::vector<bool>& wanted) const {
-  const std::size_t count = wanted.size();
-  if (idx_ != nullptr) {
-    bool held = true;
-    for (std::size_t tid = 0; held && tid < count; ++tid) held = !wanted[tid] || in_idx_[tid] >= 0;
-    if (held) return idx_;
+template <class Query>
+void Index::for_each_query(const QueryPlan& plan, Query&& query) const {
+  const std::vector<std::int64_t>& extents = layout_->extents;
+  // No record begins at or past a sequence's extent: htslib need not list the bins there,
+  // which a deep .csi scheme counts by the billion.
+  const auto clipped = [&](int tid, std::int64_t begin, std::int64_t end) {
+    end = std::min(end, extents[static_cast<std::size_t>(tid)]);
+    if (begin < end) query(tid, begin, end);
+  };
+  if (plan.everywhere.empty()) {
+    // Only the sequences named.
+    for (const auto& interval : plan.named) clipped(interval.tid, interval.begin, interval.end);
+    return;
   }
-  std::vector<bool> keep(count);
-  for (std::size_t tid = 0; tid < count; ++tid) {
-    keep[tid] = wanted[tid] || (idx_ != nullptr && in_idx_[tid] >= 0);
+  auto named = plan.named.begin();
+  std::vector<QueryPlan::Interval> merged;
+  for (std::size_t tid = 0; tid < extents.size(); ++tid) {
+    merged.assign(plan.everywhere.begin(), plan.everywhere.end());
+    for (; named != plan.named.end() && named->tid == static_cast<int>(tid); ++named) {
+      merged.push_back(*named);
+    }
+    if (merged.size() != plan.everywhere.size()) {
+      for (auto& interval : merged) interval.tid = 0;
+      gather(merged);
+    }
+    for (const auto& interval : merged) {
+      clipped(static_cast<int>(tid), interval.begin, interval.end);
+    }
   }
-  const bool all = std::find(keep.begin(), keep.end(), false) == keep.end();
-  const std::string kept = all ? std::string() : kept_bytes(keep);
-  std::string name;
-  const UniqueFd memory =
-      memory_file(all ? std::string_view(bytes_) : std::string_view(kept), name);
-  // Where memory files are missing, htslib reads the index file itself: every sequence.
-  if (memory.get() < 0) keep.assign(count, true);
-  // htslib trusts what it reads.
-  if (auto problem = check_sequences(keep)) throw IndexDamaged(std::move(*problem));
-  if (idx_ != nullptr) hts_idx_destroy(std::exchange(idx_, nullptr));
-  in_idx_.assign(count, -1);
-  // The bins alone are loaded, not tabix's names (a BCF's index has none): the checked names
-  // stand for them.
-  idx_ = hts_idx_load3(data_path_.c_str(), memory.get() >= 0 ? name.c_str() : file_.c_str(),
-                       format_ == Format::tbi ? HTS_FMT_TBI : HTS_FMT_CSI, HTS_IDX_SILENT_FAIL);
-  // The bytes passed their check: htslib failing on them is a failure to allocate.
-  if (idx_ == nullptr) throw std::bad_alloc();
-  int next = 0;
-  for (std::size_t tid = 0; tid < count; ++tid) {
-    if (keep[tid]) in_idx_[tid] = next++;
-  }
-  return idx_;
 }
 
-std::string Index::kept_bytes(const std::vector<bool>& keep) const {
-  const std::size_t count = keep.size();
-  // An index of the sequences kept alone, in their order: htslib's loader then costs what the
-  // plan touches, not what the index holds.
+bool Index::append_bins(std::string& out, std::size_t tid,
+                        std::span<const QueryPlan::Interval> intervals) const {
+  // The sequence was checked: every count fits its bytes.
+  const std::size_t first = layout_->sections[tid];
+  const std::string_view section(bytes_.data() + first, layout_->sections[tid + 1] - first);
+  const auto u32 = [&section](std::size_t at) {
+    return little_endian_32(reinterpret_cast<const unsigned char*>(section.data() + at));
+  };
+  const Binning binning(min_shift_, depth_);
+  const std::size_t first_offset = format_ == Format::csi ? 8 : 0;
+  const std::uint32_t bins = u32(0);
+  const std::size_t count_at = out.size();
+  out.append(4, '\0');
+  std::uint32_t kept = 0;
+  std::size_t at = 4;
+  for (std::uint32_t i = 0; i < bins; ++i) {
+    const std::size_t start = at;
+    const std::uint32_t bin = u32(at);
+    at += 4 + first_offset;
+    at += 4 + std::size_t{u32(at)} * 16;
+    // A query reads the bins that meet its interval, and looks for the first and last offsets
+    // among their siblings, those of their parents and so on: a bin is kept when its parent
+    // meets an interval. Intervals are sorted and disjoint: the first ending past the parent's
+    // start is the one that may meet it.
+    bool wanted = bin == 0 || bin == binning.pseudo();
+    if (!wanted) {
+      const std::uint32_t parent = (bin - 1) >> 3;
+      const std::int64_t begin = binning.begin(parent);
+      const auto meets =
+          std::upper_bound(intervals.begin(), intervals.end(), begin,
+                           [](std::int64_t value, const QueryPlan::Interval& interval) {
+                             return value < interval.end;
+                           });
+      wanted = meets != intervals.end() && meets->begin < binning.end(parent);
+    }
+    if (wanted) {
+      out.append(section.substr(start, at - start));
+      ++kept;
+    }
+  }
+  for (int shift = 0; shift < 32; shift += 8) {
+    out[count_at + static_cast<std::size_t>(shift / 8)] = static_cast<char>(kept >> shift & 0xFF);
+  }
+  out.append(section.substr(at));  // a .tbi's linear index
+  return kept == bins;
+}
+
+Index::LoadedIndex Index::load(const QueryPlan& plan) const {
+  const std::size_t count = layout_->sequences;
+  LoadedIndex loaded;
+  loaded.position.assign(count, -1);
+  // Each sequence queried, with only the bins its intervals meet: htslib's loader then costs
+  // what the plan touches, not what the index holds.
+  std::string sections;
+  bool whole = true;
+  std::vector<QueryPlan::Interval> intervals;
+  int current = -1;
+  int held = 0;
+  const auto add = [&] {
+    if (current < 0) return;
+    whole = append_bins(sections, static_cast<std::size_t>(current), intervals) && whole;
+    loaded.position[static_cast<std::size_t>(current)] = held++;
+    intervals.clear();
+  };
+  for_each_query(plan, [&](int tid, std::int64_t begin, std::int64_t end) {
+    if (tid != current) {
+      add();
+      current = tid;
+    }
+    intervals.push_back({tid, begin, end});
+  });
+  add();
+  whole = whole && static_cast<std::size_t>(held) == count;
+  const std::string kept = whole ? std::string() : kept_bytes(loaded.position, sections);
+  std::string name;
+  const UniqueFd memory =
+      memory_file(whole ? std::string_view(bytes_) : std::string_view(kept), name);
+  std::vector<bool> read(count, false);
+  for (std::size_t tid = 0; tid < count; ++tid) {
+    read[tid] = memory.get() < 0 || loaded.position[tid] >= 0;
+  }
+  // htslib trusts what it reads. Where memory files are missing, it reads the index file
+  // itself: every sequence.
+  if (auto problem = check_sequences(read)) throw IndexDamaged(std::move(*problem));
+  if (memory.get() < 0) {
+    for (std::size_t tid = 0; tid < count; ++tid) loaded.position[tid] = static_cast<int>(tid);
+  }
+  // The bins alone are loaded, not tabix's names (a BCF's index has none): the checked names
+  // stand for them.
+  loaded.index.reset(
+      hts_idx_load3(data_path_.c_str(), memory.get() >= 0 ? name.c_str() : file_.c_str(),
+                    format_ == Format::tbi ? HTS_FMT_TBI : HTS_FMT_CSI, HTS_IDX_SILENT_FAIL));
+  // The bytes passed their check: htslib failing on them is a failure to allocate.
+  if (!loaded.index) throw std::bad_alloc();
+  return loaded;
+}
+
+std::string Index::kept_bytes(const std::vector<int>& position, std::string_view sections) const {
+  const std::size_t count = position.size();
   std::string kept;
   const auto put32 = [&kept](std::size_t value) {
     for (int shift = 0; shift < 32; shift += 8) kept += static_cast<char>(value >> shift & 0xFF);
   };
   const std::vector<std::string>& names = layout_->names.names();
   std::string block;
-  const auto held = static_cast<std::size_t>(std::count(keep.begin(), keep.end(), true));
+  const auto held = static_cast<std::size_t>(
+      std::count_if(position.begin(), position.end(), [](int at) { return at >= 0; }));
   if (layout_->named) {
     for (std::size_t tid = 0; tid < count; ++tid) {
-      if (keep[tid]) block.append(names[tid]).push_back('\0');
+      if (position[tid] >= 0) block.append(names[tid]).push_back('\0');
     }
   }
   // The tabix configuration: six numbers after the magic and the count of sequences (.tbi),
@@ -293,11 +354,8 @@ std::string Index::kept_bytes(const std::vector<bool>& keep) const {
     kept += block;
   }
   if (format_ == Format::csi) put32(held);
-  const std::vector<std::size_t>& sections = layout_->sections;
-  for (std::size_t tid = 0; tid < count; ++tid) {
-    if (keep[tid]) kept.append(bytes_, sections[tid], sections[tid + 1] - sections[tid]);
-  }
-  kept.append(bytes_, sections.back());
+  kept += sections;
+  kept.append(bytes_, layout_->sections.back());
   return kept;
 }
 
@@ -500,43 +558,20 @@ std::optional<IndexProblem> Index::check(const QueryPlan& plan) const {
 }
 
 std::vector<VirtualRange> Index::ranges(const QueryPlan& plan) const {
-  const std::vector<std::int64_t>& extents = layout_->extents;
-  const std::size_t count = extents.size();
   const std::vector<bool> wanted = touched(plan);
   std::vector<VirtualRange> ranges;
   if (std::find(wanted.begin(), wanted.end(), true) == wanted.end()) return ranges;
   if (auto problem = check_sequences(wanted)) throw IndexDamaged(std::move(*problem));
-  const hts_idx_t* idx = loaded(wanted);
-  const auto query = [&](int tid, std::int64_t begin, std::int64_t end) {
-    end = std::min(end, extents[static_cast<std::size_t>(tid)]);
-    if (begin >= end) return;
-    IteratorHandle iterator(
-        hts_itr_query(idx, in_idx_[static_cast<std::size_t>(tid)], begin, end, tbx_readrec));
+  const LoadedIndex loaded = load(plan);
+  for_each_query(plan, [&](int tid, std::int64_t begin, std::int64_t end) {
+    IteratorHandle iterator(hts_itr_query(loaded.index.get(),
+                                          loaded.position[static_cast<std::size_t>(tid)], begin,
+                                          end, tbx_readrec));
     if (!iterator) throw std::bad_alloc();
     for (int i = 0; i < iterator->n_off; ++i) {
       ranges.push_back({iterator->off[i].u, iterator->off[i].v, tid});
     }
-  };
-  if (plan.everywhere.empty()) {
-    // Only the sequences named.
-    for (const auto& interval : plan.named) query(interval.tid, interval.begin, interval.end);
-  } else {
-    auto named = plan.named.begin();
-    std::vector<QueryPlan::Interval> merged;
-    for (std::size_t tid = 0; tid < count; ++tid) {
-      merged.assign(plan.everywhere.begin(), plan.everywhere.end());
-      for (; named != plan.named.end() && named->tid == static_cast<int>(tid); ++named) {
-        merged.push_back(*named);
-      }
-      if (merged.size() != plan.everywhere.size()) {
-        for (auto& interval : merged) interval.tid = 0;
-        gather(merged);
-      }
-      for (const auto& interval : merged) {
-        query(static_cast<int>(tid), interval.begin, interval.end);
-      }
-    }
-  }
+  });
   std::sort(ranges.begin(), ranges.end(),
             [](const VirtualRange& a, const VirtualRange& b) { return a.begin < b.begin; });
   std::size_t kept = 0;

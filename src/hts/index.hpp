@@ -78,8 +78,9 @@ struct IndexLayout;
 
 // A tabix (.tbi) or coordinate-sorted (.csi) index of a BGZF VCF, owned: its bytes, inflated,
 // their layout walked. htslib loads them only to answer a plan, and then only the sequences
-// plans touch, each checked in full the first time: loading or checking the bins of 10^5
-// sequences costs more than a query needs. Not for several threads.
+// the plan touches, each checked in full the first time, with only the bins its intervals
+// meet: loading or checking the bins of 10^5 sequences, or the thousands of one, costs more
+// than a query needs. Not for several threads.
 class Index {
  public:
   enum class Format : unsigned char { tbi, csi };
@@ -188,10 +189,28 @@ class Index {
   // Sorts intervals and joins those that reach into the same or the next smallest bin: they
   // share their index chunks.
   void gather(std::vector<QueryPlan::Interval>& intervals) const;
-  // htslib's index, holding at least the sequences marked in `wanted`, each checked first.
-  hts_idx_t* loaded(const std::vector<bool>& wanted) const;
-  // The bytes of an index of the sequences marked in `keep` alone, in their order.
-  std::string kept_bytes(const std::vector<bool>& keep) const;
+  // Calls query(tid, begin, end) for each interval the plan queries, by sequence in order,
+  // sorted and disjoint within one, clipped to the sequence's extent.
+  template <class Query>
+  void for_each_query(const QueryPlan& plan, Query&& query) const;
+
+  struct IndexDestroyer {
+    void operator()(hts_idx_t* index) const noexcept;
+  };
+  // htslib's index of some sequences, and each sequence's position there (-1: not held).
+  struct LoadedIndex {
+    std::unique_ptr<hts_idx_t, IndexDestroyer> index;
+    std::vector<int> position;
+  };
+  // htslib's index of the sequences the plan queries, checked first, each with only the bins
+  // its intervals meet.
+  LoadedIndex load(const QueryPlan& plan) const;
+  // Appends sequence `tid`'s bytes with only the bins that meet `intervals` (sorted,
+  // disjoint) and the statistics; gives whether every bin was kept.
+  bool append_bins(std::string& out, std::size_t tid,
+                   std::span<const QueryPlan::Interval> intervals) const;
+  // The bytes of an index of the sequences held in `position`, whose bins are `sections`.
+  std::string kept_bytes(const std::vector<int>& position, std::string_view sections) const;
 
   std::string data_path_;
   std::string file_;
@@ -206,9 +225,6 @@ class Index {
   enum class Checked : unsigned char { no, sound, damaged };
   mutable std::vector<Checked> checked_;
   mutable std::optional<std::uint64_t> last_block_;
-  // Loaded on demand, with some sequences: by sequence, its position there, or -1.
-  mutable hts_idx_t* idx_ = nullptr;
-  mutable std::vector<int> in_idx_;
 };
 
 }  // namespace varsift::hts

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bgzf_file.hpp"
+#include "binning.hpp"
 #include "little_endian.hpp"
 
 namespace varsift::hts {
@@ -133,35 +134,6 @@ std::string_view tabix_names(Walker& walker) {
   for (int field = 0; field < 6; ++field) walker.i32("tabix configuration");
   return walker.take(walker.count("length of the names", 1), "names block");
 }
-
-class Binning {
- public:
-  Binning(int min_shift, int depth) noexcept : min_shift_(min_shift), depth_(depth) {
-    limit_ = ((std::uint64_t{1} << (3 * (depth + 1))) - 1) / 7;
-  }
-  // Bin numbers run below the limit; the pseudo-bin of a sequence's statistics is the next but
-  // one.
-  bool valid(std::uint32_t bin) const noexcept { return bin < limit_ || bin == pseudo(); }
-  std::uint32_t pseudo() const noexcept { return static_cast<std::uint32_t>(limit_ + 1); }
-
-  // The coordinate a valid (not pseudo) bin ends at.
-  std::int64_t end(std::uint32_t bin) const noexcept {
-    std::uint64_t first = 0;  // first bin of the level
-    for (int level = 0;; ++level) {
-      const std::uint64_t next = first + (std::uint64_t{1} << (3 * level));
-      if (bin < next) {
-        const int shift = min_shift_ + 3 * (depth_ - level);
-        return static_cast<std::int64_t>((bin - first + 1) << shift);
-      }
-      first = next;
-    }
-  }
-
- private:
-  int min_shift_;
-  int depth_;
-  std::uint64_t limit_;
-};
 
 // The header, the names and the layout of every sequence.
 void walk_layout(Walker& walker, IndexLayout& layout) {

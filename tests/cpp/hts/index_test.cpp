@@ -1,6 +1,8 @@
 #include "hts/index.hpp"
 
 #include <gtest/gtest.h>
+#include <htslib/hts.h>
+#include <htslib/tbx.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 
@@ -91,6 +93,50 @@ TEST_P(IndexAnswers, EveryRecordOnceWhenEverythingIsSelected) {
   const Index index = load_beside(path);
   const std::vector<Region> everything{{"", 0, 1ULL << 40}};
   ASSERT_EQ(indexed_answer(path, index, everything), scan_answer(vcf, everything));
+}
+
+// htslib is given only the bins a plan's intervals meet: its answer must be the one it gives
+// from the whole index file.
+TEST_P(IndexAnswers, RangesEqualHtslibsFromTheWholeIndex) {
+  std::mt19937_64 random(8);
+  TempDir dir;
+  const std::string path = dir.path("data.vcf.gz");
+  const RandomVcf vcf = random_vcf(random, 3000, 2'000'000);
+  make_indexed(dir, path, vcf, GetParam());
+  const Index index = load_beside(path);
+  std::unique_ptr<hts_idx_t, void (*)(hts_idx_t*)> whole(
+      hts_idx_load3(path.c_str(), (path + GetParam().suffix).c_str(),
+                    index.format() == Index::Format::tbi ? HTS_FMT_TBI : HTS_FMT_CSI, 0),
+      hts_idx_destroy);
+  ASSERT_TRUE(whole);
+  for (std::size_t count : {1, 3, 10, 100}) {
+    std::vector<Region> regions = random_regions(random, vcf, count);
+    std::erase_if(regions, [](const Region& region) { return region.sequence.empty(); });
+    const hts::QueryPlan plan = index.plan(regions);
+    std::vector<hts::VirtualRange> expected;
+    for (const auto& interval : plan.named) {
+      std::unique_ptr<hts_itr_t, void (*)(hts_itr_t*)> iterator(
+          hts_itr_query(whole.get(), interval.tid, interval.begin, interval.end, tbx_readrec),
+          hts_itr_destroy);
+      ASSERT_TRUE(iterator);
+      for (int i = 0; i < iterator->n_off; ++i) {
+        if (iterator->off[i].v > iterator->off[i].u) {
+          expected.push_back({iterator->off[i].u, iterator->off[i].v, interval.tid});
+        }
+      }
+    }
+    std::sort(expected.begin(), expected.end(),
+              [](const auto& a, const auto& b) { return a.begin < b.begin; });
+    std::vector<hts::VirtualRange> joined;
+    for (const auto& range : expected) {
+      if (!joined.empty() && range.begin <= joined.back().end) {
+        joined.back().end = std::max(joined.back().end, range.end);
+      } else {
+        joined.push_back(range);
+      }
+    }
+    EXPECT_EQ(index.ranges(plan), joined) << GetParam().name << " with " << count << " regions";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Makers, IndexAnswers, ::testing::ValuesIn(makers),
