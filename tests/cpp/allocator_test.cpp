@@ -5,18 +5,11 @@
 
 #include <string>
 
+#include "address_sanitizer.hpp"
 #include "child_process.hpp"
 #include "core/line.hpp"
 #include "core/position_set.hpp"
 #include "core/subset.hpp"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define VARSIFT_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VARSIFT_TEST_ASAN 1
-#endif
-#endif
 
 #if defined(VARSIFT_TEST_ASAN)
 // Under AddressSanitizer a request that cannot be met must come back as null, as from malloc.

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "address_sanitizer.hpp"
 #include "child_process.hpp"
 #include "command.hpp"
 
@@ -79,14 +80,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Damage{"CutShort", [](std::string& data, std::size_t at,
                                             std::size_t size) { data.resize(at + size / 2); }}),
     [](const ::testing::TestParamInfo<Damage>& damage) { return damage.param.name; });
-
-#if defined(__SANITIZE_ADDRESS__)
-#define VARSIFT_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VARSIFT_TEST_ASAN 1
-#endif
-#endif
 
 #if !defined(VARSIFT_TEST_ASAN)
 // A sanitizer reserves address space far beyond any limit, so this runs without one.
