@@ -126,7 +126,9 @@ bool BcfReader::read_header(IoError& error) {
   return true;
 }
 
-std::unique_ptr<BcfReader> BcfReader::open(const std::string& path, int threads, IoError& error) {
+std::unique_ptr<BcfReader> BcfReader::open(const std::string& path, int threads, IoError& error,
+                                           bool& not_bcf) {
+  not_bcf = false;
   SourceResult opened = BgzfSource::open(path, threads);
   if (auto* failure = std::get_if<IoError>(&opened)) {
     error = std::move(*failure);
@@ -135,7 +137,9 @@ std::unique_ptr<BcfReader> BcfReader::open(const std::string& path, int threads,
   auto source = std::make_unique<BgzfSource>(std::get<BgzfSource>(std::move(opened)));
   std::string first;
   std::optional<IoError> failure;
-  if (peek_bcf(*source, first, failure) != Peeked::bcf) {
+  const Peeked peeked = peek_bcf(*source, first, failure);
+  if (peeked != Peeked::bcf) {
+    not_bcf = peeked == Peeked::other;
     error =
         failure ? std::move(*failure) : IoError::fixed(ErrorKind::InvalidData, "not a BCF 2 file");
     return nullptr;

@@ -59,8 +59,9 @@ class BcfReader {
   // Reads the header from `source`, from its start.
   static std::unique_ptr<BcfReader> open(std::unique_ptr<BcfBytes> source, core::IoError& error);
   // Opens `path` (local, a URL, or "-") with `threads` inflating, and reads its header.
-  static std::unique_ptr<BcfReader> open(const std::string& path, int threads,
-                                         core::IoError& error);
+  // `not_bcf` tells a file whose first bytes are not BCF's from one that fails.
+  static std::unique_ptr<BcfReader> open(const std::string& path, int threads, core::IoError& error,
+                                         bool& not_bcf);
 
   BcfReader(const BcfReader&) = delete;
   BcfReader& operator=(const BcfReader&) = delete;

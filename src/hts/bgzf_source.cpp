@@ -86,8 +86,21 @@ SourceResult BgzfSource::open_url(const std::string& url, int threads) {
 }
 
 SourceResult BgzfSource::open_for_index(const std::string& path) {
-  if (!is_url(path)) return open(path);
-  BgzfOpenResult opened = BgzfFile::open(path, "r");
+  BgzfOpenResult opened = BgzfOpenResult(IoError::os(0));
+  if (is_url(path)) {
+    opened = BgzfFile::open(path, "r");
+  } else {
+    if (path == "-") return open(path);
+    auto descriptor = open_without_waiting(path);
+    if (auto* error = std::get_if<IoError>(&descriptor)) return *error;
+    UniqueFd fd = std::get<UniqueFd>(std::move(descriptor));
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) return IoError::os(errno);
+    // Only a regular file can be positioned; index code reads it through htslib alone, without
+    // the blocks read ahead for a scan.
+    if (!S_ISREG(status.st_mode)) return from_owned(std::move(fd), 0);
+    opened = BgzfFile::open(std::move(fd), "r");
+  }
   if (auto* error = std::get_if<IoError>(&opened)) return *error;
   BgzfFile file = std::get<BgzfFile>(std::move(opened));
   const Compression compression = compression_of_handle(file.get());

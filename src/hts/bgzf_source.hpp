@@ -39,8 +39,8 @@ class BgzfSource final : public core::ByteSource {
   // order and can be positioned where the server serves ranges; plain text and gzip streamed
   // through a StreamReader.
   static SourceResult open_url(const std::string& url, int threads);
-  // Opens a file for index code: as open() for a local file; a URL through an htslib handle
-  // alone, which seeks by byte ranges.
+  // Opens a file for index code, through an htslib handle alone: a local regular file without
+  // reading ahead; a URL, which seeks by byte ranges. Anything else as open().
   static SourceResult open_for_index(const std::string& path);
   // Reads from a duplicate of `fd`, which stays the caller's.
   static SourceResult from_descriptor(int fd, int threads = 0);

@@ -48,15 +48,14 @@ bool older(const struct timespec& a, const struct timespec& b) noexcept {
   return a.tv_sec != b.tv_sec ? a.tv_sec < b.tv_sec : a.tv_nsec < b.tv_nsec;
 }
 
-std::optional<std::string> existing_newest(const std::string& data_path) {
-  std::optional<std::string> best;
-  struct timespec best_time {};
+// The newer of NAME.tbi and NAME.csi, with its status.
+std::optional<std::pair<std::string, struct stat>> existing_newest(const std::string& data_path) {
+  std::optional<std::pair<std::string, struct stat>> best;
   for (const char* suffix : {".tbi", ".csi"}) {
     std::string candidate = data_path + suffix;
     if (auto status = stat_of(candidate)) {
-      if (!best || older(best_time, status->st_mtim)) {
-        best = std::move(candidate);
-        best_time = status->st_mtim;
+      if (!best || older(best->second.st_mtim, status->st_mtim)) {
+        best.emplace(std::move(candidate), *status);
       }
     }
   }
@@ -109,15 +108,17 @@ std::optional<Index> Index::load(
     return std::nullopt;
   }
   std::string path;
+  std::optional<struct stat> index_status;
   if (index_path) {
     path = *index_path;
+    index_status = stat_of(path);
   } else if (auto found = existing_newest(data_path)) {
-    path = std::move(*found);
+    path = std::move(found->first);
+    index_status = found->second;
   } else {
     problem_out = problem(IndexProblem::Kind::missing, "no index beside " + data_path);
     return std::nullopt;
   }
-  const auto index_status = stat_of(path);
   if (!index_status) {
     problem_out =
         problem(errno == ENOENT ? IndexProblem::Kind::missing : IndexProblem::Kind::unreadable,

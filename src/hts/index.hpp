@@ -104,6 +104,8 @@ class Index {
   // The compressed offset of the last block that holds an indexed record (found on the first
   // call, from every sequence's chunks).
   std::uint64_t last_block() const;
+  // The data file's size, in bytes, as load() found it; the largest value when unknown.
+  std::uint64_t data_bytes() const noexcept { return data_bytes_; }
 
   Index(Index&& other) noexcept;
   Index& operator=(Index&& other) noexcept;

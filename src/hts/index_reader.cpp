@@ -4,6 +4,7 @@
 #include "kept_blocks.hpp"
 
 #include <htslib/bgzf.h>
+#include <htslib/hfile.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -214,6 +215,12 @@ bool IndexedSource::next_bytes(std::string_view& bytes, core::IoError& error) {
 }
 
 std::uint64_t block_bytes_at(BGZF* file, std::uint64_t offset) noexcept {
+  // The block loaded, read last: the file stands at its end.
+  const auto holding = static_cast<std::int64_t>(block_of(offset));
+  if (file->block_length > 0 && file->block_address == holding && file->is_compressed != 0) {
+    const off_t end = htell(file->fp);
+    if (end > holding && end - holding <= 0x10000) return static_cast<std::uint64_t>(end - holding);
+  }
   std::uint64_t bytes = 0;
   if (bgzf_seek(file, static_cast<std::int64_t>(offset & ~0xFFFFULL), SEEK_SET) == 0 &&
       bgzf_peek(file) >= 0) {

@@ -77,7 +77,8 @@ class IndexedSource final : public core::ByteSource {
 };
 
 // The compressed size of the BGZF block holding `offset`, to scale a cost estimate; 0 when it
-// cannot be read or is the last. Moves the file's position and leaves no block loaded.
+// cannot be read or is the last. When that block is the one loaded, read last, it is measured
+// without reading; otherwise moves the file's position and leaves no block loaded.
 std::uint64_t block_bytes_at(BGZF* file, std::uint64_t offset) noexcept;
 
 }  // namespace varsift::hts

@@ -40,13 +40,20 @@ std::vector<std::string_view> contig_names(const bcf_hdr_t& header) {
 
 SelectedBcf open_selected_bcf(const std::string& path, const Selection& selection,
                               const IndexOptions& options, int threads,
-                              std::optional<hts::BgzfSource> positioned) {
+                              std::optional<hts::BgzfSource> positioned, bool* not_bcf) {
   SelectedBcf chosen;
   const bool automatic = options.mode == IndexOptions::Mode::automatic;
   const auto whole = [&] {
     core::IoError error = core::IoError::bare(core::ErrorKind::Other);
-    chosen.reader = hts::BcfReader::open(path, threads, error);
-    if (!chosen.reader) fail_to_open(error);
+    bool other = false;
+    chosen.reader = hts::BcfReader::open(path, threads, error, other);
+    if (!chosen.reader) {
+      if (other && not_bcf != nullptr) {
+        *not_bcf = true;
+        return std::move(chosen);
+      }
+      fail_to_open(error);
+    }
     chosen.through_index = false;
     return std::move(chosen);
   };

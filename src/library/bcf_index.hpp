@@ -30,9 +30,11 @@ std::vector<std::string_view> contig_names(const bcf_hdr_t& header);
 // cheaper than a scan in automatic mode. A missing, stale or damaged index gives a warning and
 // the whole file in automatic mode, and throws IndexUnusable when forced or named. Throws
 // ScanError when the file cannot be opened. The index is followed through `positioned` when given
-// (the file opened for index code, at its start), without opening the file again.
+// (the file opened for index code, at its start), without opening the file again. With
+// `not_bcf`, a file that is not BCF is no error: it is set, and the reader is null.
 SelectedBcf open_selected_bcf(const std::string& path, const Selection& selection,
                               const IndexOptions& options, int threads,
-                              std::optional<hts::BgzfSource> positioned = std::nullopt);
+                              std::optional<hts::BgzfSource> positioned = std::nullopt,
+                              bool* not_bcf = nullptr);
 
 }  // namespace varsift::library

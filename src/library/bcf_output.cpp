@@ -53,20 +53,25 @@ struct BcfCopy::Files {
 BcfCopy::BcfCopy(const std::string& path, Selection selection, const IndexOptions& index_options,
                  int fd, bool compress, int threads, std::optional<std::string> index)
     : selection_(std::move(selection)), limit_(selection_) {
-  // htslib would read VCF text too, but its records have no BCF bytes to copy.
-  if (!hts::is_bcf(path)) {
+  // htslib would read VCF text too, but its records have no BCF bytes to copy. A local file is
+  // looked at first; a URL by the handle that reads it, without another request.
+  const auto refuse = [] {
     throw ScanError::malformed("BCF output needs BCF input (this is not BCF)", LinePlace{});
-  }
+  };
+  const bool remote = hts::is_url(path);
+  if (!remote && !hts::is_bcf(path)) refuse();
   // Every record of a local file kept into BGZF: the input's own blocks are the output,
   // copied as they are when they are BGZF.
   struct stat status {};
   const bool whole = selection_.keeps_everything() &&
                      index_options.mode != IndexOptions::Mode::force && compress && !index &&
-                     !hts::is_url(path) && ::stat(path.c_str(), &status) == 0 &&
-                     S_ISREG(status.st_mode);
+                     !remote && ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
   // The header is read on one thread: a whole copy inflates no more, and threads that read
   // ahead would only be stopped.
-  SelectedBcf chosen = open_selected_bcf(path, selection_, index_options, whole ? 1 : threads);
+  bool not_bcf = false;
+  SelectedBcf chosen = open_selected_bcf(path, selection_, index_options, whole ? 1 : threads,
+                                         std::nullopt, &not_bcf);
+  if (not_bcf) refuse();
   warning_ = std::move(chosen.warning);
   files_ = std::make_unique<Files>(std::move(chosen.reader));
   files_->index = std::move(index);

@@ -106,6 +106,19 @@ class IndexedInput final : public PartialSource {
   hts::IndexedSource source_;
 };
 
+// The whole of a file, its header read before, read on through the handle that read it: every
+// line is given, so that lines keep their numbers.
+class ReadOn final : public core::ByteSource {
+ public:
+  explicit ReadOn(std::unique_ptr<IndexedInput> input) noexcept : input_(std::move(input)) {}
+  bool next_bytes(std::string_view& bytes, core::IoError& error) override {
+    return input_->next_bytes(bytes, error);
+  }
+
+ private:
+  std::unique_ptr<IndexedInput> input_;
+};
+
 // Passes the bytes of an IndexedSource on, keeping each block it loads and a copy of the bytes.
 class KeepingSource final : public core::ByteSource {
  public:
@@ -155,16 +168,17 @@ std::optional<hts::Index> load_index(const std::string& path, const IndexOptions
     if (index) file_bytes = index->last_block() + hts::bgzf_max_block_size;
     return index;
   }
-  struct stat status {};
-  if (::stat(path.c_str(), &status) == 0) file_bytes = static_cast<std::uint64_t>(status.st_size);
-  if (options.mode != IndexOptions::Mode::automatic || options.path) {
-    return hts::Index::load(path, options.path, problem);
-  }
   // An index found beside the file is not even read when reading it costs more than a scan.
   const auto worth_reading = [threads](std::uint64_t index_bytes, std::uint64_t file_size) {
     return !hts::index_outweighs_scan(index_bytes, file_size, static_cast<unsigned>(threads));
   };
-  return hts::Index::load(path, options.path, problem, worth_reading);
+  const bool found_beside = options.mode == IndexOptions::Mode::automatic && !options.path;
+  std::optional<hts::Index> index =
+      found_beside ? hts::Index::load(path, options.path, problem, worth_reading)
+                   : hts::Index::load(path, options.path, problem);
+  // The size load() took to check the index's age.
+  if (index) file_bytes = index->data_bytes();
+  return index;
 }
 
 IndexChoice choose_index(const std::string& path, const Selection& selection,
@@ -189,16 +203,25 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   // Keeping everything, or all but some records, an index saves nothing.
   if (automatic && !selection.narrows()) return choice;
 
+  const bool remote = hts::is_url(path);
   std::optional<hts::BgzfSource> data;
-  if (hts::is_url(path)) {
-    // Opened first, as tabix does: its first bytes tell BCF apart, without another request.
+  // Opened first, as tabix does: its first bytes tell BCF apart, without opening it again. A
+  // local file only when it is a regular file: opening a FIFO would disturb its writer.
+  struct stat status {};
+  if (remote || (::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode))) {
     hts::SourceResult opened = hts::BgzfSource::open_for_index(path);
-    if (std::holds_alternative<core::IoError>(opened)) return choice;
-    data.emplace(std::get<hts::BgzfSource>(std::move(opened)));
-    choice.bcf = hts::starts_bcf(data->handle());
-    if (*choice.bcf) {
-      choice.bcf_file = std::move(data);
+    if (auto* source = std::get_if<hts::BgzfSource>(&opened)) {
+      data.emplace(std::move(*source));
+    } else if (remote) {
       return choice;
+    }
+    // A local file that cannot be opened is for the index's loading to report, as forced.
+    if (data && data->handle() != nullptr) {
+      choice.bcf = hts::starts_bcf(data->handle());
+      if (*choice.bcf) {
+        choice.bcf_file = std::move(data);
+        return choice;
+      }
     }
   }
   hts::IndexProblem problem;
@@ -217,7 +240,6 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
                     path + " is not BGZF-compressed, so " + index->path() + " cannot index it"},
                    index->path());
   }
-  const bool remote = hts::is_url(path);
   // The header's blocks are kept too: the reading takes them from memory rather than fetch
   // them again.
   const std::size_t kept_bytes = options.kept_bytes.value_or(remote ? remote_kept_bytes : 0);
@@ -232,8 +254,16 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   // They name the chromosomes only where no ##contig line does: no copy of 10^5 names else.
   if (!declares) choice.sequences = index->sequences();
   // Nothing to look up (every record, or all but some, is kept): the index is checked, and the
-  // file read whole.
-  if (!selection.narrows()) return choice;
+  // file read whole. A URL is read on from the header through the handle that read it, rather
+  // than fetched again from its start.
+  if (!selection.narrows()) {
+    if (remote) {
+      std::vector<hts::VirtualRange> rest{{header.end, UINT64_MAX, -1}};
+      choice.source = std::make_unique<ReadOn>(std::make_unique<IndexedInput>(
+          std::move(file), std::move(rest), std::move(kept), std::move(header), std::nullopt));
+    }
+    return choice;
+  }
 
   std::uint64_t block_bytes =
       hts::block_bytes_at(file.handle(), static_cast<std::uint64_t>(bgzf_tell(file.handle())));
@@ -277,8 +307,7 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   }
   if (check.outcome == hts::RangeCheck::Outcome::damaged) {
     // Damage is the data's: the reading reports it at its block, from a fresh handle.
-    hts::SourceResult reopened =
-        hts::is_url(path) ? hts::BgzfSource::open_for_index(path) : hts::BgzfSource::open(path);
+    hts::SourceResult reopened = hts::BgzfSource::open_for_index(path);
     if (std::holds_alternative<core::IoError>(reopened)) return choice;
     file = std::get<hts::BgzfSource>(std::move(reopened));
   }
@@ -304,9 +333,8 @@ std::unique_ptr<core::ByteSource> open_selected_input(const std::string& path,
     warning = std::move(chosen.warning);
     return open_bcf(std::move(chosen.reader), chosen.through_index);
   };
-  // A local file is looked at first; a URL as choose_index opens it, if it does. One it did
-  // not open needs no index, and open_input tells BCF apart as it reads: each is opened once.
-  if (!hts::is_url(path) && hts::is_bcf(path)) return read_bcf(std::nullopt);
+  // Told apart as choose_index opens the file, if it does. One it did not open needs no index,
+  // and open_input tells BCF apart as it reads: each is opened once.
   IndexChoice choice = choose_index(path, selection, options, threads);
   if (choice.bcf_file) return read_bcf(std::move(choice.bcf_file));
   warning = std::move(choice.warning);

@@ -61,11 +61,11 @@ struct IndexChoice {
   // The sequences of an index that fits the data's header, whether followed or not, when the
   // header has no ##contig lines: they then name the chromosomes. Empty otherwise.
   std::vector<std::string> sequences;
-  // Whether the input was found to be BCF, when it was opened to find out (a URL): BCF is
-  // read whole, without its index.
+  // Whether the input was found to be BCF, when it was opened to find out (for an index):
+  // BCF has its own reading, which follows its own index.
   std::optional<bool> bcf;
-  // A URL found to be BCF, as opened to find out (for index code, at its start): its index is
-  // followed through it rather than another request.
+  // An input found to be BCF, as opened to find out (for index code, at its start): its index
+  // is followed through it rather than another opening.
   std::optional<hts::BgzfSource> bcf_file;
 };
 

@@ -60,6 +60,9 @@ def indexed(tmp_path_factory: pytest.TempPathFactory) -> Path:
     path = write_bcf(root, "calls", 5, 30_000)
     (root / "sites.tsv").write_text("chr1\t1500\nchr1\t90000\nchr2\t40000\nchrX\t5\nchrY\t10\n")
     (root / "regions.bed").write_text("chr1\t999\t5000\nchr2\t100000\t100100\nchr9\t1\t100\n")
+    # The same records as a BGZF VCF with its .tbi.
+    subprocess.run(["bgzip", "-k", str(root / "calls.vcf")], check=True)
+    subprocess.run(["tabix", "-p", "vcf", str(root / "calls.vcf.gz")], check=True)
     return path
 
 
@@ -148,17 +151,33 @@ def test_a_bcf_url_is_read_through_its_index(indexed: Path, server: FileServer) 
     assert header + records == bcftools_view(indexed, "-r", "chr2:40000-42000")
 
 
-# The data once (its index through the handle that told BCF apart), the index, each range.
+# The data once (its index through the handle that told BCF apart), the index, each range. BCF
+# output is told BCF by the handle that reads it; a forced index with nothing to look up is
+# checked, and the data read on through the handle that read its header.
 @pytest.mark.parametrize(
-    ("index", "regions", "requests"),
-    [(True, "chr2:40000-42000", 3), (None, "chr2:40000-42000", 3), (False, "chr2:40000-42000", 1), (None, None, 1)],
+    ("name", "index", "regions", "output", "requests"),
+    [
+        ("calls.bcf", True, "chr2:40000-42000", None, 3),
+        ("calls.bcf", None, "chr2:40000-42000", None, 3),
+        ("calls.bcf", False, "chr2:40000-42000", None, 1),
+        ("calls.bcf", None, None, None, 1),
+        ("calls.bcf", None, None, "out.bcf", 1),
+        ("calls.bcf", None, "chr2:40000-42000", "out.bcf", 3),
+        ("calls.vcf.gz", True, None, None, 2),
+    ],
 )
-def test_a_bcf_url_is_opened_once(indexed: Path, server: FileServer, index: bool | None, regions: str | None, requests: int) -> None:
+def test_a_url_is_opened_once(
+    indexed: Path, server: FileServer, tmp_path: Path, name: str, index: bool | None, regions: str | None, output: str | None, requests: int
+) -> None:
     selection = varsift_tools.Selection(regions=regions) if regions else None
     server.reset()
-    header, records = varsift_tools.subset(server.url(indexed.name), selection=selection, index=index)
+    if output:
+        varsift_tools.write_subset(server.url(name), tmp_path / output, selection=selection, index=index)
+    else:
+        header, records = varsift_tools.subset(server.url(name), selection=selection, index=index)
     assert server.reset().requests == requests
-    assert records == bcftools_view(indexed, "-H", *(["-r", regions] if regions else []))
+    expected = bcftools_view(indexed, "-H", *(["-r", regions] if regions else []))
+    assert (bcftools_view(tmp_path / output, "-H") if output else records) == expected
 
 
 @pytest.mark.parametrize(("beside", "expected"), [("its own", 30_000), ("none", -1), ("another file's", -1)])
@@ -195,3 +214,12 @@ def test_writing_bcf_reports_progress(tmp_path: Path) -> None:
         os.close(read)
     assert kept == 120_000 and received.startswith(b"BCF\x02")
     assert calls and all(0 < r and 0 < stored < r and 0 < k < kept for r, stored, k in calls), calls
+
+
+@pytest.mark.parametrize("index", [None, True])
+def test_bcf_output_from_a_vcf_url_is_refused(indexed: Path, server: FileServer, tmp_path: Path, index: bool | None) -> None:
+    out = tmp_path / "out.bcf"
+    selection = varsift_tools.Selection(regions="chr2:40000-42000")
+    with pytest.raises(varsift_tools.VcfFormatError, match="BCF output needs BCF input"):
+        varsift_tools.write_subset(server.url("calls.vcf.gz"), out, selection=selection, index=index)
+    assert not out.exists()
