@@ -273,8 +273,6 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   selection.for_each_span([&](std::string_view chrom, std::uint64_t first, std::uint64_t last) {
     planner.add(chrom, first, last);
   });
-  // Forced to follow the index while keeping everything: every record it holds.
-  if (selection.keeps_everything()) planner.add("", 0, UINT64_MAX);
   const hts::QueryPlan plan = planner.finish();
   choice.cost = hts::plan_cost(plan, block_bytes, file_bytes);
   if (automatic && hts::plan_rules_out_index(choice.cost, static_cast<unsigned>(threads))) {
