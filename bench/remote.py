@@ -3,6 +3,8 @@
 - 10 and 10,000 sites from the BGZF benchmark file with its `.tbi`, over a loopback HTTP
   server (the tests' server, which counts requests and bytes sent): varsift against
   `tabix -h -R`, each fetching the index.
+- 10 and 300 sites from the BCF through its `.csi` over the same server: varsift against
+  `bcftools view -R`.
 - A scan of the same file over loopback HTTP against the same scan of the local file.
 - The file as BCF, 10,000 targets to VCF text: varsift against `bcftools view -T`.
 - 10 sites from the BCF through its `.csi` (as `bcftools index` writes it): varsift against
@@ -141,6 +143,36 @@ def run(vcf: Path, size: int, repeats: int) -> str:
                 f"| {len(chosen):,} sites: varsift_tools.subset | {mine.requests} | {mine.bytes:,} "
                 f"| {ours_seconds:.3f} |",
                 f"| {len(chosen):,} sites: tabix -h -R | {tabix_cell} |",
+            ]
+        lines.append("")
+        print("\n".join(lines[-7:]), file=sys.stderr)
+
+        # The BCF through its .csi, against `bcftools view -R` with the same sites.
+        bcf_url = server.url(bcf.name)
+        lines += [
+            "| BCF sites over loopback HTTP, index followed | requests | bytes sent | seconds |",
+            "| --- | ---: | ---: | ---: |",
+        ]
+        for count, seed in ((10, 10), (300, 12)):
+            chosen = sites(vcf, count, seed)
+            regions = varsift_tools.Selection(regions=",".join(f"{c}:{p}-{p}" for c, p in chosen))
+            server.reset()
+            start = time.perf_counter()
+            ours = varsift_tools.subset(bcf_url, selection=regions, index=True)
+            ours_seconds = time.perf_counter() - start
+            mine = server.reset()
+            with tempfile.TemporaryDirectory(dir=SCRATCH) as fresh:
+                regions_file = Path(fresh) / "regions.tsv"
+                regions_file.write_text("".join(f"{c}\t{p}\t{p}\n" for c, p in chosen))
+                start = time.perf_counter()
+                ran = subprocess.run(["bcftools", "view", "--no-version", "-H", "-R", str(regions_file),
+                                      bcf_url], capture_output=True, cwd=fresh, check=True)
+                theirs_seconds = time.perf_counter() - start
+            theirs = server.reset()
+            assert ours[1] == ran.stdout.decode().splitlines()
+            lines += [
+                f"| {count} sites: varsift_tools.subset | {mine.requests} | {mine.bytes:,} | {ours_seconds:.3f} |",
+                f"| {count} sites: bcftools view -R | {theirs.requests} | {theirs.bytes:,} | {theirs_seconds:.3f} |",
             ]
         lines.append("")
         print("\n".join(lines[-7:]), file=sys.stderr)

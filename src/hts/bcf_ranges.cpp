@@ -1,14 +1,11 @@
 #include "bcf_ranges.hpp"
 
 #include <htslib/bgzf.h>
-#include <htslib/hfile.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
-#include "bcf_stream.hpp"
-#include "bgzf_block.hpp"
 #include "bgzf_file.hpp"
 #include "little_endian.hpp"
 
@@ -20,15 +17,9 @@ using core::IoError;
 
 // The magic ("BCF", 2, minor) and the header's length, read before the header.
 constexpr std::size_t start_bytes = 9;
-// A record's two lengths, then CHROM and POS.
-constexpr std::size_t record_start_bytes = 16;
 
 std::uint64_t block_of(std::uint64_t offset) noexcept { return offset >> 16; }
 std::uint64_t within_block(std::uint64_t offset) noexcept { return offset & 0xFFFF; }
-
-std::string at(std::uint64_t offset) {
-  return "offset " + std::to_string(block_of(offset)) + ":" + std::to_string(within_block(offset));
-}
 
 IoError read_error(const BGZF* file) noexcept { return describe_failure(*file, errno).error; }
 
@@ -40,10 +31,16 @@ std::uint64_t BcfRangeSource::block_address() const noexcept {
 
 bool BcfRangeSource::next_block(IoError& error) {
   BGZF* const file = handle();
-  // bgzf_peek loads the next block holding data, past empty ones.
-  file->block_offset = file->block_length;
   errno = 0;
-  if (bgzf_peek(file) == -2) {
+  int next = 0;
+  if (kept_) {
+    next = kept_->next(file);
+  } else {
+    // bgzf_peek loads the next block holding data, past empty ones.
+    file->block_offset = file->block_length;
+    next = bgzf_peek(file);
+  }
+  if (next == -2) {
     error = read_error(file);
     return false;
   }
@@ -59,6 +56,20 @@ bool BcfRangeSource::seek(std::uint64_t offset, IoError& error) {
     file->block_offset = static_cast<int>(position);
     return true;
   }
+  if (kept_ && kept_->load(file, block_of(offset))) {
+    file->block_offset = static_cast<int>(position);
+  } else if (!load(offset, error)) {
+    return false;
+  }
+  if (file->block_offset > file->block_length) {
+    error = IoError::fixed(ErrorKind::InvalidData, "index points past the end of a BGZF block");
+    return false;
+  }
+  return true;
+}
+
+bool BcfRangeSource::load(std::uint64_t offset, IoError& error) {
+  BGZF* const file = handle();
   errno = 0;
   if (bgzf_seek(file, static_cast<std::int64_t>(offset), SEEK_SET) < 0) {
     const BgzfFailure failure = describe_failure(*file, errno);
@@ -70,10 +81,6 @@ bool BcfRangeSource::seek(std::uint64_t offset, IoError& error) {
   }
   if (bgzf_peek(file) == -2) {
     error = read_error(file);
-    return false;
-  }
-  if (file->block_offset > file->block_length) {
-    error = IoError::fixed(ErrorKind::InvalidData, "index points past the end of a BGZF block");
     return false;
   }
   return true;
@@ -94,6 +101,7 @@ bool BcfRangeSource::next_bytes(std::string_view& bytes, IoError& error) {
     switch (phase_) {
       case Phase::start: {
         if (!seek(0, error)) return false;
+        if (kept_) kept_->keep(file);
         start_.resize(start_bytes);
         errno = 0;
         const ssize_t got = bgzf_read(file, start_.data(), start_bytes);
@@ -124,6 +132,7 @@ bool BcfRangeSource::next_bytes(std::string_view& bytes, IoError& error) {
             phase_ = Phase::done;
             break;
           }
+          if (kept_) kept_->keep(file);
         }
         const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(
             header_left_, static_cast<std::uint64_t>(file->block_length - file->block_offset)));
@@ -177,58 +186,6 @@ const char* BcfRangeSource::crossing(std::uint64_t begin, std::uint64_t end) noe
     return "a record runs past the end of the stretch the index gives for it (stale index?)";
   }
   return nullptr;
-}
-
-RangeCheck check_bcf_ranges(BGZF* file, std::span<const VirtualRange> ranges,
-                            const std::vector<std::string>& sequences) {
-  const auto name = [&sequences](std::int32_t id) {
-    return id >= 0 && static_cast<std::size_t>(id) < sequences.size()
-               ? sequences[static_cast<std::size_t>(id)]
-               : "number " + std::to_string(id);
-  };
-  for (const VirtualRange& range : ranges) {
-    const auto address = static_cast<std::int64_t>(block_of(range.begin));
-    // htslib trusts a block header it seeks to: one is looked for first.
-    unsigned char head[bgzf_header_size];
-    errno = 0;
-    const ssize_t got =
-        hseek(file->fp, address, SEEK_SET) < 0 ? -1 : hread(file->fp, head, sizeof head);
-    if (got < 0) return {RangeCheck::Outcome::damaged, {}};
-    std::size_t size = 0;
-    if (got == 0) {
-      return {RangeCheck::Outcome::mismatch,
-              "the index points past the data's end at " + at(range.begin)};
-    }
-    if (read_block_size(head, static_cast<std::size_t>(got), size) == LayoutStatus::invalid) {
-      return {RangeCheck::Outcome::mismatch,
-              "the index points to no BGZF block at " + at(range.begin)};
-    }
-    errno = 0;
-    if (bgzf_seek(file, static_cast<std::int64_t>(range.begin), SEEK_SET) < 0) {
-      return {RangeCheck::Outcome::damaged, {}};
-    }
-    const int next = bgzf_peek(file);
-    if (next == -2) return {RangeCheck::Outcome::damaged, {}};
-    if (file->block_offset > file->block_length || (next == -1 && within_block(range.begin) != 0)) {
-      return {RangeCheck::Outcome::mismatch,
-              "the index points past the end of a BGZF block at " + at(range.begin)};
-    }
-    unsigned char start[record_start_bytes];
-    errno = 0;
-    const ssize_t read = bgzf_read(file, start, sizeof start);
-    if (read < 0) return {RangeCheck::Outcome::damaged, {}};
-    if (static_cast<std::size_t>(read) < sizeof start ||
-        little_endian_32(start) < BcfRecordBytes::fixed_bytes) {
-      return {RangeCheck::Outcome::mismatch, "the index points to no record at " + at(range.begin)};
-    }
-    const auto chrom = static_cast<std::int32_t>(little_endian_32(start + 8));
-    if (chrom != range.sequence) {
-      return {RangeCheck::Outcome::mismatch, "the index points to a record of contig " +
-                                                 name(chrom) + " where it lists those of contig " +
-                                                 name(range.sequence) + " at " + at(range.begin)};
-    }
-  }
-  return {};
 }
 
 }  // namespace varsift::hts

@@ -2,25 +2,27 @@
 
 #include <cstdint>
 #include <deque>
-#include <span>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "bcf_reader.hpp"
 #include "bgzf_source.hpp"
 #include "index.hpp"
-#include "range_check.hpp"
+#include "kept_blocks.hpp"
 
 namespace varsift::hts {
 
 // Gives a BGZF BCF file's magic and header as stored, then the bytes of each range set by
 // set_ranges in turn, reading the file's htslib handle by seeking. The ranges of a BCF's index
 // begin and end at records, so that the bytes given frame as records; a record framed across
-// the end of a range is refused (see crossing()).
+// the end of a range is refused (see crossing()). Blocks in `kept` (none when null) are taken
+// from memory rather than read again, and the header's blocks are kept there while it has room.
 class BcfRangeSource final : public BcfBytes {
  public:
   // `file` must have a handle (BgzfSource::handle()).
-  explicit BcfRangeSource(BgzfSource file) noexcept : file_(std::move(file)) {}
+  explicit BcfRangeSource(BgzfSource file, std::unique_ptr<KeptBlocks> kept = nullptr) noexcept
+      : file_(std::move(file)), kept_(std::move(kept)) {}
 
   // The ranges to read once the header is given: sorted and disjoint, as Index::ranges gives
   // them. Set before the first byte past the header is asked for.
@@ -32,16 +34,21 @@ class BcfRangeSource final : public BcfBytes {
   const char* crossing(std::uint64_t begin, std::uint64_t end) noexcept override;
 
   BGZF* handle() const noexcept { return file_.handle(); }
+  // The blocks taken from memory, for a check of the ranges to add to; null when none.
+  KeptBlocks* kept() const noexcept { return kept_.get(); }
 
  private:
   enum class Phase : unsigned char { start, header, next_range, range, done };
 
   bool seek(std::uint64_t offset, core::IoError& error);
+  // Reads the block holding `offset` from the file.
+  bool load(std::uint64_t offset, core::IoError& error);
   // Loads the next block holding data; false on error, an empty block at the end.
   bool next_block(core::IoError& error);
   std::string_view give(std::size_t size) noexcept;
 
   BgzfSource file_;
+  std::unique_ptr<KeptBlocks> kept_;
   std::vector<VirtualRange> ranges_;
   std::size_t next_range_ = 0;
   Phase phase_ = Phase::start;
@@ -51,13 +58,5 @@ class BcfRangeSource final : public BcfBytes {
   std::uint64_t given_ = 0;               // bytes given so far
   std::deque<std::uint64_t> range_ends_;  // where the ranges given so far ended, in bytes given
 };
-
-// Checks, before any record is given, that each range starts at a BGZF block of the file, within
-// its inflated bytes, at a record of the sequence the index names for it (by the header's
-// contig ids, as a BCF's index counts them). Moves the file's position; the handle may not be
-// used after `damaged`.
-// `sequences` names them in messages.
-RangeCheck check_bcf_ranges(BGZF* file, std::span<const VirtualRange> ranges,
-                            const std::vector<std::string>& sequences);
 
 }  // namespace varsift::hts

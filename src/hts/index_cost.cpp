@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "bgzf_block.hpp"
+
 namespace varsift::hts {
 namespace {
 
@@ -49,6 +51,12 @@ ReadCost range_cost(std::span<const VirtualRange> ranges, std::uint64_t block_by
     loaded = true;
   }
   return cost;
+}
+
+void count_check_refetch(ReadCost& cost, std::size_t kept_bytes,
+                         std::uint64_t block_bytes) noexcept {
+  const std::uint64_t kept_stored = kept_bytes / bgzf_max_block_size * block_bytes;
+  cost.index_bytes += cost.index_bytes - std::min(cost.index_bytes, kept_stored);
 }
 
 bool index_is_cheaper(const ReadCost& cost, unsigned scan_threads) noexcept {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -24,6 +25,12 @@ ReadCost plan_cost(const QueryPlan& plan, std::uint64_t block_bytes,
 // and a seek to each run, counted as a block.
 ReadCost range_cost(std::span<const VirtualRange> ranges, std::uint64_t block_bytes,
                     std::uint64_t file_bytes) noexcept;
+
+// Adds to `cost` the second fetch of what a check of every range, done before the reading,
+// reads beyond the `kept_bytes` (inflated) it keeps for the reading: over a URL, each such
+// block is fetched by the check and again by the reading.
+void count_check_refetch(ReadCost& cost, std::size_t kept_bytes,
+                         std::uint64_t block_bytes) noexcept;
 
 // Whether following the index beats a scan of the whole file on `scan_threads` threads.
 bool index_is_cheaper(const ReadCost& cost, unsigned scan_threads) noexcept;

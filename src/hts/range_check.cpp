@@ -1,12 +1,16 @@
 #include "range_check.hpp"
 
+#include "bcf_stream.hpp"
 #include "bgzf_block.hpp"
 #include "kept_blocks.hpp"
+#include "little_endian.hpp"
 
 #include <htslib/bgzf.h>
 #include <htslib/hfile.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -17,6 +21,8 @@ namespace {
 constexpr std::size_t chrom_limit = 1 << 16;
 // Bytes of '#' lines passed over to find a record: a joined file's header, however long.
 constexpr std::size_t skip_limit = std::size_t{1} << 24;
+// A BCF record's two lengths, then CHROM and POS.
+constexpr std::size_t bcf_record_start = 16;
 
 std::string at(std::uint64_t offset) {
   return "offset " + std::to_string(offset >> 16) + ":" + std::to_string(offset & 0xFFFF);
@@ -155,6 +161,34 @@ class Checker {
     return false;
   }
 
+  // The contig id of the BCF record at `offset` of the loaded block, its first bytes read on
+  // into the next blocks; false with `result` set when no record starts there.
+  bool bcf_record_contig(std::uint64_t offset, std::int32_t& contig, RangeCheck& result) {
+    std::size_t from = offset & 0xFFFF;
+    if (from > length()) {
+      result = {RangeCheck::Outcome::mismatch,
+                "the index points past the end of a BGZF block at " + at(offset)};
+      return false;
+    }
+    unsigned char start[bcf_record_start];
+    std::size_t have = 0;
+    for (;;) {
+      const std::size_t take = std::min(sizeof start - have, length() - from);
+      std::memcpy(start + have, data() + from, take);
+      have += take;
+      if (have == sizeof start) break;
+      if (!next_block(result)) return false;
+      if (file_->block_length == 0) break;
+      from = 0;
+    }
+    if (have < sizeof start || little_endian_32(start) < BcfRecordBytes::fixed_bytes) {
+      result = {RangeCheck::Outcome::mismatch, "the index points to no record at " + at(offset)};
+      return false;
+    }
+    contig = static_cast<std::int32_t>(little_endian_32(start + 8));
+    return true;
+  }
+
  private:
   // Keeps the block just loaded while there is room; always true.
   bool keep() {
@@ -174,21 +208,37 @@ RangeCheck check_ranges(BGZF* file, std::span<const VirtualRange> ranges,
   RangeCheck result;
   Checker checker(file, kept);
   std::string chrom;
+  const auto name = [&sequences](std::int32_t id) {
+    return id >= 0 && static_cast<std::size_t>(id) < sequences.size()
+               ? sequences[static_cast<std::size_t>(id)]
+               : "number " + std::to_string(id);
+  };
   for (const VirtualRange& range : ranges) {
-    if (!checker.load(range.begin, result) || !checker.after_newline(range.begin, result)) {
-      return result;
-    }
-    if (!checker.record_chrom(range.begin, chrom, result)) return result;
-    if (range.sequence >= 0 && static_cast<std::size_t>(range.sequence) < sequences.size() &&
-        chrom != sequences[static_cast<std::size_t>(range.sequence)]) {
-      return {RangeCheck::Outcome::mismatch,
-              "the index points to a record on " + chrom.substr(0, 40) + " at " + at(range.begin) +
-                  " for sequence " + sequences[static_cast<std::size_t>(range.sequence)]};
+    if (!checker.load(range.begin, result)) return result;
+    if (options.bcf) {
+      std::int32_t contig = -1;
+      if (!checker.bcf_record_contig(range.begin, contig, result)) return result;
+      if (contig != range.sequence) {
+        return {RangeCheck::Outcome::mismatch, "the index points to a record of contig " +
+                                                   name(contig) +
+                                                   " where it lists those of contig " +
+                                                   name(range.sequence) + " at " + at(range.begin)};
+      }
+    } else {
+      if (!checker.after_newline(range.begin, result)) return result;
+      if (!checker.record_chrom(range.begin, chrom, result)) return result;
+      if (range.sequence >= 0 && static_cast<std::size_t>(range.sequence) < sequences.size() &&
+          chrom != sequences[static_cast<std::size_t>(range.sequence)]) {
+        return {RangeCheck::Outcome::mismatch,
+                "the index points to a record on " + chrom.substr(0, 40) + " at " +
+                    at(range.begin) + " for sequence " +
+                    sequences[static_cast<std::size_t>(range.sequence)]};
+      }
     }
     // The rest of the range, while the reading can be spared fetching it again.
     if (options.whole_ranges && !checker.read_to(range.end, result)) return result;
     // An end in a block loaded already costs nothing more to check.
-    if ((range.end & 0xFFFF) != 0 && checker.holds(range.end) &&
+    if (!options.bcf && (range.end & 0xFFFF) != 0 && checker.holds(range.end) &&
         !checker.after_newline(range.end, result)) {
       return result;
     }

@@ -35,16 +35,20 @@ struct RangeCheckOptions {
   // Stops after the range that filled the kept blocks, for the reading to take them before
   // the rest is checked; otherwise goes on, reading only where ranges start.
   bool window = false;
+  // The data is BCF: a range starts a record (not a line) whose CHROM is the index's sequence
+  // id, and a range's end is checked by the reading, which frames the records.
+  bool bcf = false;
 };
 
 // Checks that each range begins at a line start (the file's first byte or just after a '\n')
 // where the first record, past any '#' lines, is one of the sequence the index names for it,
 // and ends just after a '\n' when its end lies inside a block read for this already (no block
-// is fetched for an end alone). A stale index whose offsets no longer meet lines fails this; a
-// range that starts a block is taken as starting a line, which the block alone cannot tell.
-// While `kept` has room, keeps the blocks it loads (see RangeCheckOptions), so that the reading
-// takes them from memory (and takes from it the blocks kept before). Moves the file's
-// position; the handle may not be used after `damaged`.
+// is fetched for an end alone). For BCF, that each range begins at a record of the sequence
+// the index names for it (`sequences` then names them in messages only). A stale index whose
+// offsets no longer meet lines fails this; a range that starts a block is taken as starting a line,
+// which the block alone cannot tell. While `kept` has room, keeps the blocks it loads (see
+// RangeCheckOptions), so that the reading takes them from memory (and takes from it the blocks kept
+// before). Moves the file's position; the handle may not be used after `damaged`.
 RangeCheck check_ranges(BGZF* file, std::span<const VirtualRange> ranges,
                         const std::vector<std::string>& sequences, KeptBlocks& kept,
                         RangeCheckOptions options);

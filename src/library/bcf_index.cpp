@@ -13,6 +13,8 @@
 #include "hts/bgzf_block.hpp"
 #include "hts/index_cost.hpp"
 #include "hts/index_reader.hpp"
+#include "hts/kept_blocks.hpp"
+#include "hts/range_check.hpp"
 #include "hts/remote_file.hpp"
 #include "input.hpp"
 
@@ -86,7 +88,11 @@ SelectedBcf open_selected_bcf(const std::string& path, const Selection& selectio
   }
   // The header names the index's sequences: it is read through the source that then reads
   // the ranges.
-  auto opened = std::make_unique<hts::BcfRangeSource>(std::move(*data));
+  const bool remote = hts::is_url(path);
+  // The header's blocks are kept too: the reading takes them from memory.
+  const std::size_t kept_bytes = kept_for_check(options, remote);
+  auto opened = std::make_unique<hts::BcfRangeSource>(
+      std::move(*data), std::make_unique<hts::KeptBlocks>(kept_bytes));
   hts::BcfRangeSource* source = opened.get();
   core::IoError error = core::IoError::bare(core::ErrorKind::Other);
   std::unique_ptr<hts::BcfReader> reader = hts::BcfReader::open(std::move(opened), error);
@@ -115,9 +121,14 @@ SelectedBcf open_selected_bcf(const std::string& path, const Selection& selectio
   if (auto damaged = index->check(plan)) return decline(std::move(*damaged), index->path());
   std::vector<hts::VirtualRange> ranges = index->ranges(plan);
   cost = hts::range_cost(ranges, block_bytes, file_bytes);
+  // Over a URL, the check fetches again what the reading takes beyond the blocks kept.
+  if (automatic && !options.path && remote) hts::count_check_refetch(cost, kept_bytes, block_bytes);
   if (automatic && !hts::index_is_cheaper(cost, static_cast<unsigned>(threads))) return whole();
-  // Checked before any record is given, so that a whole read in its place repeats nothing.
-  const hts::RangeCheck check = hts::check_bcf_ranges(handle, ranges, index->sequences());
+  // Checked before any record is given, so that a whole read in its place repeats nothing. Over
+  // a URL the check reads each range whole, keeping its blocks for the reading.
+  const hts::RangeCheck check =
+      hts::check_ranges(handle, ranges, index->sequences(), *source->kept(),
+                        hts::RangeCheckOptions{.whole_ranges = remote, .bcf = true});
   if (check.outcome == hts::RangeCheck::Outcome::mismatch) {
     return decline({hts::IndexProblem::Kind::stale,
                     "index " + index->path() + " does not match " + path + ": " + check.message},
@@ -127,6 +138,7 @@ SelectedBcf open_selected_bcf(const std::string& path, const Selection& selectio
     // Damage is the data's: the reading reports it at its block, from a fresh handle.
     data = open_positioned(path);
     if (!data) return whole();
+    // A fresh handle reads what it meets, from the file.
     opened = std::make_unique<hts::BcfRangeSource>(std::move(*data));
     source = opened.get();
     reader = hts::BcfReader::open(std::move(opened), error);

@@ -27,9 +27,6 @@
 namespace varsift::library {
 namespace {
 
-// Inflated bytes of the blocks that the range check reads kept for the reading over a URL.
-constexpr std::size_t remote_kept_bytes = std::size_t{64} << 20;
-
 // The ranges of an index that the reading checks as it comes to them, and what names the
 // index and the data in a mismatch.
 struct LaterChecks {
@@ -159,6 +156,12 @@ bool read_header(BGZF* file, hts::KeptBlocks& kept, hts::ReadHeader& header) {
 
 }  // namespace
 
+std::size_t kept_for_check(const IndexOptions& options, bool remote) noexcept {
+  // Over a URL, reading a block again is another request.
+  constexpr std::size_t remote_kept_bytes = std::size_t{64} << 20;
+  return options.kept_bytes.value_or(remote ? remote_kept_bytes : 0);
+}
+
 std::optional<hts::Index> load_index(const std::string& path, const IndexOptions& options,
                                      int threads, hts::IndexProblem& problem,
                                      std::uint64_t& file_bytes) {
@@ -242,7 +245,7 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   }
   // The header's blocks are kept too: the reading takes them from memory rather than fetch
   // them again.
-  const std::size_t kept_bytes = options.kept_bytes.value_or(remote ? remote_kept_bytes : 0);
+  const std::size_t kept_bytes = kept_for_check(options, remote);
   auto kept = std::make_unique<hts::KeptBlocks>(kept_bytes);
   hts::ReadHeader header;
   // A damaged header is for the scan to report, with its line.
@@ -286,11 +289,7 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   // so that the scan repeats nothing. Over a URL, the check then fetches again what the
   // reading takes beyond the blocks kept.
   const bool binding = !automatic || options.path;
-  if (!binding && remote) {
-    const std::uint64_t kept_stored = kept_bytes / hts::bgzf_max_block_size * block_bytes;
-    choice.cost.index_bytes +=
-        choice.cost.index_bytes - std::min(choice.cost.index_bytes, kept_stored);
-  }
+  if (!binding && remote) hts::count_check_refetch(choice.cost, kept_bytes, block_bytes);
   if (automatic && !hts::index_is_cheaper(choice.cost, static_cast<unsigned>(threads))) {
     return choice;
   }

@@ -69,6 +69,10 @@ struct IndexChoice {
   std::optional<hts::BgzfSource> bcf_file;
 };
 
+// Inflated bytes of the blocks that the check of an index's ranges keeps for the reading (see
+// IndexOptions::kept_bytes), for a URL when `remote`.
+std::size_t kept_for_check(const IndexOptions& options, bool remote) noexcept;
+
 // Loads the index of `path` that `options` name or find: a URL's from its server; a local
 // file's, except one found beside it in automatic mode that costs more to read than a scan.
 // Gives the data's size in `file_bytes` (for a URL: what the index covers), and none with

@@ -151,14 +151,20 @@ def test_a_bcf_url_is_read_through_its_index(indexed: Path, server: FileServer) 
     assert header + records == bcftools_view(indexed, "-r", "chr2:40000-42000")
 
 
-# The data once (its index through the handle that told BCF apart), the index, each range. BCF
-# output is told BCF by the handle that reads it; a forced index with nothing to look up is
-# checked, and the data read on through the handle that read its header.
+# The data once (its index through the handle that told BCF apart), the index, the ranges: the
+# blocks the index's check read are taken from memory, not fetched again. BCF output is told
+# BCF by the handle that reads it; a forced index with nothing to look up is checked, and the
+# data read on through the handle that read its header.
+SPREAD = "chr1:1000-2000,chr2:40000-42000,chrX:100-900"
+
+
 @pytest.mark.parametrize(
     ("name", "index", "regions", "output", "requests"),
     [
         ("calls.bcf", True, "chr2:40000-42000", None, 3),
         ("calls.bcf", None, "chr2:40000-42000", None, 3),
+        ("calls.bcf", True, SPREAD, None, 3),
+        ("calls.bcf", None, SPREAD, None, 3),
         ("calls.bcf", False, "chr2:40000-42000", None, 1),
         ("calls.bcf", None, None, None, 1),
         ("calls.bcf", None, None, "out.bcf", 1),
