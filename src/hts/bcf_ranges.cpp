@@ -145,7 +145,10 @@ bool BcfRangeSource::next_bytes(std::string_view& bytes, IoError& error) {
           phase_ = Phase::done;
           break;
         }
-        const VirtualRange& range = ranges_[next_range_++];
+        const std::size_t index = next_range_++;
+        // It may read through the handle: the range is sought afresh after it.
+        if (before_range_ && !before_range_(index, error)) return false;
+        const VirtualRange& range = ranges_[index];
         if (!seek(range.begin, error)) return false;
         end_ = range.end;
         phase_ = Phase::range;

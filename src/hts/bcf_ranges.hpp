@@ -9,6 +9,7 @@
 #include "bcf_reader.hpp"
 #include "bgzf_source.hpp"
 #include "index.hpp"
+#include "index_reader.hpp"
 #include "kept_blocks.hpp"
 
 namespace varsift::hts {
@@ -25,8 +26,13 @@ class BcfRangeSource final : public BcfBytes {
       : file_(std::move(file)), kept_(std::move(kept)) {}
 
   // The ranges to read once the header is given: sorted and disjoint, as Index::ranges gives
-  // them. Set before the first byte past the header is asked for.
-  void set_ranges(std::vector<VirtualRange> ranges) noexcept { ranges_ = std::move(ranges); }
+  // them, and what to call before each (see IndexedSource::BeforeRange). Set before the first
+  // byte past the header is asked for.
+  void set_ranges(std::vector<VirtualRange> ranges,
+                  IndexedSource::BeforeRange before_range = {}) noexcept {
+    ranges_ = std::move(ranges);
+    before_range_ = std::move(before_range);
+  }
 
   bool next_bytes(std::string_view& bytes, core::IoError& error) override;
   std::uint64_t block_address() const noexcept override;
@@ -50,6 +56,7 @@ class BcfRangeSource final : public BcfBytes {
   BgzfSource file_;
   std::unique_ptr<KeptBlocks> kept_;
   std::vector<VirtualRange> ranges_;
+  IndexedSource::BeforeRange before_range_;
   std::size_t next_range_ = 0;
   Phase phase_ = Phase::start;
   std::string start_;  // the magic and the header's length

@@ -3,6 +3,7 @@
 #include <htslib/bgzf.h>
 #include <htslib/vcf.h>
 
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -17,6 +18,7 @@
 #include "hts/range_check.hpp"
 #include "hts/remote_file.hpp"
 #include "input.hpp"
+#include "windowed_check.hpp"
 
 namespace varsift::library {
 namespace {
@@ -122,17 +124,22 @@ SelectedBcf open_selected_bcf(const std::string& path, const Selection& selectio
   std::vector<hts::VirtualRange> ranges = index->ranges(plan);
   cost = hts::range_cost(ranges, block_bytes, file_bytes);
   // Over a URL, the check fetches again what the reading takes beyond the blocks kept.
-  if (automatic && !options.path && remote) hts::count_check_refetch(cost, kept_bytes, block_bytes);
+  if (automatic && !options.path && remote) {
+    hts::count_check_refetch(cost, kept_bytes, block_bytes);
+  }
   if (automatic && !hts::index_is_cheaper(cost, static_cast<unsigned>(threads))) return whole();
-  // Checked before any record is given, so that a whole read in its place repeats nothing. Over
-  // a URL the check reads each range whole, keeping its blocks for the reading.
+  // Where a failed check gives way to a whole read, every range is checked before any record
+  // is given, so that the whole read repeats nothing; where it is an error, the ranges past
+  // what the kept blocks hold are checked as the reading comes to them. Over a URL the check
+  // reads each range whole, keeping its blocks for the reading.
+  const bool binding = !automatic || options.path;
+  const hts::RangeCheckOptions check_options{
+      .whole_ranges = remote, .window = binding, .bcf = true};
   const hts::RangeCheck check =
-      hts::check_ranges(handle, ranges, index->sequences(), *source->kept(),
-                        hts::RangeCheckOptions{.whole_ranges = remote, .bcf = true});
+      hts::check_ranges(handle, ranges, index->sequences(), *source->kept(), check_options);
+  const std::string mismatch = "index " + index->path() + " does not match " + path + ": ";
   if (check.outcome == hts::RangeCheck::Outcome::mismatch) {
-    return decline({hts::IndexProblem::Kind::stale,
-                    "index " + index->path() + " does not match " + path + ": " + check.message},
-                   index->path());
+    return decline({hts::IndexProblem::Kind::stale, mismatch + check.message}, index->path());
   }
   if (check.outcome == hts::RangeCheck::Outcome::damaged) {
     // Damage is the data's: the reading reports it at its block, from a fresh handle.
@@ -144,7 +151,16 @@ SelectedBcf open_selected_bcf(const std::string& path, const Selection& selectio
     reader = hts::BcfReader::open(std::move(opened), error);
     if (!reader) fail_to_open(error);
   }
-  source->set_ranges(std::move(ranges));
+  if (check.outcome == hts::RangeCheck::Outcome::sound && check.checked < ranges.size()) {
+    auto later = std::make_shared<WindowedCheck>(std::move(*index), ranges, check.checked,
+                                                 check_options, mismatch);
+    source->set_ranges(std::move(ranges), [later, source](std::size_t range, core::IoError&) {
+      later->before(source->handle(), *source->kept(), range);
+      return true;
+    });
+  } else {
+    source->set_ranges(std::move(ranges));
+  }
   chosen.reader = std::move(reader);
   chosen.through_index = true;
   return chosen;

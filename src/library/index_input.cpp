@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <span>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -21,21 +20,11 @@
 #include "hts/remote_file.hpp"
 #include "hts/remote_index.hpp"
 #include "input.hpp"
-#include "scan_error.hpp"
 #include "scanner.hpp"
+#include "windowed_check.hpp"
 
 namespace varsift::library {
 namespace {
-
-// The ranges of an index that the reading checks as it comes to them, and what names the
-// index and the data in a mismatch.
-struct LaterChecks {
-  hts::Index index;
-  std::vector<hts::VirtualRange> ranges;
-  std::size_t checked;  // the ranges checked, from the first
-  hts::RangeCheckOptions options;
-  std::string mismatch;  // "index I does not match D: "
-};
 
 // The indexed source with the opened file whose handle it reads, and the blocks it takes
 // from memory (none when null). With later checks, the ranges are checked in windows of what
@@ -45,16 +34,14 @@ class IndexedInput final : public PartialSource {
  public:
   IndexedInput(hts::BgzfSource file, std::vector<hts::VirtualRange> ranges,
                std::unique_ptr<hts::KeptBlocks> kept, hts::ReadHeader header,
-               std::optional<LaterChecks> later)
+               std::optional<WindowedCheck> later)
       : file_(std::move(file)),
         kept_(std::move(kept)),
         later_(std::move(later)),
         source_(file_.handle(), std::move(ranges), kept_.get(), std::move(header), before_range()) {
   }
   bool next_bytes(std::string_view& bytes, core::IoError& error) override {
-    if (source_.next_bytes(bytes, error)) return true;
-    if (!mismatch_.empty()) throw ScanError::malformed(std::move(mismatch_), LinePlace{});
-    return false;
+    return source_.next_bytes(bytes, error);
   }
   bool past_header() const noexcept override { return source_.past_header(); }
   std::uint64_t block_address() const noexcept override { return source_.block_address(); }
@@ -62,44 +49,15 @@ class IndexedInput final : public PartialSource {
  private:
   hts::IndexedSource::BeforeRange before_range() {
     if (!later_) return {};
-    return [this](std::size_t range, core::IoError& error) { return check_window(range, error); };
-  }
-
-  // Checks the ranges from the first unchecked one on, as far as the kept blocks hold them,
-  // once the reading comes to them.
-  bool check_window(std::size_t range, core::IoError& error) {
-    LaterChecks& later = *later_;
-    if (range < later.checked) return true;
-    BGZF* const handle = file_.handle();
-    // The blocks of the window before were read: what is kept now is the block read last.
-    kept_->keep_only(handle);
-    const hts::RangeCheck check =
-        hts::check_ranges(handle, std::span(later.ranges).subspan(later.checked),
-                          later.index.sequences(), *kept_, later.options);
-    switch (check.outcome) {
-      case hts::RangeCheck::Outcome::sound:
-        later.checked += check.checked;
-        return true;
-      case hts::RangeCheck::Outcome::mismatch:
-        mismatch_ = later.mismatch + check.message;
-        error = core::IoError::fixed(core::ErrorKind::InvalidData, "index does not match");
-        return false;
-      case hts::RangeCheck::Outcome::damaged:
-        break;
-    }
-    // Damage is the data's: the reading meets it at its block, reading from there afresh,
-    // with nothing more to check.
-    handle->block_length = 0;
-    handle->block_offset = 0;
-    handle->errcode = 0;
-    later.checked = later.ranges.size();
-    return true;
+    return [this](std::size_t range, core::IoError&) {
+      later_->before(file_.handle(), *kept_, range);
+      return true;
+    };
   }
 
   hts::BgzfSource file_;
   std::unique_ptr<hts::KeptBlocks> kept_;
-  std::optional<LaterChecks> later_;
-  std::string mismatch_;
+  std::optional<WindowedCheck> later_;
   hts::IndexedSource source_;
 };
 
@@ -308,12 +266,12 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
     if (std::holds_alternative<core::IoError>(reopened)) return choice;
     file = std::get<hts::BgzfSource>(std::move(reopened));
   }
-  std::optional<LaterChecks> later;
+  std::optional<WindowedCheck> later;
   if (check.outcome == hts::RangeCheck::Outcome::damaged) {
     // A fresh handle reads what it meets, with nothing more to check.
     kept.reset();
   } else if (check.checked < ranges.size()) {
-    later.emplace(LaterChecks{std::move(*index), ranges, check.checked, check_options, mismatch});
+    later.emplace(std::move(*index), ranges, check.checked, check_options, mismatch);
   }
   choice.source = std::make_unique<IndexedInput>(
       std::move(file), std::move(ranges), std::move(kept), std::move(header), std::move(later));

@@ -113,11 +113,21 @@ def test_a_bcf_index_gives_what_bcftools_view_gives(indexed: Path, options: list
 
 @pytest.fixture
 def faulty(indexed: Path, tmp_path: Path, request: pytest.FixtureRequest) -> Path:
-    """A copy of the BCF whose .csi is damaged, or another file's."""
+    """A copy of the BCF whose .csi is damaged, or another file's, or the BCF's before its
+    records past chr1 were given IDs: its ranges on chr1 still meet the data."""
     path = tmp_path / "calls.bcf"
     shutil.copyfile(indexed, path)
     index = Path(f"{path}.csi")
-    if request.param == "damaged":
+    if request.param == "changed past chr1":
+        lines = indexed.with_suffix(".vcf").read_text().splitlines(keepends=True)
+        changed = tmp_path / "changed.vcf"
+        changed.write_text("".join(
+            line.replace("\t.\t", f"\trs{number}\t", 1) if line.startswith(("chr2", "chrX")) else line
+            for number, line in enumerate(lines)
+        ))
+        subprocess.run(["bcftools", "view", "--no-version", "-O", "b", "-o", str(path), str(changed)], check=True)
+        shutil.copyfile(f"{indexed}.csi", index)
+    elif request.param == "damaged":
         data = bytearray(subprocess.run(["bgzip", "-dc", f"{indexed}.csi"], capture_output=True, check=True).stdout)
         data[20:28] = b"\xff" * 8  # the count of sequences, and the first one's count of bins
         index.write_bytes(subprocess.run(["bgzip", "-c"], input=bytes(data), capture_output=True, check=True).stdout)
@@ -128,14 +138,17 @@ def faulty(indexed: Path, tmp_path: Path, request: pytest.FixtureRequest) -> Pat
     return path
 
 
-@pytest.mark.parametrize("faulty", ["damaged", "another file's"], indirect=True)
-def test_a_faulty_index_warns_and_reads_whole_or_raises_when_forced(indexed: Path, faulty: Path) -> None:
+@pytest.mark.parametrize("faulty", ["damaged", "another file's", "changed past chr1"], indirect=True)
+def test_a_faulty_index_warns_and_reads_whole_or_raises_when_forced(faulty: Path) -> None:
     selection = varsift_tools.Selection(regions="chr1:1000-50000,chrX:100-900")
     with pytest.raises(ValueError, match="calls.bcf.csi"):
         varsift_tools.subset(faulty, selection=selection, index=True)
     with pytest.warns(UserWarning, match="reading the whole file instead"):
         header, records = varsift_tools.subset(faulty, selection=selection)
-    assert header + records == bcftools_view(indexed, "-r", "chr1:1000-50000,chrX:100-900")
+    sound = faulty.with_name("sound.bcf")
+    shutil.copyfile(faulty, sound)
+    subprocess.run(["bcftools", "index", "-c", str(sound)], check=True)
+    assert header + records == bcftools_view(sound, "-r", "chr1:1000-50000,chrX:100-900")
 
 
 @pytest.fixture(scope="module")
