@@ -58,16 +58,25 @@ Index load_beside(const std::string& path) {
   return std::move(*index);
 }
 
+// A random file indexed by `maker`, with its index loaded.
+struct IndexedData {
+  IndexedData(std::mt19937_64& random, std::size_t records, std::uint64_t span, const Maker& maker)
+      : path(dir.path("data.vcf.gz")),
+        vcf(random_vcf(random, records, span)),
+        index((make_indexed(dir, path, vcf, maker), load_beside(path))) {}
+  TempDir dir;
+  std::string path;
+  RandomVcf vcf;
+  Index index;
+};
+
 class IndexAnswers : public ::testing::TestWithParam<Maker> {};
 
 TEST_P(IndexAnswers, EqualScanOnRandomFilesAndSelections) {
   std::mt19937_64 random(20261208);
   for (int file = 0; file < 12; ++file) {
-    TempDir dir;
-    const std::string path = dir.path("data.vcf.gz");
-    const RandomVcf vcf = random_vcf(random, 1500, 2'000'000);
-    make_indexed(dir, path, vcf, GetParam());
-    const Index index = load_beside(path);
+    const IndexedData data(random, 1500, 2'000'000, GetParam());
+    const auto& [dir, path, vcf, index] = data;
     EXPECT_EQ(
         index.sequences().size(), vcf.contigs.size() - [&] {
           std::size_t unused = 0;
@@ -86,11 +95,8 @@ TEST_P(IndexAnswers, EqualScanOnRandomFilesAndSelections) {
 
 TEST_P(IndexAnswers, EveryRecordOnceWhenEverythingIsSelected) {
   std::mt19937_64 random(7);
-  TempDir dir;
-  const std::string path = dir.path("data.vcf.gz");
-  const RandomVcf vcf = random_vcf(random, 3000, 1'000'000);
-  make_indexed(dir, path, vcf, GetParam());
-  const Index index = load_beside(path);
+  const IndexedData data(random, 3000, 1'000'000, GetParam());
+  const auto& [dir, path, vcf, index] = data;
   const std::vector<Region> everything{{"", 0, 1ULL << 40}};
   ASSERT_EQ(indexed_answer(path, index, everything), scan_answer(vcf, everything));
 }
@@ -99,11 +105,8 @@ TEST_P(IndexAnswers, EveryRecordOnceWhenEverythingIsSelected) {
 // from the whole index file.
 TEST_P(IndexAnswers, RangesEqualHtslibsFromTheWholeIndex) {
   std::mt19937_64 random(8);
-  TempDir dir;
-  const std::string path = dir.path("data.vcf.gz");
-  const RandomVcf vcf = random_vcf(random, 3000, 2'000'000);
-  make_indexed(dir, path, vcf, GetParam());
-  const Index index = load_beside(path);
+  const IndexedData data(random, 3000, 2'000'000, GetParam());
+  const auto& [dir, path, vcf, index] = data;
   std::unique_ptr<hts_idx_t, void (*)(hts_idx_t*)> whole(
       hts_idx_load3(path.c_str(), (path + GetParam().suffix).c_str(),
                     index.format() == Index::Format::tbi ? HTS_FMT_TBI : HTS_FMT_CSI, 0),
