@@ -2,6 +2,7 @@
 
 #include "bgzf_file.hpp"
 #include "kept_blocks.hpp"
+#include "range_texts.hpp"
 
 #include <htslib/bgzf.h>
 #include <htslib/hfile.h>
@@ -23,10 +24,12 @@ core::IoError read_error(const BGZF* file) noexcept { return describe_failure(*f
 }  // namespace
 
 IndexedSource::IndexedSource(BGZF* file, std::vector<VirtualRange> ranges, KeptBlocks* kept,
-                             std::optional<ReadHeader> header, BeforeRange before_range) noexcept
+                             std::optional<ReadHeader> header, BeforeRange before_range,
+                             const RangeTexts* texts) noexcept
     : file_(file),
       kept_(kept),
       before_range_(std::move(before_range)),
+      texts_(texts),
       ranges_(std::move(ranges)),
       header_(std::move(header)) {}
 
@@ -36,6 +39,7 @@ std::uint64_t IndexedSource::tell() const noexcept {
 }
 
 std::uint64_t IndexedSource::block_address() const noexcept {
+  if (phase_ == Phase::text) return text_block_;
   return static_cast<std::uint64_t>(file_->block_address);
 }
 
@@ -114,6 +118,15 @@ bool IndexedSource::start_next_range(core::IoError& error) {
   if (range.begin <= here && !resume_) return true;
   resume_.reset();
   at_line_start_ = true;
+  if (const std::string* text =
+          texts_ != nullptr && range.begin >= here ? texts_->find(index) : nullptr) {
+    // It ends a line: the next range goes on from its end.
+    text_ = *text;
+    text_block_ = block_of(range.begin);
+    resume_ = range.end;
+    phase_ = Phase::text;
+    return true;
+  }
   return seek(std::max(range.begin, here), error);
 }
 
@@ -144,6 +157,11 @@ bool IndexedSource::next_bytes(std::string_view& bytes, core::IoError& error) {
     }
     if (phase_ == Phase::done) {
       bytes = {};
+      return true;
+    }
+    if (phase_ == Phase::text) {
+      bytes = text_;
+      phase_ends_ = true;
       return true;
     }
     if (file_->block_offset >= file_->block_length) {
@@ -203,6 +221,7 @@ bool IndexedSource::next_bytes(std::string_view& bytes, core::IoError& error) {
         break;
       }
       case Phase::start:
+      case Phase::text:
       case Phase::done:
         break;
     }

@@ -17,6 +17,7 @@ typedef struct BGZF BGZF;
 namespace varsift::hts {
 
 class KeptBlocks;
+class RangeTexts;
 
 // A file's header, read before: its bytes, and the virtual offset where the records begin.
 struct ReadHeader {
@@ -36,11 +37,12 @@ class IndexedSource final : public core::ByteSource {
   using BeforeRange = std::function<bool(std::size_t range, core::IoError& error)>;
 
   // `ranges` must be sorted and disjoint, as Index::ranges gives them. Blocks in `kept`
-  // (borrowed; null: none) are taken from it rather than read from the file. A header read
-  // before is given from memory, and its blocks are not read again.
+  // (borrowed; null: none) are taken from it rather than read from the file, and so are the
+  // ranges in `texts` (borrowed; null: none). A header read before is given from memory, and
+  // its blocks are not read again.
   IndexedSource(BGZF* file, std::vector<VirtualRange> ranges, KeptBlocks* kept = nullptr,
-                std::optional<ReadHeader> header = std::nullopt,
-                BeforeRange before_range = {}) noexcept;
+                std::optional<ReadHeader> header = std::nullopt, BeforeRange before_range = {},
+                const RangeTexts* texts = nullptr) noexcept;
 
   bool next_bytes(std::string_view& bytes, core::IoError& error) override;
 
@@ -52,7 +54,7 @@ class IndexedSource final : public core::ByteSource {
   std::uint64_t block_address() const noexcept;
 
  private:
-  enum class Phase : unsigned char { start, header, range, finish_line, done };
+  enum class Phase : unsigned char { start, header, range, text, finish_line, done };
 
   bool seek(std::uint64_t offset, core::IoError& error);
   // Loads the next block; gives false on error and leaves an empty block at the end.
@@ -63,6 +65,10 @@ class IndexedSource final : public core::ByteSource {
   BGZF* file_;
   KeptBlocks* kept_;
   BeforeRange before_range_;
+  const RangeTexts* texts_;
+  // The kept bytes of the range being given, and the block they are from.
+  std::string_view text_;
+  std::uint64_t text_block_ = 0;
   std::vector<VirtualRange> ranges_;
   std::size_t next_range_ = 0;
   Phase phase_ = Phase::start;

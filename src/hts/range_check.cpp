@@ -4,6 +4,7 @@
 #include "bgzf_block.hpp"
 #include "kept_blocks.hpp"
 #include "little_endian.hpp"
+#include "range_texts.hpp"
 
 #include <htslib/bgzf.h>
 #include <htslib/hfile.h>
@@ -204,7 +205,7 @@ class Checker {
 
 RangeCheck check_ranges(BGZF* file, std::span<const VirtualRange> ranges,
                         const std::vector<std::string>& sequences, KeptBlocks& kept,
-                        RangeCheckOptions options) {
+                        RangeCheckOptions options, RangeTexts* texts) {
   RangeCheck result;
   Checker checker(file, kept);
   std::string chrom;
@@ -213,7 +214,8 @@ RangeCheck check_ranges(BGZF* file, std::span<const VirtualRange> ranges,
                ? sequences[static_cast<std::size_t>(id)]
                : "number " + std::to_string(id);
   };
-  for (const VirtualRange& range : ranges) {
+  for (std::size_t number = 0; number < ranges.size(); ++number) {
+    const VirtualRange& range = ranges[number];
     if (!checker.load(range.begin, result)) return result;
     if (options.bcf) {
       std::int32_t contig = -1;
@@ -241,6 +243,11 @@ RangeCheck check_ranges(BGZF* file, std::span<const VirtualRange> ranges,
     if (!options.bcf && (range.end & 0xFFFF) != 0 && checker.holds(range.end) &&
         !checker.after_newline(range.end, result)) {
       return result;
+    }
+    if (texts != nullptr && !options.bcf && range.begin < range.end &&
+        range.begin >> 16 == range.end >> 16 && checker.holds(range.end)) {
+      texts->keep(number, std::string_view(checker.data() + (range.begin & 0xFFFF),
+                                           (range.end & 0xFFFF) - (range.begin & 0xFFFF)));
     }
     ++result.checked;
     if (options.window && kept.full()) break;

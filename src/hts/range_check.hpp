@@ -13,6 +13,7 @@ typedef struct BGZF BGZF;
 namespace varsift::hts {
 
 class KeptBlocks;
+class RangeTexts;
 
 // What reading where the ranges of an index start and end found.
 struct RangeCheck {
@@ -48,9 +49,11 @@ struct RangeCheckOptions {
 // offsets no longer meet lines fails this; a range that starts a block is taken as starting a line,
 // which the block alone cannot tell. While `kept` has room, keeps the blocks it loads (see
 // RangeCheckOptions), so that the reading takes them from memory (and takes from it the blocks kept
-// before). Moves the file's position; the handle may not be used after `damaged`.
+// before). With `texts`, keeps there the bytes of each VCF range that begins and ends in the block
+// loaded, numbered from the first of `ranges`. Moves the file's position; the handle may not be
+// used after `damaged`.
 RangeCheck check_ranges(BGZF* file, std::span<const VirtualRange> ranges,
                         const std::vector<std::string>& sequences, KeptBlocks& kept,
-                        RangeCheckOptions options);
+                        RangeCheckOptions options, RangeTexts* texts = nullptr);
 
 }  // namespace varsift::hts

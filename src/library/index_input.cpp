@@ -17,6 +17,7 @@
 #include "hts/index_reader.hpp"
 #include "hts/kept_blocks.hpp"
 #include "hts/range_check.hpp"
+#include "hts/range_texts.hpp"
 #include "hts/remote_file.hpp"
 #include "hts/remote_index.hpp"
 #include "input.hpp"
@@ -34,12 +35,13 @@ class IndexedInput final : public PartialSource {
  public:
   IndexedInput(hts::BgzfSource file, std::vector<hts::VirtualRange> ranges,
                std::unique_ptr<hts::KeptBlocks> kept, hts::ReadHeader header,
-               std::optional<WindowedCheck> later)
+               std::optional<WindowedCheck> later, std::unique_ptr<hts::RangeTexts> texts = {})
       : file_(std::move(file)),
         kept_(std::move(kept)),
         later_(std::move(later)),
-        source_(file_.handle(), std::move(ranges), kept_.get(), std::move(header), before_range()) {
-  }
+        texts_(std::move(texts)),
+        source_(file_.handle(), std::move(ranges), kept_.get(), std::move(header), before_range(),
+                texts_.get()) {}
   bool next_bytes(std::string_view& bytes, core::IoError& error) override {
     return source_.next_bytes(bytes, error);
   }
@@ -58,6 +60,7 @@ class IndexedInput final : public PartialSource {
   hts::BgzfSource file_;
   std::unique_ptr<hts::KeptBlocks> kept_;
   std::optional<WindowedCheck> later_;
+  std::unique_ptr<hts::RangeTexts> texts_;
   hts::IndexedSource source_;
 };
 
@@ -254,8 +257,12 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   // Where it is an error, the ranges past what the kept blocks hold are checked by the reading,
   // as it comes to them: each block is read once, in memory bounded by the kept blocks.
   const hts::RangeCheckOptions check_options{remote, binding};
-  const hts::RangeCheck check =
-      hts::check_ranges(file.handle(), ranges, index->sequences(), *kept, check_options);
+  // Checked all first on a local file, a range inside one block is kept whole: the reading
+  // then spares inflating that block a second time.
+  constexpr std::size_t local_text_bytes = std::size_t{4} << 20;
+  auto texts = !binding && !remote ? std::make_unique<hts::RangeTexts>(local_text_bytes) : nullptr;
+  const hts::RangeCheck check = hts::check_ranges(file.handle(), ranges, index->sequences(), *kept,
+                                                  check_options, texts.get());
   const std::string mismatch = "index " + index->path() + " does not match " + path + ": ";
   if (check.outcome == hts::RangeCheck::Outcome::mismatch) {
     return decline({hts::IndexProblem::Kind::stale, mismatch + check.message}, index->path());
@@ -270,11 +277,13 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   if (check.outcome == hts::RangeCheck::Outcome::damaged) {
     // A fresh handle reads what it meets, with nothing more to check.
     kept.reset();
+    texts.reset();
   } else if (check.checked < ranges.size()) {
     later.emplace(std::move(*index), ranges, check.checked, check_options, mismatch);
   }
-  choice.source = std::make_unique<IndexedInput>(
-      std::move(file), std::move(ranges), std::move(kept), std::move(header), std::move(later));
+  choice.source =
+      std::make_unique<IndexedInput>(std::move(file), std::move(ranges), std::move(kept),
+                                     std::move(header), std::move(later), std::move(texts));
   return choice;
 }
 

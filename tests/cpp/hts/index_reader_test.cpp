@@ -1,6 +1,7 @@
 #include "hts/index_reader.hpp"
 #include "hts/kept_blocks.hpp"
 #include "hts/range_check.hpp"
+#include "hts/range_texts.hpp"
 
 #include <gtest/gtest.h>
 #include <htslib/bgzf.h>
@@ -429,6 +430,38 @@ TEST(KeptBlocks, SpareTheReadingTheBlocksTheCheckRead) {
     EXPECT_EQ(lines == fixture.expected({{0, 2}, {900, 2900}, {2990, 3000}}),
               capacity > (std::size_t{2} << 16))
         << capacity;
+  }
+}
+
+// The check keeps the ranges that lie inside one block, as far as its room goes, and the reading
+// gives those from memory: read through a handle on another file, it gives their lines all the
+// same, unless it needs a range beyond what was kept.
+TEST(RangeTexts, SpareTheReadingTheBlocksOfRangesTheCheckRead) {
+  const Fixture fixture;
+  write_file(fixture.dir.path("other.vcf"), std::string(1 << 18, '\n'));
+  run("bgzip -c " + shell_quoted(fixture.dir.path("other.vcf")) + " > " +
+      shell_quoted(fixture.dir.path("other.vcf.gz")));
+  const std::vector<VirtualRange> ranges{fixture.records(0, 2), fixture.records(3, 5),
+                                         fixture.records(2990, 2992)};
+  for (const VirtualRange& range : ranges) ASSERT_EQ(range.begin >> 16, range.end >> 16);
+  hts::ReadHeader header;
+  for (std::size_t i = 0; i < Fixture::header_lines; ++i) header.bytes += fixture.lines[i] + "\n";
+  header.end = fixture.starts[Fixture::header_lines];
+  // Room for all, or for the first alone.
+  for (const std::size_t capacity : {std::size_t{1} << 20, ranges[0].end - ranges[0].begin}) {
+    BgzfHandle file = open_bgzf(fixture.path);
+    hts::KeptBlocks kept(0);
+    hts::RangeTexts texts(capacity);
+    ASSERT_EQ(hts::check_ranges(file.get(), ranges, {"chr1"}, kept, {false, false}, &texts).outcome,
+              hts::RangeCheck::Outcome::sound);
+    BgzfHandle other = open_bgzf(fixture.dir.path("other.vcf.gz"));
+    IndexedSource source(other.get(), ranges, nullptr, header, {}, &texts);
+    const bool all = capacity > ranges[0].end - ranges[0].begin;
+    EXPECT_EQ(read_from(source).lines == fixture.expected({{0, 2}, {3, 5}, {2990, 2992}}), all)
+        << capacity;
+    if (all) {
+      EXPECT_EQ(source.blocks_read(), 0U);
+    }
   }
 }
 
