@@ -401,14 +401,19 @@ INSTANTIATE_TEST_SUITE_P(Ranges, RangeCheckTest,
                                   std::get<1>(param_info.param).suffix;
                          });
 
+// A handle on a BGZF file of empty lines beside the fixture's: a reading through it gives the
+// fixture's lines only from what was kept.
+BgzfHandle open_other(const Fixture& fixture) {
+  write_file(fixture.dir.path("other.vcf"), std::string(1 << 18, '\n'));
+  run("bgzip -f " + shell_quoted(fixture.dir.path("other.vcf")));
+  return open_bgzf(fixture.dir.path("other.vcf.gz"));
+}
+
 // After a check that kept the blocks of its ranges, the reading takes them from memory: read
 // through a handle on another file, it gives the ranges' lines all the same, unless it needs a
 // block beyond what was kept.
 TEST(KeptBlocks, SpareTheReadingTheBlocksTheCheckRead) {
   const Fixture fixture;
-  write_file(fixture.dir.path("other.vcf"), std::string(1 << 18, '\n'));
-  run("bgzip -c " + shell_quoted(fixture.dir.path("other.vcf")) + " > " +
-      shell_quoted(fixture.dir.path("other.vcf.gz")));
   // The last runs to the data's end.
   const std::vector<VirtualRange> ranges{fixture.records(0, 2), fixture.records(900, 2900),
                                          fixture.records(2990, 3000)};
@@ -421,7 +426,7 @@ TEST(KeptBlocks, SpareTheReadingTheBlocksTheCheckRead) {
     hts::KeptBlocks kept(capacity);
     ASSERT_EQ(hts::check_ranges(file.get(), ranges, {"chr1"}, kept, {true, false}).outcome,
               hts::RangeCheck::Outcome::sound);
-    BgzfHandle other = open_bgzf(fixture.dir.path("other.vcf.gz"));
+    BgzfHandle other = open_other(fixture);
     IndexedSource source(other.get(), ranges, &kept);
     core::LineReader reader(source);
     std::vector<std::string> lines;
@@ -438,9 +443,6 @@ TEST(KeptBlocks, SpareTheReadingTheBlocksTheCheckRead) {
 // same, unless it needs a range beyond what was kept.
 TEST(RangeTexts, SpareTheReadingTheBlocksOfRangesTheCheckRead) {
   const Fixture fixture;
-  write_file(fixture.dir.path("other.vcf"), std::string(1 << 18, '\n'));
-  run("bgzip -c " + shell_quoted(fixture.dir.path("other.vcf")) + " > " +
-      shell_quoted(fixture.dir.path("other.vcf.gz")));
   const std::vector<VirtualRange> ranges{fixture.records(0, 2), fixture.records(3, 5),
                                          fixture.records(2990, 2992)};
   for (const VirtualRange& range : ranges) ASSERT_EQ(range.begin >> 16, range.end >> 16);
@@ -454,7 +456,7 @@ TEST(RangeTexts, SpareTheReadingTheBlocksOfRangesTheCheckRead) {
     hts::RangeTexts texts(capacity);
     ASSERT_EQ(hts::check_ranges(file.get(), ranges, {"chr1"}, kept, {false, false}, &texts).outcome,
               hts::RangeCheck::Outcome::sound);
-    BgzfHandle other = open_bgzf(fixture.dir.path("other.vcf.gz"));
+    BgzfHandle other = open_other(fixture);
     IndexedSource source(other.get(), ranges, nullptr, header, {}, &texts);
     const bool all = capacity > ranges[0].end - ranges[0].begin;
     EXPECT_EQ(read_from(source).lines == fixture.expected({{0, 2}, {3, 5}, {2990, 2992}}), all)
