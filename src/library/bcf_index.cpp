@@ -17,6 +17,7 @@
 #include "hts/kept_blocks.hpp"
 #include "hts/range_check.hpp"
 #include "hts/remote_file.hpp"
+#include "index_plan.hpp"
 #include "input.hpp"
 #include "windowed_check.hpp"
 
@@ -63,7 +64,7 @@ SelectedBcf open_selected_bcf(const std::string& path, const Selection& selectio
   };
   // Declining is silent when nothing was asked for, an error when it was.
   const auto decline = [&](hts::IndexProblem problem, const std::string& index_path) {
-    if (!automatic || options.path) throw IndexUnusable(std::move(problem), index_path);
+    if (index_is_binding(options)) throw IndexUnusable(std::move(problem), index_path);
     if (problem.kind != hts::IndexProblem::Kind::missing &&
         problem.kind != hts::IndexProblem::Kind::outweighed) {
       chosen.warning = problem.message + "; reading the whole file instead";
@@ -108,31 +109,18 @@ SelectedBcf open_selected_bcf(const std::string& path, const Selection& selectio
   if (!selection.narrows()) return whole();
 
   BGZF* const handle = source->handle();
-  std::uint64_t block_bytes =
-      hts::block_bytes_at(handle, static_cast<std::uint64_t>(bgzf_tell(handle)));
-  if (block_bytes == 0) block_bytes = file_bytes;  // the data fit one block
-  hts::Index::Planner planner(*index);
-  selection.for_each_span([&](std::string_view chrom, std::uint64_t first, std::uint64_t last) {
-    planner.add(chrom, first, last);
-  });
-  const hts::QueryPlan plan = planner.finish();
-  hts::ReadCost cost = hts::plan_cost(plan, block_bytes, file_bytes);
-  if (automatic && hts::plan_rules_out_index(cost, static_cast<unsigned>(threads))) {
-    return whole();
+  IndexPlan plan =
+      plan_index_read(*index, handle, selection, options, threads, file_bytes, remote, kept_bytes);
+  if (plan.verdict == IndexPlan::Verdict::damaged) {
+    return decline(std::move(*plan.problem), index->path());
   }
-  if (auto damaged = index->check(plan)) return decline(std::move(*damaged), index->path());
-  std::vector<hts::VirtualRange> ranges = index->ranges(plan);
-  cost = hts::range_cost(ranges, block_bytes, file_bytes);
-  // Over a URL, the check fetches again what the reading takes beyond the blocks kept.
-  if (automatic && !options.path && remote) {
-    hts::count_check_refetch(cost, kept_bytes, block_bytes);
-  }
-  if (automatic && !hts::index_is_cheaper(cost, static_cast<unsigned>(threads))) return whole();
+  if (plan.verdict == IndexPlan::Verdict::scan) return whole();
+  std::vector<hts::VirtualRange> ranges = std::move(plan.ranges);
   // Where a failed check gives way to a whole read, every range is checked before any record
   // is given, so that the whole read repeats nothing; where it is an error, the ranges past
   // what the kept blocks hold are checked as the reading comes to them. Over a URL the check
   // reads each range whole, keeping its blocks for the reading.
-  const bool binding = !automatic || options.path;
+  const bool binding = index_is_binding(options);
   const hts::RangeCheckOptions check_options{
       .whole_ranges = remote, .window = binding, .bcf = true};
   const hts::RangeCheck check =

@@ -20,6 +20,7 @@
 #include "hts/range_texts.hpp"
 #include "hts/remote_file.hpp"
 #include "hts/remote_index.hpp"
+#include "index_plan.hpp"
 #include "input.hpp"
 #include "scanner.hpp"
 #include "windowed_check.hpp"
@@ -136,7 +137,7 @@ std::optional<hts::Index> load_index(const std::string& path, const IndexOptions
   const auto worth_reading = [threads](std::uint64_t index_bytes, std::uint64_t file_size) {
     return !hts::index_outweighs_scan(index_bytes, file_size, static_cast<unsigned>(threads));
   };
-  const bool found_beside = options.mode == IndexOptions::Mode::automatic && !options.path;
+  const bool found_beside = !index_is_binding(options);
   std::optional<hts::Index> index =
       found_beside ? hts::Index::load(path, options.path, problem, worth_reading)
                    : hts::Index::load(path, options.path, problem);
@@ -151,7 +152,7 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   const bool automatic = options.mode == IndexOptions::Mode::automatic;
   // Declining is silent when nothing was asked for, an error when it was.
   const auto decline = [&](hts::IndexProblem problem, const std::string& index_path) {
-    if (!automatic || options.path) throw IndexUnusable(std::move(problem), index_path);
+    if (index_is_binding(options)) throw IndexUnusable(std::move(problem), index_path);
     // An index that does not match the data names nothing the data is known to hold.
     choice.sequences.clear();
     if (problem.kind != hts::IndexProblem::Kind::missing &&
@@ -229,31 +230,15 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
     return choice;
   }
 
-  std::uint64_t block_bytes =
-      hts::block_bytes_at(file.handle(), static_cast<std::uint64_t>(bgzf_tell(file.handle())));
-  if (block_bytes == 0) block_bytes = file_bytes;  // the data fit one block
-
-  hts::Index::Planner planner(*index);
-  selection.for_each_span([&](std::string_view chrom, std::uint64_t first, std::uint64_t last) {
-    planner.add(chrom, first, last);
-  });
-  const hts::QueryPlan plan = planner.finish();
-  choice.cost = hts::plan_cost(plan, block_bytes, file_bytes);
-  if (automatic && hts::plan_rules_out_index(choice.cost, static_cast<unsigned>(threads))) {
-    return choice;
+  IndexPlan plan = plan_index_read(*index, file.handle(), selection, options, threads, file_bytes,
+                                   remote, kept_bytes);
+  choice.cost = plan.cost;
+  if (plan.verdict == IndexPlan::Verdict::damaged) {
+    return decline(std::move(*plan.problem), index->path());
   }
-  // The sequences the plan touches are checked now, and only they.
-  if (auto damaged = index->check(plan)) return decline(std::move(*damaged), index->path());
-  std::vector<hts::VirtualRange> ranges = index->ranges(plan);
-  choice.cost = hts::range_cost(ranges, block_bytes, file_bytes);
-  // Where a failed check gives way to a scan, every range is checked before any line is given,
-  // so that the scan repeats nothing. Over a URL, the check then fetches again what the
-  // reading takes beyond the blocks kept.
-  const bool binding = !automatic || options.path;
-  if (!binding && remote) hts::count_check_refetch(choice.cost, kept_bytes, block_bytes);
-  if (automatic && !hts::index_is_cheaper(choice.cost, static_cast<unsigned>(threads))) {
-    return choice;
-  }
+  if (plan.verdict == IndexPlan::Verdict::scan) return choice;
+  std::vector<hts::VirtualRange> ranges = std::move(plan.ranges);
+  const bool binding = index_is_binding(options);
   // Where it is an error, the ranges past what the kept blocks hold are checked by the reading,
   // as it comes to them: each block is read once, in memory bounded by the kept blocks.
   const hts::RangeCheckOptions check_options{remote, binding};
