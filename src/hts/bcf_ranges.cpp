@@ -26,7 +26,7 @@ IoError read_error(const BGZF* file) noexcept { return describe_failure(*file, e
 }  // namespace
 
 std::uint64_t BcfRangeSource::block_address() const noexcept {
-  return static_cast<std::uint64_t>(handle()->block_address);
+  return text_block_.value_or(static_cast<std::uint64_t>(handle()->block_address));
 }
 
 bool BcfRangeSource::next_block(IoError& error) {
@@ -146,9 +146,17 @@ bool BcfRangeSource::next_bytes(std::string_view& bytes, IoError& error) {
           break;
         }
         const std::size_t index = next_range_++;
+        text_block_.reset();
         // It may read through the handle: the range is sought afresh after it.
         if (before_range_ && !before_range_(index, error)) return false;
         const VirtualRange& range = ranges_[index];
+        if (const std::string* text = texts_ ? texts_->find(index) : nullptr) {
+          text_block_ = block_of(range.begin);
+          given_ += text->size();
+          range_ends_.push_back(given_);
+          bytes = *text;
+          return true;
+        }
         if (!seek(range.begin, error)) return false;
         end_ = range.end;
         phase_ = Phase::range;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "index.hpp"
 #include "index_reader.hpp"
 #include "kept_blocks.hpp"
+#include "range_texts.hpp"
 
 namespace varsift::hts {
 
@@ -26,12 +28,13 @@ class BcfRangeSource final : public BcfBytes {
       : file_(std::move(file)), kept_(std::move(kept)) {}
 
   // The ranges to read once the header is given: sorted and disjoint, as Index::ranges gives
-  // them, and what to call before each (see IndexedSource::BeforeRange). Set before the first
-  // byte past the header is asked for.
-  void set_ranges(std::vector<VirtualRange> ranges,
-                  IndexedSource::BeforeRange before_range = {}) noexcept {
+  // them, what to call before each (see IndexedSource::BeforeRange), and the ranges given from
+  // memory rather than the file. Set before the first byte past the header is asked for.
+  void set_ranges(std::vector<VirtualRange> ranges, IndexedSource::BeforeRange before_range = {},
+                  std::unique_ptr<RangeTexts> texts = nullptr) noexcept {
     ranges_ = std::move(ranges);
     before_range_ = std::move(before_range);
+    texts_ = std::move(texts);
   }
 
   bool next_bytes(std::string_view& bytes, core::IoError& error) override;
@@ -57,6 +60,9 @@ class BcfRangeSource final : public BcfBytes {
   std::unique_ptr<KeptBlocks> kept_;
   std::vector<VirtualRange> ranges_;
   IndexedSource::BeforeRange before_range_;
+  std::unique_ptr<RangeTexts> texts_;
+  // The block of the range last given from memory, until the next range is sought.
+  std::optional<std::uint64_t> text_block_;
   std::size_t next_range_ = 0;
   Phase phase_ = Phase::start;
   std::string start_;  // the magic and the header's length

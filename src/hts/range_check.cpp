@@ -244,8 +244,10 @@ RangeCheck check_ranges(BGZF* file, std::span<const VirtualRange> ranges,
         !checker.after_newline(range.end, result)) {
       return result;
     }
-    if (texts != nullptr && !options.bcf && range.begin < range.end &&
-        range.begin >> 16 == range.end >> 16 && checker.holds(range.end)) {
+    // For VCF the end was just found to end a line; a BCF range's end is for the reading to
+    // frame, as the reading of the block would.
+    if (texts != nullptr && range.begin < range.end && range.begin >> 16 == range.end >> 16 &&
+        checker.holds(range.end) && (range.end & 0xFFFF) <= checker.length()) {
       texts->keep(number, std::string_view(checker.data() + (range.begin & 0xFFFF),
                                            (range.end & 0xFFFF) - (range.begin & 0xFFFF)));
     }

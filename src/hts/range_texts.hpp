@@ -10,7 +10,7 @@ namespace varsift::hts {
 
 // The bytes of whole ranges that the check of an index's ranges found inside one loaded block,
 // kept so that the reading gives them from memory rather than inflate that block again: a
-// range of a few lines is a few kilobytes of a block of 64. Holds at most `capacity` bytes.
+// range of a few records is a few kilobytes of a block of 64. Holds at most `capacity` bytes.
 class RangeTexts {
  public:
   explicit RangeTexts(std::size_t capacity) noexcept : capacity_(capacity) {}

@@ -123,8 +123,10 @@ SelectedBcf open_selected_bcf(const std::string& path, const Selection& selectio
   const bool binding = index_is_binding(options);
   const hts::RangeCheckOptions check_options{
       .whole_ranges = remote, .window = binding, .bcf = true};
-  const hts::RangeCheck check =
-      hts::check_ranges(handle, ranges, index->sequences(), *source->kept(), check_options);
+  // Checked all first on a local file, a range inside one block is kept whole, as for VCF.
+  std::unique_ptr<hts::RangeTexts> texts = texts_for_check(options, remote);
+  const hts::RangeCheck check = hts::check_ranges(handle, ranges, index->sequences(),
+                                                  *source->kept(), check_options, texts.get());
   const std::string mismatch = "index " + index->path() + " does not match " + path + ": ";
   if (check.outcome == hts::RangeCheck::Outcome::mismatch) {
     return decline({hts::IndexProblem::Kind::stale, mismatch + check.message}, index->path());
@@ -147,7 +149,9 @@ SelectedBcf open_selected_bcf(const std::string& path, const Selection& selectio
       return true;
     });
   } else {
-    source->set_ranges(std::move(ranges));
+    source->set_ranges(
+        std::move(ranges), {},
+        check.outcome == hts::RangeCheck::Outcome::sound ? std::move(texts) : nullptr);
   }
   chosen.reader = std::move(reader);
   chosen.through_index = true;

@@ -244,8 +244,7 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   const hts::RangeCheckOptions check_options{remote, binding};
   // Checked all first on a local file, a range inside one block is kept whole: the reading
   // then spares inflating that block a second time.
-  constexpr std::size_t local_text_bytes = std::size_t{4} << 20;
-  auto texts = !binding && !remote ? std::make_unique<hts::RangeTexts>(local_text_bytes) : nullptr;
+  std::unique_ptr<hts::RangeTexts> texts = texts_for_check(options, remote);
   const hts::RangeCheck check = hts::check_ranges(file.handle(), ranges, index->sequences(), *kept,
                                                   check_options, texts.get());
   const std::string mismatch = "index " + index->path() + " does not match " + path + ": ";

@@ -13,6 +13,13 @@ bool index_is_binding(const IndexOptions& options) noexcept {
   return options.mode != IndexOptions::Mode::automatic || options.path.has_value();
 }
 
+std::unique_ptr<hts::RangeTexts> texts_for_check(const IndexOptions& options, bool remote) {
+  // Some kilobytes a range: a few queried sites each.
+  constexpr std::size_t local_text_bytes = std::size_t{4} << 20;
+  if (index_is_binding(options) || remote) return nullptr;
+  return std::make_unique<hts::RangeTexts>(local_text_bytes);
+}
+
 IndexPlan plan_index_read(const hts::Index& index, BGZF* file, const Selection& selection,
                           const IndexOptions& options, int threads, std::uint64_t file_bytes,
                           bool remote, std::size_t kept_bytes) {

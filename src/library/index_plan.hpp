@@ -2,11 +2,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "hts/index.hpp"
 #include "hts/index_cost.hpp"
+#include "hts/range_texts.hpp"
 #include "index_input.hpp"
 #include "selection.hpp"
 
@@ -17,6 +19,11 @@ namespace varsift::library {
 // Whether a failed check of the index is an error (forced, or named) rather than the way to a
 // scan.
 bool index_is_binding(const IndexOptions& options) noexcept;
+
+// Where a local file's ranges are all checked before the first line (a failed check gives way
+// to a scan), the room for the ranges inside one block that the check keeps for the reading;
+// null elsewhere, where the reading goes on from what the check loaded or kept.
+std::unique_ptr<hts::RangeTexts> texts_for_check(const IndexOptions& options, bool remote);
 
 // The ranges an index gives for a selection, and whether to follow them.
 struct IndexPlan {
