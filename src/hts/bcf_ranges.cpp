@@ -150,19 +150,30 @@ bool BcfRangeSource::next_bytes(std::string_view& bytes, IoError& error) {
         // It may read through the handle: the range is sought afresh after it.
         if (before_range_ && !before_range_(index, error)) return false;
         const VirtualRange& range = ranges_[index];
-        if (const std::string* text = texts_ ? texts_->find(index) : nullptr) {
+        end_ = range.end;
+        phase_ = Phase::range;
+        if (const RangeTexts::Text* text = texts_ ? texts_->find(index) : nullptr) {
           text_block_ = block_of(range.begin);
-          given_ += text->size();
-          range_ends_.push_back(given_);
-          bytes = *text;
+          given_ += text->bytes.size();
+          bytes = text->bytes;
+          if (text->rest) {
+            rest_ = text->rest;
+          } else {
+            range_ends_.push_back(given_);
+            phase_ = Phase::next_range;
+          }
           return true;
         }
         if (!seek(range.begin, error)) return false;
-        end_ = range.end;
-        phase_ = Phase::range;
         break;
       }
       case Phase::range: {
+        if (rest_) {
+          // The rest of a range given from memory, from the next block.
+          text_block_.reset();
+          if (!seek(*rest_, error)) return false;
+          rest_.reset();
+        }
         if (file->block_offset >= file->block_length) {
           if (!next_block(error)) return false;
         }

@@ -61,8 +61,10 @@ class BcfRangeSource final : public BcfBytes {
   std::vector<VirtualRange> ranges_;
   IndexedSource::BeforeRange before_range_;
   std::unique_ptr<RangeTexts> texts_;
-  // The block of the range last given from memory, until the next range is sought.
+  // The block of the range last given from memory, until the file is read again, and where
+  // that range goes on in the file when it does.
   std::optional<std::uint64_t> text_block_;
+  std::optional<std::uint64_t> rest_;
   std::size_t next_range_ = 0;
   Phase phase_ = Phase::start;
   std::string start_;  // the magic and the header's length

@@ -118,12 +118,13 @@ bool IndexedSource::start_next_range(core::IoError& error) {
   if (range.begin <= here && !resume_) return true;
   resume_.reset();
   at_line_start_ = true;
-  if (const std::string* text =
+  if (const RangeTexts::Text* text =
           texts_ != nullptr && range.begin >= here ? texts_->find(index) : nullptr) {
-    // It ends a line: the next range goes on from its end.
-    text_ = *text;
+    text_ = text->bytes;
     text_block_ = block_of(range.begin);
-    resume_ = range.end;
+    text_rest_ = text->rest;
+    // A whole range ends a line: the next range goes on from its end.
+    if (!text_rest_) resume_ = range.end;
     phase_ = Phase::text;
     return true;
   }
@@ -151,6 +152,11 @@ bool IndexedSource::next_bytes(std::string_view& bytes, core::IoError& error) {
       phase_ends_ = false;
       if (phase_ == Phase::range) {
         phase_ = Phase::finish_line;
+      } else if (phase_ == Phase::text && text_rest_) {
+        // The rest of the range, from the next block.
+        at_line_start_ = text_.back() == '\n';
+        phase_ = Phase::range;
+        if (!seek(*text_rest_, error)) return false;
       } else if (!start_next_range(error)) {
         return false;
       }

@@ -66,9 +66,11 @@ class IndexedSource final : public core::ByteSource {
   KeptBlocks* kept_;
   BeforeRange before_range_;
   const RangeTexts* texts_;
-  // The kept bytes of the range being given, and the block they are from.
+  // The kept bytes of the range being given, the block they are from, and where the range
+  // goes on in the file past them.
   std::string_view text_;
   std::uint64_t text_block_ = 0;
+  std::optional<std::uint64_t> text_rest_;
   std::vector<VirtualRange> ranges_;
   std::size_t next_range_ = 0;
   Phase phase_ = Phase::start;

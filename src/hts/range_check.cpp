@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 namespace varsift::hts {
 namespace {
@@ -38,13 +39,18 @@ class Checker {
   bool load(std::uint64_t offset, RangeCheck& result) {
     const auto address = static_cast<std::int64_t>(offset >> 16);
     if (file_->block_length > 0 && file_->block_address == address) return true;
-    if (kept_.load(file_, static_cast<std::uint64_t>(address))) return true;
-    if (!block_starts_at(address, offset, result)) return false;
+    if (kept_.load(file_, static_cast<std::uint64_t>(address))) {
+      measured_ = {address, static_cast<std::size_t>(file_->block_clength)};
+      return true;
+    }
+    std::size_t size = 0;
+    if (!block_starts_at(address, offset, result, size)) return false;
     errno = 0;
     if (bgzf_seek(file_, address << 16, SEEK_SET) == 0) {
       // bgzf_peek steps over empty blocks: an offset at one's start is the next one's start.
       const int next = bgzf_peek(file_);
       if (next >= 0) {
+        if (file_->block_address == address) measured_ = {address, size};
         if (file_->block_address == address || (offset & 0xFFFF) == 0) return keep();
         result = {RangeCheck::Outcome::mismatch,
                   "the index points past the end of a BGZF block at " + at(offset)};
@@ -62,7 +68,8 @@ class Checker {
 
   // Whether a BGZF block header starts at `address`: an index pointing elsewhere does not
   // describe the file, while a block that is there but does not inflate is damage.
-  bool block_starts_at(std::int64_t address, std::uint64_t offset, RangeCheck& result) {
+  bool block_starts_at(std::int64_t address, std::uint64_t offset, RangeCheck& result,
+                       std::size_t& size) {
     unsigned char head[bgzf_header_size];
     errno = 0;
     const ssize_t got =
@@ -71,7 +78,6 @@ class Checker {
       result = {RangeCheck::Outcome::damaged, {}};
       return false;
     }
-    std::size_t size = 0;
     if (got == 0) {
       result = {RangeCheck::Outcome::mismatch,
                 "the index points past the data's end at " + at(offset)};
@@ -162,6 +168,21 @@ class Checker {
     return false;
   }
 
+  // Keeps in `texts` what the loaded block, where `range` begins, holds of it: the range
+  // whole when it ends there (for VCF, at the line end found), else up to the block's end.
+  void keep_text(const VirtualRange& range, std::size_t number, RangeTexts& texts) const {
+    const std::size_t from = range.begin & 0xFFFF;
+    if (range.begin >> 16 != range.end >> 16) {
+      // The rest goes on from the next block, where this one ends (when its size is known).
+      if (measured_.first != file_->block_address || measured_.second == 0) return;
+      const auto next = static_cast<std::uint64_t>(measured_.first) + measured_.second;
+      texts.keep(number, std::string_view(data() + from, length() - from), next << 16);
+    } else if ((range.end & 0xFFFF) <= length()) {
+      texts.keep(number, std::string_view(data() + from, (range.end & 0xFFFF) - from),
+                 std::nullopt);
+    }
+  }
+
   // The contig id of the BCF record at `offset` of the loaded block, its first bytes read on
   // into the next blocks; false with `result` set when no record starts there.
   bool bcf_record_contig(std::uint64_t offset, std::int32_t& contig, RangeCheck& result) {
@@ -199,6 +220,8 @@ class Checker {
 
   BGZF* file_;
   KeptBlocks& kept_;
+  // The compressed address and size of the last block loaded at an address it checked.
+  std::pair<std::int64_t, std::size_t> measured_{-1, 0};
 };
 
 }  // namespace
@@ -244,12 +267,8 @@ RangeCheck check_ranges(BGZF* file, std::span<const VirtualRange> ranges,
         !checker.after_newline(range.end, result)) {
       return result;
     }
-    // For VCF the end was just found to end a line; a BCF range's end is for the reading to
-    // frame, as the reading of the block would.
-    if (texts != nullptr && range.begin < range.end && range.begin >> 16 == range.end >> 16 &&
-        checker.holds(range.end) && (range.end & 0xFFFF) <= checker.length()) {
-      texts->keep(number, std::string_view(checker.data() + (range.begin & 0xFFFF),
-                                           (range.end & 0xFFFF) - (range.begin & 0xFFFF)));
+    if (texts != nullptr && range.begin < range.end && checker.holds(range.begin)) {
+      checker.keep_text(range, number, *texts);
     }
     ++result.checked;
     if (options.window && kept.full()) break;

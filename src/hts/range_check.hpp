@@ -49,9 +49,9 @@ struct RangeCheckOptions {
 // offsets no longer meet lines fails this; a range that starts a block is taken as starting a line,
 // which the block alone cannot tell. While `kept` has room, keeps the blocks it loads (see
 // RangeCheckOptions), so that the reading takes them from memory (and takes from it the blocks kept
-// before). With `texts`, keeps there the bytes of each range that begins and ends in the block
-// loaded, numbered from the first of `ranges`. Moves the file's position; the handle may not be
-// used after `damaged`.
+// before). With `texts`, keeps there what the block where each range begins holds of it, when
+// that block is the one loaded after the range's check, numbered from the first of `ranges`. Moves
+// the file's position; the handle may not be used after `damaged`.
 RangeCheck check_ranges(BGZF* file, std::span<const VirtualRange> ranges,
                         const std::vector<std::string>& sequences, KeptBlocks& kept,
                         RangeCheckOptions options, RangeTexts* texts = nullptr);

@@ -4,17 +4,18 @@
 
 namespace varsift::hts {
 
-void RangeTexts::keep(std::size_t range, std::string_view bytes) {
+void RangeTexts::keep(std::size_t range, std::string_view bytes,
+                      std::optional<std::uint64_t> rest) {
   if (bytes.empty() || bytes.size() > capacity_ - held_) return;
-  texts_.emplace_back(range, bytes);
+  texts_.push_back({range, std::string(bytes), rest});
   held_ += bytes.size();
 }
 
-const std::string* RangeTexts::find(std::size_t range) const noexcept {
+const RangeTexts::Text* RangeTexts::find(std::size_t range) const noexcept {
   const auto found =
       std::lower_bound(texts_.begin(), texts_.end(), range,
-                       [](const auto& text, std::size_t wanted) { return text.first < wanted; });
-  return found != texts_.end() && found->first == range ? &found->second : nullptr;
+                       [](const Text& text, std::size_t wanted) { return text.range < wanted; });
+  return found != texts_.end() && found->range == range ? &*found : nullptr;
 }
 
 }  // namespace varsift::hts

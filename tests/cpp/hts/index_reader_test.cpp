@@ -467,5 +467,31 @@ TEST(RangeTexts, SpareTheReadingTheBlocksOfRangesTheCheckRead) {
   }
 }
 
+// Of a range over several blocks, the part in its first block is kept, and the reading gives
+// it from memory and reads the rest from the file: one block fewer, the same lines.
+TEST(RangeTexts, GiveTheFirstBlockOfALongerRangeFromMemory) {
+  const Fixture fixture;
+  const std::vector<VirtualRange> ranges{fixture.records(1000, 2000)};
+  ASSERT_LT(ranges[0].begin >> 16, ranges[0].end >> 16);
+  hts::ReadHeader header;
+  for (std::size_t i = 0; i < Fixture::header_lines; ++i) header.bytes += fixture.lines[i] + "\n";
+  header.end = fixture.starts[Fixture::header_lines];
+  std::uint64_t blocks[2] = {};
+  for (const bool keeping : {false, true}) {
+    BgzfHandle file = open_bgzf(fixture.path);
+    hts::KeptBlocks kept(0);
+    hts::RangeTexts texts(std::size_t{1} << 20);
+    ASSERT_EQ(hts::check_ranges(file.get(), ranges, {"chr1"}, kept, {false, false},
+                                keeping ? &texts : nullptr)
+                  .outcome,
+              hts::RangeCheck::Outcome::sound);
+    BgzfHandle fresh = open_bgzf(fixture.path);
+    IndexedSource source(fresh.get(), ranges, nullptr, header, {}, &texts);
+    EXPECT_EQ(read_from(source).lines, fixture.expected({{1000, 2000}})) << keeping;
+    blocks[keeping] = source.blocks_read();
+  }
+  EXPECT_EQ(blocks[1] + 1, blocks[0]);
+}
+
 }  // namespace
 }  // namespace varsift::testing
