@@ -11,9 +11,6 @@
 #include <vector>
 
 #include "hts/bcf_ranges.hpp"
-#include "hts/bgzf_block.hpp"
-#include "hts/index_cost.hpp"
-#include "hts/index_reader.hpp"
 #include "hts/kept_blocks.hpp"
 #include "hts/range_check.hpp"
 #include "hts/remote_file.hpp"
@@ -123,7 +120,7 @@ SelectedBcf open_selected_bcf(const std::string& path, const Selection& selectio
   const bool binding = index_is_binding(options);
   const hts::RangeCheckOptions check_options{
       .whole_ranges = remote, .window = binding, .bcf = true};
-  // Checked all first on a local file, a range inside one block is kept whole, as for VCF.
+  // Checked all first on a local file, each range's part in its first block is kept, as for VCF.
   std::unique_ptr<hts::RangeTexts> texts = texts_for_check(options, remote);
   const hts::RangeCheck check = hts::check_ranges(handle, ranges, index->sequences(),
                                                   *source->kept(), check_options, texts.get());

@@ -242,8 +242,8 @@ IndexChoice choose_index(const std::string& path, const Selection& selection,
   // Where it is an error, the ranges past what the kept blocks hold are checked by the reading,
   // as it comes to them: each block is read once, in memory bounded by the kept blocks.
   const hts::RangeCheckOptions check_options{remote, binding};
-  // Checked all first on a local file, a range inside one block is kept whole: the reading
-  // then spares inflating that block a second time.
+  // Checked all first on a local file, each range's part in the block where it begins is kept:
+  // the reading then spares inflating that block a second time.
   std::unique_ptr<hts::RangeTexts> texts = texts_for_check(options, remote);
   const hts::RangeCheck check = hts::check_ranges(file.handle(), ranges, index->sequences(), *kept,
                                                   check_options, texts.get());
