@@ -12,7 +12,6 @@
 namespace varsift::hts {
 namespace {
 
-using core::ErrorKind;
 using core::IoError;
 
 // The magic ("BCF", 2, minor) and the header's length, read before the header.
@@ -30,60 +29,16 @@ std::uint64_t BcfRangeSource::block_address() const noexcept {
 }
 
 bool BcfRangeSource::next_block(IoError& error) {
-  BGZF* const file = handle();
-  errno = 0;
-  int next = 0;
-  if (kept_) {
-    next = kept_->next(file);
-  } else {
-    // bgzf_peek loads the next block holding data, past empty ones.
-    file->block_offset = file->block_length;
-    next = bgzf_peek(file);
-  }
-  if (next == -2) {
-    error = read_error(file);
+  if (next_in_ranges(handle(), kept_.get()) == -2) {
+    error = read_error(handle());
     return false;
   }
   return true;
 }
 
 bool BcfRangeSource::seek(std::uint64_t offset, IoError& error) {
-  BGZF* const file = handle();
-  const std::uint64_t position = within_block(offset);
-  if (file->block_length > 0 &&
-      static_cast<std::uint64_t>(file->block_address) == block_of(offset) &&
-      position <= static_cast<std::uint64_t>(file->block_length)) {
-    file->block_offset = static_cast<int>(position);
-    return true;
-  }
-  if (kept_ && kept_->load(file, block_of(offset))) {
-    file->block_offset = static_cast<int>(position);
-  } else if (!load(offset, error)) {
-    return false;
-  }
-  if (file->block_offset > file->block_length) {
-    error = IoError::fixed(ErrorKind::InvalidData, "index points past the end of a BGZF block");
-    return false;
-  }
-  return true;
-}
-
-bool BcfRangeSource::load(std::uint64_t offset, IoError& error) {
-  BGZF* const file = handle();
-  errno = 0;
-  if (bgzf_seek(file, static_cast<std::int64_t>(offset), SEEK_SET) < 0) {
-    const BgzfFailure failure = describe_failure(*file, errno);
-    error = failure.damaged || !failure.error.is_os()
-                ? IoError::fixed(ErrorKind::InvalidData,
-                                 "index points to no BGZF block of the data file")
-                : failure.error;
-    return false;
-  }
-  if (bgzf_peek(file) == -2) {
-    error = read_error(file);
-    return false;
-  }
-  return true;
+  bool loaded = false;
+  return seek_in_ranges(handle(), kept_.get(), offset, error, loaded);
 }
 
 std::string_view BcfRangeSource::give(std::size_t size) noexcept {

@@ -50,8 +50,6 @@ class BcfRangeSource final : public BcfBytes {
   enum class Phase : unsigned char { start, header, next_range, range, done };
 
   bool seek(std::uint64_t offset, core::IoError& error);
-  // Reads the block holding `offset` from the file.
-  bool load(std::uint64_t offset, core::IoError& error);
   // Loads the next block holding data; false on error, an empty block at the end.
   bool next_block(core::IoError& error);
   std::string_view give(std::size_t size) noexcept;

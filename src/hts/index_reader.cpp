@@ -43,16 +43,55 @@ std::uint64_t IndexedSource::block_address() const noexcept {
   return static_cast<std::uint64_t>(file_->block_address);
 }
 
-bool IndexedSource::next_block(core::IoError& error) {
-  // bgzf_peek loads the next block holding data, past empty ones.
+int next_in_ranges(BGZF* file, KeptBlocks* kept) {
   errno = 0;
-  int next = 0;
-  if (kept_ != nullptr) {
-    next = kept_->next(file_);
-  } else {
-    file_->block_offset = file_->block_length;
-    next = bgzf_peek(file_);
+  if (kept != nullptr) return kept->next(file);
+  // bgzf_peek loads the next block holding data, past empty ones.
+  file->block_offset = file->block_length;
+  return bgzf_peek(file);
+}
+
+bool seek_in_ranges(BGZF* file, KeptBlocks* kept, std::uint64_t offset, core::IoError& error,
+                    bool& loaded) {
+  const std::uint64_t address = block_of(offset);
+  const std::uint64_t position = within_block(offset);
+  loaded = false;
+  if (file->block_length > 0 && static_cast<std::uint64_t>(file->block_address) == address &&
+      position <= static_cast<std::uint64_t>(file->block_length)) {
+    file->block_offset = static_cast<int>(position);
+    return true;
   }
+  if (kept != nullptr && kept->load(file, address)) {
+    file->block_offset = static_cast<int>(position);
+    loaded = true;
+  } else {
+    errno = 0;
+    if (bgzf_seek(file, static_cast<std::int64_t>(offset), SEEK_SET) < 0) {
+      // The system's reason (a server without byte ranges, a lost connection) where there is one.
+      const BgzfFailure failure = describe_failure(*file, errno);
+      error = failure.damaged || !failure.error.is_os()
+                  ? core::IoError::fixed(core::ErrorKind::InvalidData,
+                                         "index points to no BGZF block of the data file")
+                  : failure.error;
+      return false;
+    }
+    const int next = bgzf_peek(file);
+    if (next == -2) {
+      error = read_error(file);
+      return false;
+    }
+    loaded = next >= 0;
+  }
+  if (file->block_offset > file->block_length) {
+    error = core::IoError::fixed(core::ErrorKind::InvalidData,
+                                 "index points past the end of a BGZF block");
+    return false;
+  }
+  return true;
+}
+
+bool IndexedSource::next_block(core::IoError& error) {
+  const int next = next_in_ranges(file_, kept_);
   if (next == -2) {
     error = read_error(file_);
     return false;
@@ -62,40 +101,10 @@ bool IndexedSource::next_block(core::IoError& error) {
 }
 
 bool IndexedSource::seek(std::uint64_t offset, core::IoError& error) {
-  const std::uint64_t address = block_of(offset);
-  const std::uint64_t position = within_block(offset);
-  if (file_->block_length > 0 && static_cast<std::uint64_t>(file_->block_address) == address &&
-      position <= static_cast<std::uint64_t>(file_->block_length)) {
-    file_->block_offset = static_cast<int>(position);
-    return true;
-  }
-  if (kept_ != nullptr && kept_->load(file_, address)) {
-    file_->block_offset = static_cast<int>(position);
-    ++blocks_read_;
-  } else {
-    errno = 0;
-    if (bgzf_seek(file_, static_cast<std::int64_t>(offset), SEEK_SET) < 0) {
-      // The system's reason (a server without byte ranges, a lost connection) where there is one.
-      const BgzfFailure failure = describe_failure(*file_, errno);
-      error = failure.damaged || !failure.error.is_os()
-                  ? core::IoError::fixed(core::ErrorKind::InvalidData,
-                                         "index points to no BGZF block of the data file")
-                  : failure.error;
-      return false;
-    }
-    const int next = bgzf_peek(file_);
-    if (next == -2) {
-      error = read_error(file_);
-      return false;
-    }
-    if (next >= 0) ++blocks_read_;
-  }
-  if (file_->block_offset > file_->block_length) {
-    error = core::IoError::fixed(core::ErrorKind::InvalidData,
-                                 "index points past the end of a BGZF block");
-    return false;
-  }
-  return true;
+  bool loaded = false;
+  const bool sought = seek_in_ranges(file_, kept_, offset, error, loaded);
+  if (loaded) ++blocks_read_;
+  return sought;
 }
 
 bool IndexedSource::start_next_range(core::IoError& error) {

@@ -84,6 +84,16 @@ class IndexedSource final : public core::ByteSource {
   std::optional<std::uint64_t> resume_;
 };
 
+// For readers of an index's ranges through a BGZF handle (`kept`, borrowed, the blocks taken
+// from memory; null: none). Loads the block after the loaded one that holds data, and gives
+// what bgzf_peek gives: its first byte, -1 at the data's end, -2 on failure.
+int next_in_ranges(BGZF* file, KeptBlocks* kept);
+// Moves to virtual offset `offset`: within the loaded block, or loading its block from `kept`
+// or the file (`loaded` then true, unless the data ends there). Gives false with `error` set
+// when the read fails or the offset lies outside a block.
+bool seek_in_ranges(BGZF* file, KeptBlocks* kept, std::uint64_t offset, core::IoError& error,
+                    bool& loaded);
+
 // The compressed size of the BGZF block holding `offset`, to scale a cost estimate; 0 when it
 // cannot be read or is the last. When that block is the one loaded, read last, it is measured
 // without reading; otherwise moves the file's position and leaves no block loaded.
